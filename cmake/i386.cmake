@@ -1,0 +1,8 @@
+# The reference ABI: 32-bit x86 with Debian's multiarch i386 libraries.
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+set(CMAKE_SYSTEM_PROCESSOR i686)

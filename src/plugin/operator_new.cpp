@@ -1,0 +1,1 @@
+// Routes every operator new/delete of the plugin through the accounting allocator.

@@ -1,0 +1,57 @@
+// The operating-system services the framework uses, one small function each.
+//
+// The reference platform is Windows; these are their Linux stand-ins, kept
+// here so that no other folder calls the operating system directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace Kavren::Platform {
+
+/// A critical section: recursive, like the reference platform's.
+using CriticalSection = std::recursive_mutex;
+
+/// Broken-down local time with milliseconds.
+struct LocalTime {
+  std::int32_t year;
+  std::int32_t month;
+  std::int32_t day;
+  std::int32_t hour;
+  std::int32_t minute;
+  std::int32_t second;
+  std::int32_t millisecond;
+};
+
+/// The current local time (clock_gettime and localtime_r).
+LocalTime CaptureLocalTime();
+
+/// The high-resolution counter and its frequency (ticks per second).
+std::uint64_t HighResolutionCounter();
+std::uint64_t HighResolutionFrequency();
+
+/// The running executable's path (from /proc/self/exe), at most `limit`
+/// characters; empty when it cannot be read.
+std::string ExecutablePath(std::size_t limit = 1024);
+
+/// The calling thread's id as the log prints it (%p).
+void* CurrentThreadHandle();
+/// The calling thread's numeric id (gettid).
+std::uint32_t CurrentThreadId();
+
+/// True while a debugger (a tracer) is attached to the process.
+bool IsDebuggerAttached();
+/// The debugger output: written to stderr only while a tracer is attached.
+void DebuggerOutput(const char* text);
+
+/// Reserves and commits a zeroed region of `size` bytes (mmap); null on failure.
+void* AllocateRegion(std::size_t size);
+/// Returns a region taken by AllocateRegion (munmap).
+void FreeRegion(void* region, std::size_t size);
+
+/// The usable size of a heap block (malloc_usable_size); 0 for null.
+std::size_t HeapBlockSize(const void* block);
+
+}  // namespace Kavren::Platform

@@ -1,0 +1,16 @@
+# Fails unless the plugin's dynamic symbol table defines exactly load_hxa_player_messaging.
+execute_process(COMMAND nm -D --defined-only ${PLUGIN}
+  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${PLUGIN}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${out}")
+set(names "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+if(NOT names STREQUAL "load_hxa_player_messaging")
+  message(FATAL_ERROR "exported symbols: ${names}")
+endif()
+message(STATUS "exports: ${names}")
