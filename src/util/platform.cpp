@@ -1,16 +1,25 @@
 // Linux stand-ins for the reference platform's operating-system calls.
 #include "util/platform.h"
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/sysinfo.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <pthread.h>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace Kavren::Platform {
 
@@ -71,6 +80,78 @@ void FreeRegion(void* region, std::size_t size) {
 
 std::size_t HeapBlockSize(const void* block) {
   return block == nullptr ? 0 : malloc_usable_size(const_cast<void*>(block));
+}
+
+bool Cpuid(std::uint32_t leaf, std::uint32_t subleaf, std::uint32_t registers[4]) {
+#if defined(__i386__) || defined(__x86_64__)
+  return __get_cpuid_count(leaf, subleaf, &registers[0], &registers[1], &registers[2],
+                           &registers[3]) != 0;
+#else
+  (void)leaf;
+  (void)subleaf;
+  (void)registers;
+  return false;
+#endif
+}
+
+bool GetThreadAffinityMask(std::uint64_t& mask) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return false;
+  mask = 0;
+  for (int cpu = 0; cpu < 64; ++cpu) {
+    if (CPU_ISSET(cpu, &set)) mask |= std::uint64_t{1} << cpu;
+  }
+  return true;
+}
+
+bool SetThreadAffinityMask(std::uint64_t mask) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (int cpu = 0; cpu < 64; ++cpu) {
+    if ((mask >> cpu) & 1) CPU_SET(cpu, &set);
+  }
+  return sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+std::uint32_t ConfiguredProcessorCount() {
+  int count = get_nprocs_conf();
+  return count > 0 ? static_cast<std::uint32_t>(count) : 1;
+}
+
+void YieldThread() { sched_yield(); }
+
+long ReadFileIntoBuffer(const char* path, char* buffer, std::size_t size) {
+  if (buffer == nullptr || size == 0) return -1;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  std::size_t used = 0;
+  while (used + 1 < size) {
+    ssize_t got = read(fd, buffer + used, size - 1 - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    used += static_cast<std::size_t>(got);
+  }
+  close(fd);
+  buffer[used] = '\0';
+  return static_cast<long>(used);
+}
+
+std::uint64_t ProcessPageFaults() {
+  rusage usage{};
+  if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+  return static_cast<std::uint64_t>(usage.ru_minflt) + static_cast<std::uint64_t>(usage.ru_majflt);
+}
+
+std::uint64_t AddressSpaceSize() {
+  const std::uint64_t userSpace =
+      sizeof(void*) == 4 ? (std::uint64_t{1} << 32) : (std::uint64_t{1} << 47);
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<std::uint64_t>(limit.rlim_cur) < userSpace) {
+    return static_cast<std::uint64_t>(limit.rlim_cur);
+  }
+  return userSpace;
 }
 
 }  // namespace Kavren::Platform

@@ -54,4 +54,24 @@ void FreeRegion(void* region, std::size_t size);
 /// The usable size of a heap block (malloc_usable_size); 0 for null.
 std::size_t HeapBlockSize(const void* block);
 
+/// CPUID `leaf`/`subleaf` into eax, ebx, ecx, edx; false when the processor has no
+/// such leaf (or is not an x86 processor).
+bool Cpuid(std::uint32_t leaf, std::uint32_t subleaf, std::uint32_t registers[4]);
+/// The calling thread's allowed processors, the first 64 (sched_getaffinity).
+bool GetThreadAffinityMask(std::uint64_t& mask);
+/// Restricts the calling thread to `mask` (sched_setaffinity).
+bool SetThreadAffinityMask(std::uint64_t mask);
+/// The number of processors configured in the system (get_nprocs_conf).
+std::uint32_t ConfiguredProcessorCount();
+/// Gives up the rest of the calling thread's time slice (sched_yield).
+void YieldThread();
+/// Reads at most `size` - 1 bytes of a file into `buffer` and terminates them, without
+/// allocating (open and read); returns the bytes read, or -1 when unreadable.
+long ReadFileIntoBuffer(const char* path, char* buffer, std::size_t size);
+/// The process's page faults so far, minor and major (getrusage).
+std::uint64_t ProcessPageFaults();
+/// The process's virtual address space: RLIMIT_AS when set, else the user space of
+/// the architecture (4 GiB for a 32-bit process, 128 TiB for a 64-bit one).
+std::uint64_t AddressSpaceSize();
+
 }  // namespace Kavren::Platform
