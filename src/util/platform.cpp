@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <pthread.h>
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -55,14 +54,12 @@ void* CurrentThreadHandle() { return reinterpret_cast<void*>(pthread_self()); }
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 
 bool IsDebuggerAttached() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("TracerPid:", 0) == 0) {
-      return std::strtol(line.c_str() + 10, nullptr, 10) != 0;
-    }
-  }
-  return false;
+  // Read without allocating: the debugger target asks on every record it writes.
+  char status[4096];
+  long length = ReadFileIntoBuffer("/proc/self/status", status, sizeof status);
+  if (length <= 0) return false;
+  const char* tracer = std::strstr(status, "TracerPid:");
+  return tracer != nullptr && std::strtol(tracer + 10, nullptr, 10) != 0;
 }
 
 void DebuggerOutput(const char* text) {
