@@ -1,0 +1,88 @@
+// Building, reading and releasing the host's value records (Abi::HostValue).
+//
+// Everything a record owns (texts, bytes, element and member arrays, owned keys) is
+// allocated through the heap accounting and freed by ReleaseHostValue.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "abi/value.h"
+
+namespace Kavren {
+
+/// The printable name of a host value type: "bool", "signed", "unsigned", "float",
+/// "string" (5, 6), "blob" (7, 8), "collection", "structure"; "" for 0 and any other
+/// number.
+[[nodiscard]] const char* HostValueTypeName(Abi::HostWord type);
+
+/// Frees everything `value` owns, at any depth, and leaves it empty (all words 0).
+/// Borrowed texts and bytes are left alone.
+void ReleaseHostValue(Abi::HostValue& value) noexcept;
+
+// Builders. Each one overwrites `value` without releasing it: release first when it may
+// own something. Throw std::bad_alloc when the heap refuses (nothing is left allocated).
+
+void SetHostEmpty(Abi::HostValue& value) noexcept;
+void SetHostBool(Abi::HostValue& value, bool boolean) noexcept;
+void SetHostSigned(Abi::HostValue& value, std::int64_t number) noexcept;
+void SetHostUnsigned(Abi::HostValue& value, std::uint64_t number) noexcept;
+void SetHostFloat(Abi::HostValue& value, double number) noexcept;
+/// Type 5: the record points at `text`, which must outlive it.
+void SetHostBorrowedString(Abi::HostValue& value, const char* text) noexcept;
+/// Type 6: an owned zero-terminated copy of `text`, its length in `extra`.
+void SetHostOwnedString(Abi::HostValue& value, std::string_view text);
+/// Type 7: the record points at the bytes, which must outlive it.
+void SetHostBorrowedBlob(Abi::HostValue& value, std::span<const std::uint8_t> bytes) noexcept;
+/// Type 8: an owned copy of the bytes.
+void SetHostOwnedBlob(Abi::HostValue& value, std::span<const std::uint8_t> bytes);
+/// Type 9 with `count` zeroed (empty) elements, returned for filling.
+std::span<Abi::HostValue> MakeHostCollection(Abi::HostValue& value, std::size_t count);
+/// Type 10 with `count` zeroed entries (null key, empty value, not owned), returned for
+/// filling.
+std::span<Abi::HostStructMember> MakeHostStructure(Abi::HostValue& value, std::size_t count);
+/// Gives an entry an owned copy of `key` (flag 1). The entry's previous key, if owned, is
+/// freed.
+void SetHostMemberKey(Abi::HostStructMember& member, std::string_view key);
+
+// Readers. Each returns the default (0, false, "", nothing) when the type does not match.
+
+[[nodiscard]] bool HostBool(const Abi::HostValue& value) noexcept;
+/// Types 2 and 3: the 64-bit value from `data` (low) and `extra` (high).
+[[nodiscard]] std::int64_t HostSigned(const Abi::HostValue& value) noexcept;
+[[nodiscard]] std::uint64_t HostUnsigned(const Abi::HostValue& value) noexcept;
+[[nodiscard]] double HostFloat(const Abi::HostValue& value) noexcept;
+/// Types 5 and 6: the text up to its terminating zero (a null pointer reads as "").
+[[nodiscard]] std::string_view HostText(const Abi::HostValue& value) noexcept;
+/// Types 7 and 8: the bytes (a null pointer reads as no bytes).
+[[nodiscard]] std::span<const std::uint8_t> HostBytes(const Abi::HostValue& value) noexcept;
+/// Type 9: the elements (a null array reads as none).
+[[nodiscard]] std::span<const Abi::HostValue> HostElements(const Abi::HostValue& value) noexcept;
+/// Type 10: the member entries (a null array reads as none).
+[[nodiscard]] std::span<const Abi::HostStructMember> HostMembers(
+    const Abi::HostValue& value) noexcept;
+
+/// Owns one host value record and releases it when destroyed.
+class HostValueHolder {
+ public:
+  HostValueHolder() noexcept = default;
+  ~HostValueHolder() { ReleaseHostValue(value_); }
+  HostValueHolder(const HostValueHolder&) = delete;
+  HostValueHolder& operator=(const HostValueHolder&) = delete;
+
+  [[nodiscard]] Abi::HostValue& value() noexcept { return value_; }
+  [[nodiscard]] const Abi::HostValue& value() const noexcept { return value_; }
+  /// Hands the record over: the holder is left empty and frees nothing.
+  [[nodiscard]] Abi::HostValue Release() noexcept {
+    Abi::HostValue taken = value_;
+    value_ = {};
+    return taken;
+  }
+
+ private:
+  Abi::HostValue value_{};
+};
+
+}  // namespace Kavren

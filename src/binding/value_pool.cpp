@@ -1,0 +1,352 @@
+// The value memory pool and the process-wide page provider behind it.
+#include "binding/value_pool.h"
+
+#include <cstring>
+#include <iterator>
+
+#include "util/platform.h"
+
+namespace Kavren {
+
+// ---------------------------------------------------------------------------------------
+// PageProvider
+
+PageProvider& PageProvider::Instance() {
+  // Never destroyed: pools of other static objects may return pages during exit.
+  static PageProvider* const provider = new PageProvider();
+  return *provider;
+}
+
+PageProvider::PageProvider() = default;
+
+PageProvider::~PageProvider() {
+  for (auto& [base, region] : regions_) Platform::FreeRegion(region.base, kRegionSize);
+}
+
+void* PageProvider::TakePage() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (regionsWithFreePages_.empty()) {
+    void* memory = Platform::AllocateRegion(kRegionSize);
+    if (memory == nullptr) throw std::bad_alloc();
+    Region region{static_cast<unsigned char*>(memory), kPagesPerRegion, {}};
+    // Highest page at the bottom of the stack, so the lowest page is handed out first.
+    for (std::size_t i = 0; i < kPagesPerRegion; ++i) {
+      region.freePages[i] = static_cast<std::uint8_t>(kPagesPerRegion - 1 - i);
+    }
+    const auto base = reinterpret_cast<std::uintptr_t>(memory);
+    try {
+      regions_.emplace(base, region);
+      regionsWithFreePages_.insert(base);
+    } catch (...) {
+      regions_.erase(base);
+      Platform::FreeRegion(memory, kRegionSize);
+      throw;
+    }
+  }
+  const std::uintptr_t base = *regionsWithFreePages_.begin();
+  Region& region = regions_.at(base);
+  const std::uint8_t pageNumber = region.freePages[--region.freeCount];
+  if (region.freeCount == 0) regionsWithFreePages_.erase(base);
+  ++pagesInUse_;
+  return region.base + pageNumber * kPageSize;
+}
+
+void PageProvider::ReturnPage(void* page) {
+  if (page == nullptr) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto address = reinterpret_cast<std::uintptr_t>(page);
+  auto found = regions_.upper_bound(address);
+  if (found == regions_.begin()) return;
+  --found;
+  Region& region = found->second;
+  const std::uintptr_t offset = address - found->first;
+  if (offset >= kRegionSize || offset % kPageSize != 0) return;
+  const auto pageNumber = static_cast<std::uint8_t>(offset / kPageSize);
+  // A page returned twice would be handed out twice: the second return is ignored.
+  for (std::size_t i = 0; i < region.freeCount; ++i) {
+    if (region.freePages[i] == pageNumber) return;
+  }
+  region.freePages[region.freeCount++] = pageNumber;
+  --pagesInUse_;
+  if (region.freeCount == kPagesPerRegion) {
+    regionsWithFreePages_.erase(found->first);
+    Platform::FreeRegion(region.base, kRegionSize);
+    regions_.erase(found);
+    return;
+  }
+  // Cannot throw for want of memory in practice: the set holds at most one node per region
+  // and this region's node is only absent while the region is fully taken.
+  regionsWithFreePages_.insert(found->first);
+}
+
+std::size_t PageProvider::RegionCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return regions_.size();
+}
+
+std::size_t PageProvider::PagesInUse() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pagesInUse_;
+}
+
+// ---------------------------------------------------------------------------------------
+// Interned texts
+
+namespace detail {
+
+const InternedText* EmptyText() {
+  static const InternedText empty{std::string(), HashBytes({}), 0, nullptr};
+  return &empty;
+}
+
+std::uint32_t HashBytes(std::string_view text) {
+  std::uint32_t hash = 0x811C9DC5u;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x01000193u;
+  return hash;
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------------------
+// ValuePool
+
+namespace {
+
+constexpr std::size_t kInitialBuckets = 8;
+
+constexpr std::size_t BlockSizeOf(std::size_t classIndex) {
+  return (classIndex + 1) * ValuePool::kGranularity;
+}
+
+std::uint16_t& NextIndexOf(unsigned char* block) {
+  return *reinterpret_cast<std::uint16_t*>(block);
+}
+
+}  // namespace
+
+static_assert(ValuePool::kLargestBlock == 72);
+static_assert(PageProvider::kPageSize / ValuePool::kGranularity - 1 <= 0xFFFF,
+              "block indexes must fit 16 bits");
+#if defined(__i386__)
+static_assert(ValuePool::kPageHeaderSize == 16);
+static_assert(ValuePool::FirstBlockIndex(4) == 4);
+static_assert(ValuePool::LastBlockIndex(ValuePool::kInlinePageSize, 4) == 35);
+static_assert(ValuePool::FirstBlockIndex(72) == 1);
+static_assert(ValuePool::LastBlockIndex(ValuePool::kInlinePageSize, 72) == 1);
+#endif
+
+ValuePool::ValuePool(PageProvider& provider) : provider_(provider) {
+  for (std::size_t i = 0; i < kClassCount; ++i) {
+    SizeClass& sizeClass = classes_[i];
+    sizeClass.head = nullptr;
+    auto* page = reinterpret_cast<PageHeader*>(sizeClass.inlinePage);
+    SetUpPage(page, kInlinePageSize, BlockSizeOf(i));
+    Link(sizeClass, page);
+  }
+}
+
+ValuePool::~ValuePool() {
+  // Entries still interned belong to values that were never reset; free them so that
+  // nothing leaks, then hand back any provider page still held.
+  for (std::size_t i = 0; i < bucketCount_; ++i) {
+    for (detail::InternedText* entry = buckets_[i]; entry != nullptr;) {
+      detail::InternedText* next = entry->next;
+      entry->~InternedText();
+      Free(entry, sizeof(detail::InternedText));
+      entry = next;
+    }
+  }
+  ::operator delete(buckets_);
+  for (SizeClass& sizeClass : classes_) {
+    // Full pages are not listed and cannot be found again; a pool whose values were all
+    // reset has none.
+    for (PageHeader* page = sizeClass.head; page != nullptr;) {
+      PageHeader* next = page->next;
+      if (reinterpret_cast<unsigned char*>(page) != sizeClass.inlinePage) {
+        provider_.ReturnPage(page);
+      }
+      page = next;
+    }
+  }
+}
+
+void ValuePool::SetUpPage(PageHeader* page, std::size_t pageSize, std::size_t blockSize) {
+  page->next = nullptr;
+  page->previous = nullptr;
+  page->pageSize = static_cast<std::uint16_t>(pageSize);
+  page->used = 0;
+  const std::size_t first = FirstBlockIndex(blockSize);
+  const std::size_t last = LastBlockIndex(pageSize, blockSize);
+  auto* bytes = reinterpret_cast<unsigned char*>(page);
+  for (std::size_t k = first; k <= last; ++k) {
+    NextIndexOf(bytes + k * blockSize) = static_cast<std::uint16_t>(k < last ? k + 1 : 0);
+  }
+  page->freeHead = static_cast<std::uint16_t>(first <= last ? first : 0);
+}
+
+void ValuePool::Link(SizeClass& sizeClass, PageHeader* page) noexcept {
+  page->previous = nullptr;
+  page->next = sizeClass.head;
+  if (sizeClass.head != nullptr) sizeClass.head->previous = page;
+  sizeClass.head = page;
+}
+
+void ValuePool::Unlink(SizeClass& sizeClass, PageHeader* page) noexcept {
+  if (page->previous != nullptr) {
+    page->previous->next = page->next;
+  } else {
+    sizeClass.head = page->next;
+  }
+  if (page->next != nullptr) page->next->previous = page->previous;
+  page->next = nullptr;
+  page->previous = nullptr;
+}
+
+void* ValuePool::Allocate(std::size_t size) {
+  if (size == 0) size = 1;
+  if (size > kLargestBlock) return ::operator new(size);
+  const std::size_t classIndex = ClassIndex(size);
+  const std::size_t blockSize = BlockSizeOf(classIndex);
+  SizeClass& sizeClass = classes_[classIndex];
+  if (sizeClass.head == nullptr) {
+    auto* page = static_cast<PageHeader*>(provider_.TakePage());
+    SetUpPage(page, PageProvider::kPageSize, blockSize);
+    Link(sizeClass, page);
+  }
+  PageHeader* page = sizeClass.head;
+  unsigned char* block = reinterpret_cast<unsigned char*>(page) + page->freeHead * blockSize;
+  page->freeHead = NextIndexOf(block);
+  ++page->used;
+  if (page->freeHead == 0) Unlink(sizeClass, page);
+  return block;
+}
+
+void ValuePool::Free(void* block, std::size_t size) noexcept {
+  if (block == nullptr) return;
+  if (size == 0) size = 1;
+  if (size > kLargestBlock) {
+    ::operator delete(block);
+    return;
+  }
+  const std::size_t classIndex = ClassIndex(size);
+  const std::size_t blockSize = BlockSizeOf(classIndex);
+  SizeClass& sizeClass = classes_[classIndex];
+  auto* bytes = static_cast<unsigned char*>(block);
+  const bool inInlinePage = std::less_equal<>()(sizeClass.inlinePage, bytes) &&
+                            std::less<>()(bytes, sizeClass.inlinePage + kInlinePageSize);
+  // Provider pages are page-aligned, so a block's page is its address rounded down.
+  auto* pageBytes = inInlinePage ? sizeClass.inlinePage
+                                 : reinterpret_cast<unsigned char*>(
+                                       reinterpret_cast<std::uintptr_t>(bytes) &
+                                       ~static_cast<std::uintptr_t>(PageProvider::kPageSize - 1));
+  auto* page = reinterpret_cast<PageHeader*>(pageBytes);
+  if (page->freeHead == 0) Link(sizeClass, page);
+  NextIndexOf(bytes) = page->freeHead;
+  page->freeHead =
+      static_cast<std::uint16_t>(static_cast<std::size_t>(bytes - pageBytes) / blockSize);
+  --page->used;
+  if (page->used == 0 && !inInlinePage) {
+    Unlink(sizeClass, page);
+    provider_.ReturnPage(page);
+  }
+}
+
+std::size_t ValuePool::UsedBlocks(std::size_t classIndex) const {
+  // Full pages are unlinked, so only the listed pages are counted.
+  std::size_t used = 0;
+  for (const PageHeader* page = classes_[classIndex].head; page != nullptr; page = page->next) {
+    used += static_cast<std::size_t>(page->used);
+  }
+  return used;
+}
+
+std::size_t ValuePool::ListedPages(std::size_t classIndex) const {
+  std::size_t count = 0;
+  for (const PageHeader* page = classes_[classIndex].head; page != nullptr; page = page->next) {
+    ++count;
+  }
+  return count;
+}
+
+const ValuePool::PageHeader* ValuePool::InlinePage(std::size_t classIndex) const {
+  return reinterpret_cast<const PageHeader*>(classes_[classIndex].inlinePage);
+}
+
+// ---------------------------------------------------------------------------------------
+// The entry set
+
+const detail::InternedText* ValuePool::FindEntry(std::string_view text) const {
+  if (text.empty()) return detail::EmptyText();
+  if (bucketCount_ == 0) return nullptr;
+  const std::uint32_t hash = detail::HashBytes(text);
+  for (detail::InternedText* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
+       entry = entry->next) {
+    if (entry->hash == hash && entry->text == text) return entry;
+  }
+  return nullptr;
+}
+
+void ValuePool::GrowEntrySet() {
+  const std::size_t newCount = bucketCount_ == 0 ? kInitialBuckets : bucketCount_ * 2;
+  auto** newBuckets = static_cast<detail::InternedText**>(::operator new(newCount * sizeof(void*)));
+  std::memset(static_cast<void*>(newBuckets), 0, newCount * sizeof(void*));
+  for (std::size_t i = 0; i < bucketCount_; ++i) {
+    for (detail::InternedText* entry = buckets_[i]; entry != nullptr;) {
+      detail::InternedText* next = entry->next;
+      detail::InternedText*& slot = newBuckets[entry->hash & (newCount - 1)];
+      entry->next = slot;
+      slot = entry;
+      entry = next;
+    }
+  }
+  ::operator delete(buckets_);
+  buckets_ = newBuckets;
+  bucketCount_ = newCount;
+}
+
+const detail::InternedText* ValuePool::Intern(std::string_view text) {
+  if (text.empty()) return detail::EmptyText();
+  const std::uint32_t hash = detail::HashBytes(text);
+  if (bucketCount_ != 0) {
+    for (detail::InternedText* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
+         entry = entry->next) {
+      if (entry->hash == hash && entry->text == text) {
+        ++entry->refCount;
+        return entry;
+      }
+    }
+  }
+  if (entryCount_ >= bucketCount_) GrowEntrySet();
+  void* block = Allocate(sizeof(detail::InternedText));
+  detail::InternedText* entry;
+  try {
+    entry = new (block) detail::InternedText{std::string(text), hash, 1, nullptr};
+  } catch (...) {
+    Free(block, sizeof(detail::InternedText));
+    throw;
+  }
+  detail::InternedText*& slot = buckets_[hash & (bucketCount_ - 1)];
+  entry->next = slot;
+  slot = entry;
+  ++entryCount_;
+  return entry;
+}
+
+void ValuePool::AddReference(const detail::InternedText* entry) noexcept {
+  if (entry == detail::EmptyText()) return;
+  ++const_cast<detail::InternedText*>(entry)->refCount;
+}
+
+void ValuePool::Release(const detail::InternedText* entry) noexcept {
+  if (entry == nullptr || entry == detail::EmptyText()) return;
+  auto* owned = const_cast<detail::InternedText*>(entry);
+  if (--owned->refCount != 0) return;
+  detail::InternedText** link = &buckets_[owned->hash & (bucketCount_ - 1)];
+  while (*link != owned) link = &(*link)->next;
+  *link = owned->next;
+  --entryCount_;
+  owned->~InternedText();
+  Free(owned, sizeof(detail::InternedText));
+}
+
+}  // namespace Kavren

@@ -1,0 +1,207 @@
+// The value memory pool: size-classed blocks for value trees, pages from one shared provider.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace Kavren {
+
+/// The process-wide source of 4096-byte pages, cut from 64 KiB operating-system regions
+/// of 16 pages each. The lowest free page of the lowest region with free pages is handed
+/// out first; a region is given back to the operating system as soon as all 16 of its
+/// pages are returned.
+class PageProvider {
+ public:
+  static constexpr std::size_t kPageSize = 4096;
+  static constexpr std::size_t kPagesPerRegion = 16;
+  static constexpr std::size_t kRegionSize = kPageSize * kPagesPerRegion;
+
+  /// [thread-safe] The provider behind every pool; created on first use, never destroyed.
+  static PageProvider& Instance();
+
+  /// A provider of its own (tests). Regions still held at destruction are released.
+  PageProvider();
+  ~PageProvider();
+  PageProvider(const PageProvider&) = delete;
+  PageProvider& operator=(const PageProvider&) = delete;
+
+  /// [thread-safe] A page of kPageSize bytes, aligned to kPageSize. Throws std::bad_alloc
+  /// when the operating system refuses a region.
+  [[nodiscard]] void* TakePage();
+  /// [thread-safe] Gives back a page of TakePage; unknown pages are ignored.
+  void ReturnPage(void* page);
+
+  /// [thread-safe] Regions currently held from the operating system.
+  [[nodiscard]] std::size_t RegionCount() const;
+  /// [thread-safe] Pages currently handed out.
+  [[nodiscard]] std::size_t PagesInUse() const;
+
+ private:
+  struct Region {
+    unsigned char* base;
+    std::uint8_t freeCount;
+    std::uint8_t freePages[kPagesPerRegion];  // stack of page numbers, top at freeCount - 1
+  };
+
+  // Guards every member below.
+  mutable std::mutex mutex_;
+  // Regions by base address; a page belongs to the region whose base is the greatest
+  // one not above it.
+  std::map<std::uintptr_t, Region> regions_;
+  // Base addresses of the regions that have free pages.
+  std::set<std::uintptr_t> regionsWithFreePages_;
+  std::size_t pagesInUse_ = 0;
+};
+
+namespace detail {
+
+/// An interned text of one pool: `text` owned, `hash` the FNV-1a hash of its bytes,
+/// `refCount` the number of values and keys using it. The static empty entry (EmptyText)
+/// is never counted or freed.
+struct InternedText {
+  std::string text;
+  std::uint32_t hash;
+  std::uint32_t refCount;
+  InternedText* next;  // chain of the pool's entry set
+};
+
+/// The one entry that stands for every empty text.
+const InternedText* EmptyText();
+
+/// The FNV-1a hash of all bytes of `text` (seed 0x811C9DC5); for a text without zero
+/// bytes the same as HashText.
+std::uint32_t HashBytes(std::string_view text);
+
+}  // namespace detail
+
+/// The pool of one value tree: 18 size classes of 4 to 72 bytes, each with an inline
+/// 144-byte first page and further 4096-byte pages from a PageProvider, plus the tree's
+/// set of interned texts. Used by one thread at a time; it has no lock.
+class ValuePool {
+ public:
+  static constexpr std::size_t kClassCount = 18;
+  static constexpr std::size_t kGranularity = 4;
+  static constexpr std::size_t kLargestBlock = kClassCount * kGranularity;  // 72
+  static constexpr std::size_t kInlinePageSize = 144;
+
+  /// Page geometry. The header opens every page; block k of a page starts at byte
+  /// k * blockSize; a free block holds the index of the next free block in its first 16
+  /// bits (0: none).
+  struct PageHeader {
+    PageHeader* next;
+    PageHeader* previous;
+    std::uint16_t pageSize;
+    std::int16_t used;
+    std::uint16_t freeHead;  // 0: the page is full (index 0 lies inside the header)
+  };
+  static constexpr std::size_t kPageHeaderSize = sizeof(PageHeader);
+
+  /// The first block index of a page: the smallest k with k * blockSize >= the header size.
+  static constexpr std::size_t FirstBlockIndex(std::size_t blockSize) {
+    return (kPageHeaderSize + blockSize - 1) / blockSize;
+  }
+  /// The last block index of a page: pageSize / blockSize - 1.
+  static constexpr std::size_t LastBlockIndex(std::size_t pageSize, std::size_t blockSize) {
+    return pageSize / blockSize - 1;
+  }
+  /// The class serving `size` bytes (1 to 72): rounded up to a multiple of 4, then / 4 - 1.
+  static constexpr std::size_t ClassIndex(std::size_t size) {
+    return (size + kGranularity - 1) / kGranularity - 1;
+  }
+
+  explicit ValuePool(PageProvider& provider = PageProvider::Instance());
+  /// Every block should have been freed; provider pages still held are returned anyway.
+  ~ValuePool();
+  ValuePool(const ValuePool&) = delete;
+  ValuePool& operator=(const ValuePool&) = delete;
+
+  /// A block of at least `size` bytes (0 is served as 1), aligned to the largest power of
+  /// two dividing its class size (up to 16). Sizes above 72 come from the general heap.
+  /// Throws std::bad_alloc when no memory is left.
+  [[nodiscard]] void* Allocate(std::size_t size);
+  /// Returns a block of Allocate with the same `size`; null is ignored. The block must
+  /// come from this pool (not checked).
+  void Free(void* block, std::size_t size) noexcept;
+
+  /// The pool's entry for `text`, created when absent; its count is incremented. The
+  /// empty text yields the static empty entry.
+  [[nodiscard]] const detail::InternedText* Intern(std::string_view text);
+  /// Adds one use to an entry of this pool (or the static empty entry).
+  static void AddReference(const detail::InternedText* entry) noexcept;
+  /// Drops one use of an entry of this pool; at zero it is removed and freed. The
+  /// static empty entry is skipped.
+  void Release(const detail::InternedText* entry) noexcept;
+  /// The entry for `text` if this pool has one, else null; changes no count.
+  [[nodiscard]] const detail::InternedText* FindEntry(std::string_view text) const;
+  /// Interned texts held now (the static empty entry not included).
+  [[nodiscard]] std::size_t EntryCount() const { return entryCount_; }
+
+  /// Introspection for tests: blocks handed out from the pages on the class's list, and
+  /// the number of those pages (the inline page included while it has free blocks).
+  [[nodiscard]] std::size_t UsedBlocks(std::size_t classIndex) const;
+  [[nodiscard]] std::size_t ListedPages(std::size_t classIndex) const;
+  /// The inline page of a class (tests read its header).
+  [[nodiscard]] const PageHeader* InlinePage(std::size_t classIndex) const;
+
+ private:
+  struct SizeClass {
+    PageHeader* head;  // pages with free blocks, most recently freed-into first
+    alignas(16) unsigned char inlinePage[kInlinePageSize];
+  };
+
+  static void SetUpPage(PageHeader* page, std::size_t pageSize, std::size_t blockSize);
+  static void Link(SizeClass& sizeClass, PageHeader* page) noexcept;
+  static void Unlink(SizeClass& sizeClass, PageHeader* page) noexcept;
+  void GrowEntrySet();
+
+  PageProvider& provider_;
+  SizeClass classes_[kClassCount];
+  // The entry set: chained hash buckets (an array from the general heap, 8 at first).
+  detail::InternedText** buckets_ = nullptr;
+  std::size_t bucketCount_ = 0;
+  std::size_t entryCount_ = 0;
+};
+
+/// A standard allocator bound to a pool: single objects of at most 72 bytes come from
+/// the pool, arrays and larger objects from the general heap.
+template <class T>
+class PoolAllocator {
+ public:
+  using value_type = T;
+
+  explicit PoolAllocator(ValuePool* pool) noexcept : pool_(pool) {}
+  template <class U>
+  PoolAllocator(const PoolAllocator<U>& other) noexcept : pool_(other.pool()) {}
+
+  [[nodiscard]] T* allocate(std::size_t count) {
+    if (count == 1 && sizeof(T) <= ValuePool::kLargestBlock && alignof(T) <= 16) {
+      return static_cast<T*>(pool_->Allocate(sizeof(T)));
+    }
+    if (count > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(::operator new(count * sizeof(T)));
+  }
+  void deallocate(T* block, std::size_t count) noexcept {
+    if (count == 1 && sizeof(T) <= ValuePool::kLargestBlock && alignof(T) <= 16) {
+      pool_->Free(block, sizeof(T));
+    } else {
+      ::operator delete(block);
+    }
+  }
+
+  ValuePool* pool() const noexcept { return pool_; }
+  template <class U>
+  bool operator==(const PoolAllocator<U>& other) const noexcept {
+    return pool_ == other.pool();
+  }
+
+ private:
+  ValuePool* pool_;
+};
+
+}  // namespace Kavren

@@ -1,0 +1,185 @@
+// Host value records: word layout of numbers, owned parts, readers and the release.
+#include "binding/host_value.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "util/accounting.h"
+
+namespace Kavren {
+namespace {
+
+using Abi::HostStructMember;
+using Abi::HostValue;
+using Abi::HostWord;
+
+TEST(HostValue, TypeNames) {
+  const char* expected[] = {"",       "bool", "signed", "unsigned",   "float",    "string",
+                            "string", "blob", "blob",   "collection", "structure"};
+  for (HostWord type = 0; type < 11; ++type) {
+    EXPECT_STREQ(HostValueTypeName(type), expected[type]) << type;
+  }
+  EXPECT_STREQ(HostValueTypeName(11), "");
+  EXPECT_STREQ(HostValueTypeName(static_cast<HostWord>(-1)), "");
+}
+
+// 64-bit numbers travel as low 32 bits in `data` and high 32 bits in `extra` on both ABIs.
+TEST(HostValue, SixtyFourBitNumbersSplitIntoTwoWords) {
+  struct Row {
+    std::int64_t number;
+    HostWord data;
+    HostWord extra;
+  };
+  for (const Row row : {Row{0, 0, 0}, Row{-2, 0xFFFFFFFEu, 0xFFFFFFFFu},
+                        Row{0x123456789ABCDEF0, 0x9ABCDEF0u, 0x12345678u},
+                        Row{std::numeric_limits<std::int64_t>::min(), 0, 0x80000000u}}) {
+    HostValue value{};
+    SetHostSigned(value, row.number);
+    EXPECT_EQ(value.type, Abi::kHostValueSigned);
+    EXPECT_EQ(value.data, row.data) << row.number;
+    EXPECT_EQ(value.extra, row.extra) << row.number;
+    EXPECT_EQ(HostSigned(value), row.number);
+    SetHostUnsigned(value, static_cast<std::uint64_t>(row.number));
+    EXPECT_EQ(value.type, Abi::kHostValueUnsigned);
+    EXPECT_EQ(value.data, row.data);
+    EXPECT_EQ(value.extra, row.extra);
+    EXPECT_EQ(HostUnsigned(value), static_cast<std::uint64_t>(row.number));
+  }
+
+  HostValue value{};
+  SetHostFloat(value, 1.0);  // 0x3FF0000000000000
+  EXPECT_EQ(value.type, Abi::kHostValueFloat);
+  EXPECT_EQ(value.data, 0u);
+  EXPECT_EQ(value.extra, 0x3FF00000u);
+  EXPECT_EQ(HostFloat(value), 1.0);
+  SetHostFloat(value, -std::numeric_limits<double>::infinity());
+  EXPECT_EQ(HostFloat(value), -std::numeric_limits<double>::infinity());
+  SetHostFloat(value, std::nan(""));
+  EXPECT_TRUE(std::isnan(HostFloat(value)));
+}
+
+TEST(HostValue, ReadersAnswerDefaultsForOtherTypesAndNullPointers) {
+  HostValue boolean{};
+  SetHostBool(boolean, true);
+  EXPECT_TRUE(HostBool(boolean));
+  EXPECT_EQ(HostSigned(boolean), 0);
+  EXPECT_EQ(HostText(boolean), "");
+  EXPECT_TRUE(HostMembers(boolean).empty());
+  const HostValue nullText{Abi::kHostValueBorrowedString, 0, 0};
+  EXPECT_EQ(HostText(nullText), "");
+  const HostValue nullBytes{Abi::kHostValueOwnedBlob, 0, 5};
+  EXPECT_TRUE(HostBytes(nullBytes).empty());
+  const HostValue nullArray{Abi::kHostValueCollection, 0, 5};
+  EXPECT_TRUE(HostElements(nullArray).empty());
+}
+
+TEST(HostValue, BorrowedPartsAreReadButNeverFreed) {
+  static const char text[] = "borrowed";
+  static const std::uint8_t bytes[] = {1, 2, 3};
+  HostValue value{};
+  SetHostBorrowedString(value, text);
+  EXPECT_EQ(value.type, Abi::kHostValueBorrowedString);
+  EXPECT_EQ(HostText(value).data(), text);
+  ReleaseHostValue(value);  // a free of the static text would fail under the sanitizer
+  EXPECT_EQ(value.type, Abi::kHostValueEmpty);
+
+  SetHostBorrowedBlob(value, bytes);
+  EXPECT_EQ(value.type, Abi::kHostValueBorrowedBlob);
+  EXPECT_EQ(value.extra, 3u);
+  EXPECT_EQ(HostBytes(value).data(), bytes);
+  ReleaseHostValue(value);
+}
+
+TEST(HostValue, OwnedTextAndBytesAreCopies) {
+  std::string text = "owned";
+  HostValueHolder holder;
+  SetHostOwnedString(holder.value(), text);
+  EXPECT_EQ(holder.value().type, Abi::kHostValueOwnedString);
+  EXPECT_EQ(holder.value().extra, 5u);
+  EXPECT_NE(HostText(holder.value()).data(), text.data());
+  EXPECT_STREQ(reinterpret_cast<const char*>(holder.value().data), "owned");
+
+  const std::uint8_t bytes[] = {9, 8};
+  HostValue blob{};
+  SetHostOwnedBlob(blob, bytes);
+  EXPECT_EQ(blob.type, Abi::kHostValueOwnedBlob);
+  EXPECT_NE(HostBytes(blob).data(), bytes);
+  EXPECT_EQ(HostBytes(blob)[1], 8);
+  ReleaseHostValue(blob);
+  EXPECT_EQ(blob.data, 0u);
+}
+
+// A nested record with every owned part gives back every accounted byte.
+TEST(HostValue, ReleaseFreesEveryOwnedPartThroughTheAccounting) {
+  const std::uint64_t before = Accounting::BytesInUse();
+  HostValue root{};
+  std::span<HostStructMember> members = MakeHostStructure(root, 3);
+  SetHostMemberKey(members[0], "list");
+  std::span<HostValue> list = MakeHostCollection(members[0].value, 3);
+  SetHostOwnedString(list[0], "text");
+  const std::uint8_t bytes[] = {1, 2};
+  SetHostOwnedBlob(list[1], bytes);
+  std::span<HostStructMember> inner = MakeHostStructure(list[2], 1);
+  inner[0].key = "borrowed key";  // flag 0: not freed
+  SetHostOwnedString(inner[0].value, "deep");
+  SetHostMemberKey(members[1], "first");
+  SetHostMemberKey(members[1], "renamed");  // the replaced owned key is freed
+  SetHostSigned(members[1].value, -1);
+  // members[2] stays zeroed: null key, empty value.
+  EXPECT_GT(Accounting::BytesInUse(), before);
+
+  EXPECT_EQ(HostMembers(root).size(), 3u);
+  EXPECT_STREQ(HostMembers(root)[1].key, "renamed");
+  EXPECT_EQ(HostMembers(root)[1].keyOwned, 1);
+  EXPECT_EQ(HostElements(HostMembers(root)[0].value).size(), 3u);
+
+  ReleaseHostValue(root);
+  EXPECT_EQ(root.type, Abi::kHostValueEmpty);
+  EXPECT_EQ(root.data, 0u);
+  EXPECT_EQ(root.extra, 0u);
+  EXPECT_EQ(Accounting::BytesInUse(), before);
+}
+
+TEST(HostValue, DeepRecordsReleaseWithoutRecursion) {
+  constexpr int kDepth = 200000;
+  const std::uint64_t before = Accounting::BytesInUse();
+  HostValue root{};
+  HostValue* cursor = &root;
+  for (int i = 0; i < kDepth; ++i) {
+    if (i % 2 == 0) {
+      cursor = &MakeHostCollection(*cursor, 1)[0];
+    } else {
+      HostStructMember& member = MakeHostStructure(*cursor, 1)[0];
+      SetHostMemberKey(member, "k");
+      cursor = &member.value;
+    }
+  }
+  SetHostOwnedString(*cursor, "leaf");
+  ReleaseHostValue(root);
+  EXPECT_EQ(Accounting::BytesInUse(), before);
+}
+
+TEST(HostValue, HolderHandsOverOrReleases) {
+  const std::uint64_t before = Accounting::BytesInUse();
+  HostValue taken{};
+  {
+    HostValueHolder holder;
+    SetHostOwnedString(holder.value(), "kept");
+    taken = holder.Release();
+    EXPECT_EQ(holder.value().type, Abi::kHostValueEmpty);
+  }
+  EXPECT_EQ(HostText(taken), "kept");
+  ReleaseHostValue(taken);
+  {
+    HostValueHolder holder;
+    MakeHostCollection(holder.value(), 4);
+  }
+  EXPECT_EQ(Accounting::BytesInUse(), before);
+}
+
+}  // namespace
+}  // namespace Kavren
