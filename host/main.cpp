@@ -1,0 +1,82 @@
+// hxa-host: loads a plugin, starts it, prints its memory statistics and stops it.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+
+#include "host/development_host.h"
+#include "host/plugin_library.h"
+
+namespace {
+
+const char* LevelName(std::int32_t level) {
+  switch (level) {
+    case 0:
+      return "  OKAY";
+    case 1:
+      return "  WARN";
+    case 2:
+      return " ERROR";
+    case 3:
+      return "ALWAYS";
+    default:
+      return "   ???";
+  }
+}
+
+void PrintStats(const Kavren::Abi::PluginMemoryStats& stats) {
+  std::printf(
+      "memory: peakBytes %llu, peakBlocks %llu, allocatedBytes %llu, allocations %llu, "
+      "freedBytes %llu, frees %llu, in use %llu\n",
+      static_cast<unsigned long long>(stats.peakBytes),
+      static_cast<unsigned long long>(stats.peakBlocks),
+      static_cast<unsigned long long>(stats.allocatedBytes),
+      static_cast<unsigned long long>(stats.allocations),
+      static_cast<unsigned long long>(stats.freedBytes),
+      static_cast<unsigned long long>(stats.frees),
+      static_cast<unsigned long long>(stats.allocatedBytes - stats.freedBytes));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Development host: loads a plugin, starts it, prints its memory statistics, stops it"};
+  std::string coreVersionText = "18.0.0";
+  std::string pluginPath;
+  app.add_option("--core-version", coreVersionText, "plugin API version of the core")
+      ->capture_default_str();
+  app.add_option("plugin", pluginPath, "path of the plugin library")->required();
+  CLI11_PARSE(app, argc, argv);
+
+  const auto coreVersion = Kavren::Host::ParseCoreVersion(coreVersionText);
+  if (!coreVersion) {
+    std::fprintf(stderr, "hxa-host: not a version (MAJOR.MINOR.PATCH): %s\n",
+                 coreVersionText.c_str());
+    return 2;
+  }
+  Kavren::Host::PluginLibrary library;
+  if (!library.Open(pluginPath)) {
+    std::fprintf(stderr, "hxa-host: %s\n", library.Error().c_str());
+    return 1;
+  }
+
+  Kavren::Host::DevelopmentHost host;
+  host.SetLogListener([](const Kavren::Host::LogLine& line) {
+    std::printf("host log %s| %s\n", LevelName(line.level), line.message.c_str());
+    std::fflush(stdout);
+  });
+  if (!host.Load(library, *coreVersion)) {
+    std::fprintf(stderr, "hxa-host: the plugin's export returned no function table\n");
+    return 1;
+  }
+  const auto& record = host.Record();
+  std::printf("loaded %s (plugin API %u.%u.%u) for core %u.%u.%u\n",
+              record.name != nullptr ? record.name : "(no name)", record.major, record.minor,
+              record.patch, coreVersion->major, coreVersion->minor, coreVersion->patch);
+  const bool started = host.Start();
+  std::printf("started: %s\n", started ? "yes" : "no");
+  PrintStats(host.MemoryStats());
+  host.Stop();
+  std::printf("stopped\n");
+  return started ? 0 : 1;
+}

@@ -1,0 +1,88 @@
+// The application module: the framework's object for one plugin inside the host.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "abi/host.h"
+#include "abi/plugin.h"
+#include "log/plugin_log_target.h"
+#include "plugin/event_layer.h"
+#include "plugin/identity.h"
+#include "util/version.h"
+
+namespace Kavren {
+
+/// Owns the plugin's names, the core's plugin-API version, its log target, the
+/// host interface, and the function table and API block handed to the host.
+/// Created only by the plugin entry (on zeroed accounting memory) and destroyed
+/// only by the function table's Stop. Slots after the event layer's:
+/// RegisterEndpoints, OnStart.
+class AppModule : public EventLayer {
+ public:
+  AppModule();
+  ~AppModule() override;
+
+  // The host operations: each passes the host table first and its arguments
+  // unchanged. Before Start (no host interface) they do nothing.
+  void Call(Abi::HttpResponseRecord* response, const Abi::HttpRequestRecord* request) override;
+  void Reserved(Abi::HostWord first, Abi::HostWord second) override;
+  void PublishEvent(const Abi::HostEventRecord* event) override;
+  void SubscribeWithHost(const char* eventName, std::uint32_t cookie,
+                         Abi::HostEventCallback callback, void* context,
+                         std::int32_t flag) override;
+  void UnsubscribeWithHost(const char* eventName, std::uint32_t cookie) override;
+  void ScheduleJob(const char* label, Abi::HostJobCallback job, void* context, double delaySeconds,
+                   std::int32_t flags) override;
+  void Pump() override;
+  void BeginWait(const std::string& label) override;
+  void EndWait() override;
+
+  /// [at load] Registers the plugin's record types and endpoints; here nothing.
+  virtual void RegisterEndpoints();
+  /// [host thread, at Start] Starts the plugin's work; true when it started.
+  [[nodiscard]] virtual bool OnStart();
+
+  /// [at load] The core's version as the host record gave it (labels empty).
+  void SetCoreApiVersion(const PluginApiVersion& version);
+  /// [at load] Names the module: the full name follows the full-name rule.
+  void SetIdentity(const std::string& shortName, const PluginType& type);
+  /// [at load] "Plugins" and "Plugin <short name>"; call after SetIdentity.
+  void SetApiTagsFromIdentity();
+  /// [at load] Registers the framework's host-facing plugin-manager types.
+  void RegisterFrameworkTypes();
+  /// [at load] Copies the description of the registered API into the API block.
+  void BuildApiBlock();
+
+  /// [host thread] The start sequence: keeps `host`, installs the plugin log
+  /// target, builds the user agent, begins the event layer's host session and
+  /// runs OnStart. False when `host` has no function table or OnStart fails.
+  [[nodiscard]] bool StartWithHost(Abi::HostInterface* host);
+
+  [[nodiscard]] const PluginApiVersion& CoreApiVersion() const { return coreApiVersion_; }
+  [[nodiscard]] const PluginIdentity& Identity() const { return identity_; }
+  [[nodiscard]] const std::vector<std::string>& ApiTags() const { return apiTags_; }
+  [[nodiscard]] Abi::HostInterface* Host() const { return host_; }
+  [[nodiscard]] Abi::PluginFunctionTable* FunctionTable() { return &functionTable_; }
+  [[nodiscard]] Abi::PluginApiBlock* ApiBlock() { return &apiBlock_; }
+
+ private:
+  /// The host's function table, or null before Start.
+  [[nodiscard]] Abi::HostFunctions* HostTable() const;
+
+  PluginApiVersion coreApiVersion_;
+  std::unique_ptr<PluginLogTarget> logTarget_;
+  PluginIdentity identity_;
+  std::vector<std::string> apiTags_;
+  Abi::HostInterface* host_ = nullptr;
+  Abi::PluginFunctionTable functionTable_{};
+  Abi::PluginApiBlock apiBlock_{};
+};
+
+/// Runs Shutdown, destroys `module` and returns its memory to the accounting
+/// allocator; the module must have been constructed in a block of it.
+void DestroyModule(AppModule* module) noexcept;
+
+}  // namespace Kavren

@@ -1,0 +1,159 @@
+// Counting hooks over the process heap and the dispatch through the installed set.
+#include "util/accounting.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "util/platform.h"
+
+namespace Kavren::Accounting {
+namespace {
+
+// One record per process, never reset. Each counter is updated atomically on
+// its own; readers see the counters one after the other.
+struct CounterRecord {
+  std::atomic<std::uint64_t> peakBytes{0};
+  std::atomic<std::uint64_t> peakBlocks{0};
+  std::atomic<std::uint64_t> allocatedBytes{0};
+  std::atomic<std::uint64_t> allocations{0};
+  std::atomic<std::uint64_t> freedBytes{0};
+  std::atomic<std::uint64_t> frees{0};
+};
+
+constinit CounterRecord counters;
+
+// The size query reads no block contents; GCC takes a fresh block passed as a
+// const pointer for a read of uninitialised memory.
+std::size_t SizeOfBlock(const void* block) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+  return Platform::HeapBlockSize(block);
+#pragma GCC diagnostic pop
+}
+
+void CountAllocation(std::size_t blockSize) {
+  counters.allocatedBytes.fetch_add(blockSize);
+  counters.allocations.fetch_add(1);
+}
+
+void CountFree(std::size_t blockSize) {
+  counters.freedBytes.fetch_add(blockSize);
+  counters.frees.fetch_add(1);
+}
+
+// Raises the peak when the bytes in use exceed it. The compare-exchange loop
+// keeps two racing threads from lowering a peak the other one just raised.
+void ApplyPeakRule() {
+  const std::uint64_t inUse = counters.allocatedBytes.load() - counters.freedBytes.load();
+  std::uint64_t peak = counters.peakBytes.load();
+  while (inUse > peak) {
+    if (counters.peakBytes.compare_exchange_weak(peak, inUse)) {
+      counters.peakBlocks.store(counters.allocations.load() - counters.frees.load());
+      return;
+    }
+  }
+}
+
+void* CountingAllocate(void*, std::size_t size) {
+  void* block = std::malloc(size);
+  CountAllocation(SizeOfBlock(block));
+  ApplyPeakRule();
+  return block;
+}
+
+void CountingFree(void*, void* block) {
+  if (block == nullptr) return;
+  CountFree(SizeOfBlock(block));
+  std::free(block);
+}
+
+void* CountingReallocate(void*, void* block, std::size_t size) {
+  if (size == 0 && block != nullptr) {
+    // The C library's answer to a zero size varies; make it a plain free.
+    CountFree(SizeOfBlock(block));
+    std::free(block);
+    CountAllocation(0);
+    return nullptr;
+  }
+  const std::size_t oldSize = SizeOfBlock(block);
+  void* resized = std::realloc(block, size);
+  if (resized == nullptr) {
+    // The old block is still in use: count a free and an allocation of 0 bytes,
+    // so the bytes and blocks in use stay true and a later free of it balances.
+    CountFree(0);
+    CountAllocation(0);
+    ApplyPeakRule();
+    return nullptr;
+  }
+  CountFree(oldSize);
+  CountAllocation(SizeOfBlock(resized));
+  ApplyPeakRule();
+  return resized;
+}
+
+char* CountingDuplicateText(void*, const char* text) {
+  if (text == nullptr) return nullptr;
+  const std::size_t length = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(std::malloc(length));
+  CountAllocation(SizeOfBlock(copy));
+  ApplyPeakRule();
+  if (copy != nullptr) std::memcpy(copy, text, length);
+  return copy;
+}
+
+std::size_t CountingBlockSize(void*, const void* block) { return Platform::HeapBlockSize(block); }
+
+constexpr Hooks kCountingHooks{CountingAllocate,      CountingFree,      CountingReallocate,
+                               CountingDuplicateText, CountingBlockSize, nullptr};
+
+constinit std::atomic<const Hooks*> installed{&kCountingHooks};
+
+}  // namespace
+
+void* Allocate(std::size_t size) {
+  const Hooks* hooks = installed.load(std::memory_order_acquire);
+  return hooks->allocate(hooks->user, size);
+}
+
+void Free(void* block) {
+  if (block == nullptr) return;
+  const Hooks* hooks = installed.load(std::memory_order_acquire);
+  hooks->free(hooks->user, block);
+}
+
+void* Reallocate(void* block, std::size_t size) {
+  const Hooks* hooks = installed.load(std::memory_order_acquire);
+  return hooks->reallocate(hooks->user, block, size);
+}
+
+char* DuplicateText(const char* text) {
+  const Hooks* hooks = installed.load(std::memory_order_acquire);
+  return hooks->duplicateText(hooks->user, text);
+}
+
+std::size_t BlockSize(const void* block) {
+  const Hooks* hooks = installed.load(std::memory_order_acquire);
+  return hooks->blockSize(hooks->user, block);
+}
+
+const Hooks& CountingHooks() { return kCountingHooks; }
+
+const Hooks* InstallHooks(const Hooks* hooks) {
+  return installed.exchange(hooks != nullptr ? hooks : &kCountingHooks, std::memory_order_acq_rel);
+}
+
+Counters ReadCounters() {
+  Counters result{};
+  result.peakBytes = counters.peakBytes.load();
+  result.peakBlocks = counters.peakBlocks.load();
+  result.allocatedBytes = counters.allocatedBytes.load();
+  result.allocations = counters.allocations.load();
+  result.freedBytes = counters.freedBytes.load();
+  result.frees = counters.frees.load();
+  return result;
+}
+
+std::uint64_t BytesInUse() { return counters.allocatedBytes.load() - counters.freedBytes.load(); }
+
+}  // namespace Kavren::Accounting
