@@ -1,0 +1,206 @@
+// Tests of the player-messaging records: registration, conversion and JSON round trips.
+#include "player_messaging/records.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/convert.h"
+#include "binding/registry.h"
+#include "formats/json.h"
+#include "plugin/server_class.h"
+
+namespace Kavren::Client::PlayerMessaging {
+namespace {
+
+using FieldList = std::vector<std::pair<std::string, std::string>>;
+
+// Each field as "key" and its kind text (with the element or record name), in order.
+FieldList Fields(const TypeDescriptor& type) {
+  FieldList fields;
+  for (const FieldDescriptor& field : type.fields) {
+    std::string kind = TypeRefText(field.type);
+    const std::string element = TypeRefElementText(field.type);
+    if (!element.empty()) kind += "<" + element + ">";
+    fields.emplace_back(field.name, kind);
+  }
+  return fields;
+}
+
+class RecordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RegisterRecords(registry_, tags_, classes_); }
+
+  template <class Record>
+  Record FromJson(const char* json, std::string* error = nullptr) {
+    BindingResult parsed = ReadJson(json);
+    EXPECT_TRUE(parsed.ok) << parsed.ErrorText();
+    BindingResult status;
+    Record record;
+    FromValue(status, record, parsed.value, "<value>", registry_);
+    if (error != nullptr) {
+      *error = status.ErrorText();
+    } else {
+      EXPECT_TRUE(status.ok) << status.ErrorText();
+    }
+    return record;
+  }
+
+  template <class Record>
+  std::string ToJson(const Record& record) {
+    BindingProperty value;
+    EXPECT_TRUE(ToValue(value, record, registry_));
+    return WriteJson(value, &registry_);
+  }
+
+  template <class Record>
+  void ExpectRoundTrip(const Record& record) {
+    const std::string json = ToJson(record);
+    EXPECT_EQ(FromJson<Record>(json.c_str()), record) << json;
+  }
+
+  BindingRegistry registry_;
+  ServerClassTable classes_;
+  const std::vector<std::string> tags_{"Plugins", "Plugin hxa-player-messaging"};
+};
+
+TEST_F(RecordsTest, RegistersEveryRecordWithItsFieldsInOrder) {
+  const FieldList message = {{"accountId", "uint64"}, {"msgId", "string"},
+                             {"type", "string"},      {"titleCode", "string"},
+                             {"bodyCode", "string"},  {"params", "vector<string>"}};
+  const std::pair<const char*, FieldList> records[] = {
+      {"SimpleMessage", message},
+      {"Velkin", {{"acctId", "uint64"}, {"velId", "uint64"}}},
+      {"AllVelkinData", {{"velkin", "Velkin"}}},
+      {"LoginDataPacket",
+       {{"allVelkinData", "AllVelkinData"}, {"simpleMessages", "vector<SimpleMessage>"}}},
+      {"PlayerMessagingNotificationResource",
+       {{"id", "int32"},
+        {"msgId", "string"},
+        {"title", "string"},
+        {"body", "string"},
+        {"status", "int32"}}},
+      {"DynamicCelebrationMessagingNotificationResource",
+       {{"id", "int32"},
+        {"msgId", "string"},
+        {"celebrationTitle", "string"},
+        {"celebrationBody", "string"},
+        {"celebrationMessage", "string"},
+        {"inventoryType", "string"},
+        {"itemId", "string"},
+        {"itemQuantity", "string"},
+        {"celebrationType", "string"},
+        {"status", "int32"}}},
+      {"QRMSPlayerMessagingSimpleMessage", message},
+      {"QRMSPlayerMessagingSimpleMessageResponse",
+       {{"accountId", "uint64"}, {"msgId", "string"}, {"command", "string"}}},
+  };
+  for (const auto& [name, fields] : records) {
+    const TypeDescriptor* type = registry_.FindType(name);
+    ASSERT_NE(type, nullptr) << name;
+    EXPECT_EQ(Fields(*type), fields) << name;
+    EXPECT_EQ(type->tags, tags_) << name;
+    EXPECT_EQ(type->description, "") << name;
+    for (const FieldDescriptor& field : type->fields) {
+      EXPECT_EQ(field.flags, 0u) << name << "." << field.name;
+      EXPECT_EQ(field.description, "") << name << "." << field.name;
+    }
+  }
+  EXPECT_EQ(registry_.FindType(StaticType::HashCode<Qrms::SimpleDialogMessage>())->name,
+            "QRMSPlayerMessagingSimpleMessage");
+}
+
+TEST_F(RecordsTest, AssociatesOnlyTheServerRecordsWithTheirClasses) {
+  EXPECT_EQ(classes_.ClassForName("QRMSPlayerMessagingSimpleMessage"),
+            "com.kavrengames.platform.messaging.persistence.SimpleDialogMessage");
+  EXPECT_EQ(classes_.ClassForType(StaticType::HashCode<Qrms::SimpleDialogMessage>()),
+            "com.kavrengames.platform.messaging.persistence.SimpleDialogMessage");
+  EXPECT_EQ(classes_.ClassForName("QRMSPlayerMessagingSimpleMessageResponse"),
+            "com.kavrengames.platform.messaging.persistence.SimpleDialogMessageResponse");
+  EXPECT_EQ(classes_.ClassForType(StaticType::HashCode<Qrms::SimpleDialogMessageResponse>()),
+            "com.kavrengames.platform.messaging.persistence.SimpleDialogMessageResponse");
+  EXPECT_EQ(classes_.ClassForName("SimpleMessage"), std::nullopt);
+  EXPECT_EQ(classes_.ClassForType(StaticType::HashCode<Api::LoginDataPacket>()), std::nullopt);
+}
+
+TEST_F(RecordsTest, LoginDataPacketWithoutMembersKeepsDefaults) {
+  const Api::LoginDataPacket noMessages =
+      FromJson<Api::LoginDataPacket>(R"({"allVelkinData":{"velkin":{"acctId":77,"velId":5}}})");
+  EXPECT_EQ(noMessages.allVelkinData.velkin.acctId, 77u);
+  EXPECT_TRUE(noMessages.simpleMessages.empty());
+
+  const Api::LoginDataPacket noPlayer = FromJson<Api::LoginDataPacket>(
+      R"({"simpleMessages":[{"msgId":"m1","type":"pss-player-message","params":["a"]}]})");
+  EXPECT_EQ(noPlayer.allVelkinData.velkin.acctId, 0u);
+  ASSERT_EQ(noPlayer.simpleMessages.size(), 1u);
+  EXPECT_EQ(noPlayer.simpleMessages[0].msgId, "m1");
+  EXPECT_EQ(noPlayer.simpleMessages[0].params, std::vector<std::string>{"a"});
+}
+
+TEST_F(RecordsTest, WrongMemberKindsAreRefusedWithTheFieldName) {
+  struct Case {
+    const char* json;
+    const char* error;
+  };
+  const Case celebrations[] = {
+      {R"({"itemId":5})", "Couldn't assign value to 'itemId' because the input is not a string."},
+      {R"({"itemQuantity":2.5})",
+       "Couldn't assign value to 'itemQuantity' because the input is not a string."},
+  };
+  for (const Case& row : celebrations) {
+    std::string error;
+    FromJson<Api::DynamicCelebrationMessagingNotificationResource>(row.json, &error);
+    EXPECT_EQ(error, row.error) << row.json;
+  }
+  std::string error;
+  FromJson<Qrms::SimpleDialogMessage>(R"({"msgId":12})", &error);
+  EXPECT_EQ(error, "Couldn't assign value to 'msgId' because the input is not a string.");
+  FromJson<Api::LoginDataPacket>(R"({"simpleMessages":{"msgId":"m"}})", &error);
+  EXPECT_EQ(error,
+            "Couldn't assign value to 'simpleMessages' of type vector because the input not a "
+            "collection.");
+}
+
+TEST_F(RecordsTest, ResponseValueHasExactlyItsThreeMembers) {
+  Qrms::SimpleDialogMessageResponse response{42, "m-7", "ack"};
+  BindingProperty value;
+  ASSERT_TRUE(ToValue(value, response, registry_));
+  EXPECT_EQ(WriteJson(value), R"({"accountId":42,"command":"ack","msgId":"m-7"})");
+
+  // Tagged for a server call it gains its class, which converting back ignores.
+  TagServerClass(value,
+                 *registry_.FindType(StaticType::HashCode<Qrms::SimpleDialogMessageResponse>()),
+                 classes_);
+  EXPECT_EQ(WriteJson(value),
+            R"({"__class":"com.kavrengames.platform.messaging.persistence.)"
+            R"(SimpleDialogMessageResponse","accountId":42,"command":"ack","msgId":"m-7"})");
+  BindingResult status;
+  Qrms::SimpleDialogMessageResponse back;
+  FromValue(status, back, value, "<value>", registry_);
+  ASSERT_TRUE(status.ok) << status.ErrorText();
+  EXPECT_EQ(back, response);
+}
+
+TEST_F(RecordsTest, EveryRecordRoundTripsThroughJson) {
+  constexpr std::uint64_t kLargest = ~std::uint64_t{0};
+  const Api::SimpleMessage message{kLargest, "m", "dynamic-celebration",
+                                   "T",      "B", {"kind", "msg", "inv", "5", "1"}};
+  ExpectRoundTrip(message);
+  ExpectRoundTrip(Api::Velkin{1, 2});
+  ExpectRoundTrip(Api::AllVelkinData{{3, 4}});
+  ExpectRoundTrip(Api::LoginDataPacket{{{5, 6}}, {message, Api::SimpleMessage{}}});
+  ExpectRoundTrip(Api::PlayerMessagingNotificationResource{1, "m", "title", "body \"q\"\n", 1});
+  const Api::DynamicCelebrationMessagingNotificationResource celebration{
+      -2, "m", "ct", "cb", "cm", "inv", "5", "10", "type", 1};
+  ExpectRoundTrip(celebration);
+  // Item and quantity are served as texts, never as numbers.
+  EXPECT_NE(ToJson(celebration).find(R"("itemId":"5","itemQuantity":"10")"), std::string::npos);
+  ExpectRoundTrip(Qrms::SimpleDialogMessage{9, "m", "pss-player-message", "t", "b", {}});
+  ExpectRoundTrip(Qrms::SimpleDialogMessageResponse{9, "m", "ack"});
+  ExpectRoundTrip(Api::PlayerMessagingNotificationResource{});
+}
+
+}  // namespace
+}  // namespace Kavren::Client::PlayerMessaging
