@@ -5,6 +5,7 @@
 #include <cstring>
 #include <regex>
 
+#include "formats/help.h"
 #include "http/api_block.h"
 #include "http/router_messages.h"
 #include "log/log.h"
@@ -117,7 +118,11 @@ std::string EndpointFunctionName(HttpMethod method, std::string_view urlTemplate
   return name;
 }
 
-Router::Router(BindingRegistry& registry) : registry_(registry) {}
+Router::Router(BindingRegistry& registry)
+    : registry_(registry),
+      // The "$builtin" namespace answers "Help" with the native description of
+      // everything registered; a module may replace it.
+      builtinHelp_([&registry] { return BindingHelpProvider::DescribeRegistry(registry); }) {}
 
 Router::~Router() = default;
 
