@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "util/platform.h"
+#include "util/system_info.h"
 
 namespace Kavren::Accounting {
 namespace {
@@ -55,7 +56,18 @@ void ApplyPeakRule() {
   }
 }
 
+// The memory snapshot is taken on the first counted allocation, before the
+// allocation itself; afterwards this costs one relaxed load.
+constinit std::atomic<bool> snapshotTaken{false};
+
+void TakeMemorySnapshotOnce() noexcept {
+  if (snapshotTaken.load(std::memory_order_relaxed)) return;
+  CaptureMemoryStatisticsOnce();
+  snapshotTaken.store(true, std::memory_order_relaxed);
+}
+
 void* CountingAllocate(void*, std::size_t size) {
+  TakeMemorySnapshotOnce();
   void* block = std::malloc(size);
   CountAllocation(SizeOfBlock(block));
   ApplyPeakRule();
@@ -76,6 +88,7 @@ void* CountingReallocate(void*, void* block, std::size_t size) {
     CountAllocation(0);
     return nullptr;
   }
+  TakeMemorySnapshotOnce();
   const std::size_t oldSize = SizeOfBlock(block);
   void* resized = std::realloc(block, size);
   if (resized == nullptr) {
@@ -95,6 +108,7 @@ void* CountingReallocate(void*, void* block, std::size_t size) {
 char* CountingDuplicateText(void*, const char* text) {
   if (text == nullptr) return nullptr;
   const std::size_t length = std::strlen(text) + 1;
+  TakeMemorySnapshotOnce();
   auto* copy = static_cast<char*>(std::malloc(length));
   CountAllocation(SizeOfBlock(copy));
   ApplyPeakRule();

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "util/system_info.h"
+
 namespace Kavren::Accounting {
 namespace {
 
@@ -33,6 +35,15 @@ void ExpectMoves(const Counters& before, const Moves& expected) {
   EXPECT_EQ(delta.allocations, expected.allocations);
   EXPECT_EQ(delta.freedBytes, expected.freedBytes);
   EXPECT_EQ(delta.frees, expected.frees);
+}
+
+TEST(AccountingTest, FirstCountedAllocationTakesTheMemorySnapshot) {
+  void* block = Allocate(16);
+  ASSERT_NE(block, nullptr);
+  Free(block);
+  MemoryStatistics statistics{};
+  ASSERT_TRUE(CapturedMemoryStatistics(statistics));
+  EXPECT_GT(statistics[MemoryStatistic::kTotalPhysical], 0u);
 }
 
 TEST(AccountingTest, AllocateAndFreeCountBlockSizes) {
