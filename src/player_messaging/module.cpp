@@ -1,17 +1,19 @@
 // The player-messaging module.
 #include "player_messaging/module.h"
 
+#include "player_messaging/records.h"
 #include "plugin/messages.h"
 
 namespace Kavren::Client::PlayerMessaging {
 
-// The notification stores, the records and the endpoints arrive with the
-// notification service; until then the module adds nothing to its base.
+// The notification stores and the endpoints arrive with the notification service.
 PlayerMessagingModule::PlayerMessagingModule() = default;
 
 PlayerMessagingModule::~PlayerMessagingModule() = default;
 
-void PlayerMessagingModule::RegisterEndpoints() {}
+void PlayerMessagingModule::RegisterEndpoints() {
+  RegisterRecords(Registry(), ApiTags(), ServerClasses());
+}
 
 bool PlayerMessagingModule::OnStart() { return true; }
 

@@ -1,9 +1,11 @@
 // The application module: host forwarding, start sequence and function table.
 #include "plugin/app_module.h"
 
+#include "formats/builtin_types.h"
 #include "log/log.h"
 #include "log/log_manager.h"
 #include "plugin/boundary.h"
+#include "plugin/framework_types.h"
 #include "plugin/messages.h"
 #include "util/accounting.h"
 #include "util/format.h"
@@ -46,6 +48,7 @@ void HXA_CDECL GetMemoryStatsEntry(void*, Abi::PluginMemoryStats* stats) {
 
 AppModule::AppModule() {
   LogManager::Acquire();
+  AttachRegistry(registry_);
   functionTable_.Start = StartEntry;
   functionTable_.Stop = StopEntry;
   functionTable_.GetMemoryStats = GetMemoryStatsEntry;
@@ -123,9 +126,16 @@ void AppModule::SetApiTagsFromIdentity() {
   apiTags_ = {PluginText::kPluginsTag, PluginText::kPluginTagPrefix + identity_.shortName};
 }
 
-// The plugin-manager types and the router arrive with the binding registry;
-// until then there is nothing to register and the API block stays empty.
-void AppModule::RegisterFrameworkTypes() {}
+void AppModule::RegisterFrameworkTypes() {
+  registry_.Reinitialise(&RegisterBuiltinTypes);
+  RegisterPluginManagerTypes(registry_, apiTags_);
+}
+
+MaybeType<Failure, void> AppModule::Await(FailureFuture& future) {
+  return Kavren::Await(Waiting(), future);
+}
+
+void AppModule::Yield() { Kavren::Yield(Waiting()); }
 
 void AppModule::BuildApiBlock() { apiBlock_ = Abi::PluginApiBlock{}; }
 
@@ -139,7 +149,7 @@ bool AppModule::StartWithHost(Abi::HostInterface* host) {
   std::string userAgent =
       Format(PluginText::kUserAgent, VersionText(coreApiVersion_), identity_.shortName);
   const std::string started = Format(PluginText::kStarted, identity_.shortName, userAgent);
-  BeginHostSession(host->cookie, std::move(userAgent));
+  BeginHostSession(host->functions, host->cookie, std::move(userAgent));
   const bool result = OnStart();
   if (result) {
     LogPrintf(kLogLevelOkay, static_cast<std::uint32_t>(kLogGroupDbg), 0,

@@ -8,6 +8,8 @@
 
 #include "abi/host.h"
 #include "abi/plugin.h"
+#include "binding/registry.h"
+#include "http/future.h"
 #include "log/plugin_log_target.h"
 #include "plugin/event_layer.h"
 #include "plugin/identity.h"
@@ -39,6 +41,8 @@ class AppModule : public EventLayer {
   void Pump() override;
   void BeginWait(const std::string& label) override;
   void EndWait() override;
+  // The event layer's job scheduling stays visible beside the host operation.
+  using EventLayer::ScheduleJob;
 
   /// [at load] Registers the plugin's record types and endpoints; here nothing.
   virtual void RegisterEndpoints();
@@ -51,7 +55,8 @@ class AppModule : public EventLayer {
   void SetIdentity(const std::string& shortName, const PluginType& type);
   /// [at load] "Plugins" and "Plugin <short name>"; call after SetIdentity.
   void SetApiTagsFromIdentity();
-  /// [at load] Registers the framework's host-facing plugin-manager types.
+  /// [at load] Re-initialises the module's registry with the built-in types, then
+  /// registers the framework's "zclient" types and events with the module's API tags.
   void RegisterFrameworkTypes();
   /// [at load] Copies the description of the registered API into the API block.
   void BuildApiBlock();
@@ -60,6 +65,12 @@ class AppModule : public EventLayer {
   /// target, builds the user agent, begins the event layer's host session and
   /// runs OnStart. False when `host` has no function table or OnStart fails.
   [[nodiscard]] bool StartWithHost(Abi::HostInterface* host);
+
+  /// [calling host thread] The future's value, pumping the host until it is ready
+  /// (see Kavren::Await); hold no lock that other plugin work takes.
+  [[nodiscard]] MaybeType<Failure, void> Await(FailureFuture& future);
+  /// [calling host thread] One turn of the host's pending work.
+  void Yield();
 
   [[nodiscard]] const PluginApiVersion& CoreApiVersion() const { return coreApiVersion_; }
   [[nodiscard]] const PluginIdentity& Identity() const { return identity_; }
@@ -79,6 +90,8 @@ class AppModule : public EventLayer {
   Abi::HostInterface* host_ = nullptr;
   Abi::PluginFunctionTable functionTable_{};
   Abi::PluginApiBlock apiBlock_{};
+  // The module's types, functions and events; attached to the event layer.
+  BindingRegistry registry_;
 };
 
 /// Runs Shutdown, destroys `module` and returns its memory to the accounting

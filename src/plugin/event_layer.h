@@ -1,26 +1,106 @@
-// The lowest layer of the application module: host-event bookkeeping and the
-// nine host operations it reaches the host through.
+// The lowest layer of the application module: host events, subscriptions, resource
+// publishing, service-proxy replies, scheduled jobs and the server bridge, reaching
+// the host through the nine host operations that AppModule implements.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
+#include "abi/event.h"
 #include "abi/host.h"
+#include "binding/convert.h"
+#include "binding/registry.h"
+#include "binding/type_identity.h"
+#include "binding/value.h"
+#include "http/future.h"
+#include "http/remoting.h"
+#include "log/log.h"
+#include "plugin/boundary.h"
+#include "plugin/framework_types.h"
+#include "plugin/messages.h"
+#include "plugin/server_class.h"
+#include "util/failure.h"
+#include "util/format.h"
 
 namespace Kavren {
 
-/// Keeps what the module knows of its host session (the host's cookie and the
-/// user agent) and declares the host operations, implemented by AppModule.
-/// Virtual operations in slot order: Subscribe, Unsubscribe, destructor,
-/// Shutdown, then the nine host operations.
+class EventLayer;
+
+/// Handler of resource events (exact paths and patterns).
+using ResourceEventHandler = std::function<void(const PluginResourceEvent& event)>;
+/// Handler of a service-proxy reply: a waiting request or an asynchronous handler.
+using ServiceProxyHandler = std::function<void(const PluginServiceProxyResponse& reply)>;
+/// Handler of a server message: the server-class handlers and the one-shot waiters.
+using QrmsEventHandler = std::function<void(const PluginQrmsEvent& event)>;
+/// Work run once by a scheduled host job.
+using ScheduledJob = std::function<void()>;
+
+/// Sends telemetry events to the host: one outgoing POST of "/telemetry/v1/events/"
+/// followed by the event name, with the payload as its argument.
+class TelemetrySender {
+ public:
+  explicit TelemetrySender(EventLayer& layer) : layer_(layer) {}
+
+  /// [calling host thread] Sends synchronously; the returned future is already
+  /// fulfilled with the call's outcome.
+  [[nodiscard]] FailureFuture Send(const std::string& eventName, const BindingProperty& payload);
+
+ private:
+  EventLayer& layer_;
+};
+
+namespace detail {
+
+/// One typed-handler slot: the record type it converts payloads to, and the handler.
+struct EventHandlerSlotBase {
+  explicit EventHandlerSlotBase(const TypeIdentity* payload) : payloadType(payload) {}
+  virtual ~EventHandlerSlotBase() = default;
+  const TypeIdentity* payloadType;
+};
+
+template <class T>
+struct EventHandlerSlot final : EventHandlerSlotBase {
+  explicit EventHandlerSlot(std::function<void(const T&)> typed)
+      : EventHandlerSlotBase(StaticType::HashCode<T>()), handler(std::move(typed)) {}
+  std::function<void(const T&)> handler;
+};
+
+/// The printable name of T for debug traces.
+template <class T>
+const char* TraceTypeName() {
+  return StaticType::HashCode<T>()->name;
+}
+
+/// The host callback given to Subscribe for payload records of type T.
+template <class T>
+void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event);
+
+}  // namespace detail
+
+/// Keeps the module's host session (cookie, user agent, telemetry sender) and its event
+/// tables, and declares the host operations, implemented by AppModule.
+/// Virtual operations in slot order: Subscribe, Unsubscribe, destructor, Shutdown, then
+/// the nine host operations.
 class EventLayer {
  public:
   EventLayer(const EventLayer&) = delete;
   EventLayer& operator=(const EventLayer&) = delete;
 
-  /// [host thread] Counted subscription to the host event of a resource path.
+  /// [host thread] Counted subscription to the host event of a resource path: the first
+  /// subscription of an event name registers the resource-event dispatcher for it.
   virtual void Subscribe(const std::string& resourcePath);
-  /// [host thread] Counted unsubscription from the host event of a resource path.
+  /// [host thread] Counted unsubscription: the last one of an event name unsubscribes
+  /// with the host and forgets the name's handler. Unbalanced calls are ignored.
   virtual void Unsubscribe(const std::string& resourcePath);
   virtual ~EventLayer();
   /// [host thread, at Stop] Unsubscribes every host event held and empties the tables.
@@ -44,17 +124,291 @@ class EventLayer {
   [[nodiscard]] std::uint32_t Cookie() const { return cookie_; }
   /// "KavrenClient/<core API> (<short name>)"; empty before start.
   [[nodiscard]] const std::string& UserAgent() const { return userAgent_; }
+  /// The telemetry sender; null before start.
+  [[nodiscard]] TelemetrySender* Telemetry() const { return telemetry_.get(); }
+  /// The module's registry: converts every payload, resource and parameter.
+  [[nodiscard]] BindingRegistry& Registry() const { return *registry_; }
+  /// The server classes of the registered server records.
+  [[nodiscard]] ServerClassTable& ServerClasses() { return serverClasses_; }
+  /// What the remoting calls need: the host table (null before start), the cookie, the
+  /// registry, and this module as the waiting interface.
+  [[nodiscard]] RemotingContext Remoting();
+  /// The host-waiting operations of this module (BeginWait, Pump, EndWait).
+  [[nodiscard]] HostWaiting& Waiting() { return waiting_; }
+
+  /// [host thread] Stores `handler` for `eventName` (replacing an earlier one) and
+  /// subscribes with the host, giving the host callback of T and this module as context.
+  template <class T>
+  void RegisterEventHandler(const std::string& eventName, std::function<void(const T&)> handler,
+                            std::int32_t flag);
+
+  /// [host thread] The handler of resource events of an exact path, or of a pattern when
+  /// `pathOrPattern` holds "*"; registering a path or pattern again replaces its handler.
+  void SetResourceHandler(const std::string& pathOrPattern, ResourceEventHandler handler);
+
+  /// [host thread] Announces that the resource at `path` changed: publishes a
+  /// PluginResourceEvent under the path's event name and then under "OnJsonApiEvent".
+  /// Fails (code 0) when the resource or the event cannot be converted; then nothing is
+  /// sent.
+  template <class T>
+  [[nodiscard]] MaybeType<Failure, void> PublishResource(PluginResourceEventType eventType,
+                                                         const std::string& path,
+                                                         const T& resource);
+  /// As above with the resource already in value form.
+  [[nodiscard]] MaybeType<Failure, void> PublishResourceValue(PluginResourceEventType eventType,
+                                                              const std::string& path,
+                                                              const BindingProperty& data);
+
+  /// [any host thread] Enters a request waiting for the service-proxy reply under `key`
+  /// (a uuid, or "service.method"). Its handler runs under the service-proxy lock and
+  /// must not call back into the service-proxy tables.
+  void AddServiceProxyRequest(const std::string& key, ServiceProxyHandler handler);
+  /// [any host thread] The handler of asynchronous replies of "service.method"; same
+  /// rule as above.
+  void AddServiceProxyAsyncHandler(const std::string& key, ServiceProxyHandler handler);
+  /// [host thread] The handlers of the three service-proxy events.
+  void OnServiceProxyUuidEvent(const PluginServiceProxyResponse& reply);
+  void OnServiceProxyMethodEvent(const PluginServiceProxyResponse& reply);
+  void OnServiceProxyAsyncEvent(const PluginServiceProxyResponse& reply);
+
+  /// [any host thread] Runs `job` once on a host thread at `dueNanoseconds` of
+  /// NowNanoseconds (at once when that is not in the future). The job's entry stays in
+  /// the pending-job table until it has run.
+  void ScheduleJob(const std::string& label, ScheduledJob job, std::int64_t dueNanoseconds);
+  /// The clock of ScheduleJob's due times: monotonic nanoseconds.
+  [[nodiscard]] static std::int64_t NowNanoseconds();
+  /// Jobs scheduled and not yet run.
+  [[nodiscard]] std::size_t PendingJobCount() const;
+
+  /// [at start] Handles the server messages of `serverClass` with `handler`, which gets
+  /// the body converted to T; replaces an earlier handler of the class and subscribes
+  /// to the class's event. Each message runs the handler in a job of its own.
+  template <class T>
+  void RegisterQrmsHandler(const std::string& serverClass, std::function<void(const T&)> handler);
+  /// [any host thread] A one-shot waiter for the next server message of `typeName`;
+  /// consulted before the handlers, on the event's thread.
+  void AddQrmsWaiter(const std::string& typeName, QrmsEventHandler waiter);
+  /// [host thread] The server-message event handler: a waiter, else a job for the
+  /// class's handler, else nothing.
+  void OnQrmsEvent(const PluginQrmsEvent& event);
+
+  /// [host thread] Calls `method` of the server service `service` with `parameter`
+  /// (tagged with its server class) through the host's session invoke. Synchronous:
+  /// the returned future is already fulfilled with the outcome.
+  template <class T>
+  [[nodiscard]] FailureFuture InvokeQrms(const std::string& service, const std::string& method,
+                                         const T& parameter);
+  /// As above with the parameter already converted (a failed result fails the call).
+  [[nodiscard]] FailureFuture InvokeQrmsValue(const std::string& service, const std::string& method,
+                                              BindingResult parameter,
+                                              const TypeRef& parameterType);
+
+  /// [host thread] Delivers the resource at `uri` (or every resource matching a pattern
+  /// with "*") to `handler` as T: for an exact URI a read at once, then every change; a
+  /// deleted resource arrives as a default T. Resources that do not convert are skipped.
+  template <class T>
+  void ObserveResource(const std::string& uri,
+                       std::function<void(const std::string& uri, const T& record)> handler);
+  /// As above with a handler of the resource events themselves.
+  void ObserveResourceEvents(const std::string& uri, ResourceEventHandler handler);
+
+  /// The host callback of payload type T, called by detail::HostEventEntry<T>.
+  template <class T>
+  void DeliverHostEvent(const Abi::HostEventRecord& event);
 
  protected:
   EventLayer() = default;
 
-  /// [host thread, at Start] Keeps the host's cookie and the user agent. The
-  /// service-proxy subscriptions of the host session start here.
-  void BeginHostSession(std::uint32_t cookie, std::string userAgent);
+  /// [at construction of the module] The registry all conversions use; must outlive the
+  /// event layer's use of it.
+  void AttachRegistry(BindingRegistry& registry) { registry_ = &registry; }
+
+  /// [host thread, at Start] Keeps the host's table and cookie and the user agent,
+  /// creates the telemetry sender and subscribes to the three service-proxy events.
+  void BeginHostSession(Abi::HostFunctions* functions, std::uint32_t cookie, std::string userAgent);
 
  private:
+  // Forwards the waiting operations to the module's host operations.
+  class ModuleWaiting final : public HostWaiting {
+   public:
+    explicit ModuleWaiting(EventLayer& layer) : layer_(layer) {}
+    void BeginWait(const std::string& label, std::int32_t) override { layer_.BeginWait(label); }
+    void Pump() override { layer_.Pump(); }
+    void EndWait() override { layer_.EndWait(); }
+
+   private:
+    EventLayer& layer_;
+  };
+
+  struct JobEntry {
+    EventLayer* module;
+    std::uint64_t number;
+    std::string label;
+    ScheduledJob job;
+  };
+
+  static void HXA_CDECL JobEntryPoint(void* context);
+  void RunJob(std::uint64_t number);
+
+  void SetEventHandler(const std::string& eventName,
+                       std::shared_ptr<detail::EventHandlerSlotBase> slot);
+  [[nodiscard]] std::shared_ptr<detail::EventHandlerSlotBase> FindEventHandler(
+      std::string_view eventName) const;
+  void DispatchResourceEvent(const PluginResourceEvent& event);
+  // Under serviceProxyLock_: fulfils the first waiting request that has a reply.
+  void FulfilServiceProxyRequestLocked();
+  void SetQrmsHandler(const std::string& serverClass, QrmsEventHandler handler);
+  void RunQrmsJob(const PluginQrmsEvent& event);
+
   std::uint32_t cookie_ = 0;
   std::string userAgent_;
+  Abi::HostFunctions* functions_ = nullptr;
+  std::unique_ptr<TelemetrySender> telemetry_;
+  BindingRegistry* registry_ = nullptr;
+  ModuleWaiting waiting_{*this};
+  ServerClassTable serverClasses_;
+
+  // Guards the subscription counts, the typed, resource and server-message handlers and
+  // the server-message waiters. Handlers are shared out and called after it is released.
+  mutable std::mutex handlersLock_;
+  std::map<std::string, std::uint32_t, std::less<>> subscriptionCounts_;
+  std::map<std::string, std::shared_ptr<detail::EventHandlerSlotBase>, std::less<>> eventHandlers_;
+  std::map<std::string, std::shared_ptr<ResourceEventHandler>, std::less<>> exactResources_;
+  std::vector<std::pair<std::string, std::shared_ptr<ResourceEventHandler>>> patternResources_;
+  std::map<std::string, std::shared_ptr<QrmsEventHandler>, std::less<>> qrmsHandlers_;
+  std::map<std::string, QrmsEventHandler, std::less<>> qrmsWaiters_;
+
+  // The module's mutex: guards the three service-proxy tables; the handlers of waiting
+  // requests and asynchronous replies run while it is held.
+  std::mutex serviceProxyLock_;
+  std::map<std::string, PluginServiceProxyResponse, std::less<>> serviceProxyReplies_;
+  std::map<std::string, ServiceProxyHandler, std::less<>> serviceProxyRequests_;
+  std::map<std::string, ServiceProxyHandler, std::less<>> serviceProxyAsyncHandlers_;
+
+  // The pending-job mutex: guards the job table and the next job number. Jobs run
+  // outside it, each on a shared copy of its entry.
+  mutable std::mutex jobsLock_;
+  std::map<std::uint64_t, std::shared_ptr<JobEntry>> jobs_;
+  std::uint64_t nextJobNumber_ = 0;
 };
+
+namespace detail {
+
+template <class T>
+void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event) {
+  // Nothing may leave a host callback: failures are logged at level 2.
+  try {
+    if (event == nullptr || event->context == nullptr) return;
+    static_cast<EventLayer*>(event->context)->DeliverHostEvent<T>(*event);
+  } catch (...) {
+    ReportCurrentException(PluginText::kEventCallbackCall);
+  }
+}
+
+/// The binding type of a native T: its kind and, for described types, its descriptor.
+template <class T>
+TypeRef NativeTypeRef(const BindingRegistry& registry) {
+  using Native = NativeField<T>;
+  TypeRef type{Native::kKind, Native::kElementKind, nullptr};
+  if constexpr (!std::is_void_v<typename Native::Described>) {
+    type.descriptor = registry.FindType(StaticType::HashCode<typename Native::Described>());
+  }
+  return type;
+}
+
+}  // namespace detail
+
+template <class T>
+void EventLayer::RegisterEventHandler(const std::string& eventName,
+                                      std::function<void(const T&)> handler, std::int32_t flag) {
+  SetEventHandler(eventName, std::make_shared<detail::EventHandlerSlot<T>>(std::move(handler)));
+  SubscribeWithHost(eventName.c_str(), cookie_, &detail::HostEventEntry<T>,
+                    static_cast<void*>(this), flag);
+}
+
+template <class T>
+void EventLayer::DeliverHostEvent(const Abi::HostEventRecord& event) {
+  const char* name = event.name != nullptr ? event.name : "";
+  const std::shared_ptr<detail::EventHandlerSlotBase> slot = FindEventHandler(name);
+  // A name re-registered with another record type than this callback's is not ours.
+  if (slot == nullptr || slot->payloadType != StaticType::HashCode<T>()) return;
+
+  BindingProperty value;
+  MaybeType<Failure, void> hostError;
+  if (!HostToValue(hostError, value, event.payload, HttpMessages::kResultName)) {
+    DebugTrace(PluginText::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
+               hostError.GetFailure().message.CStr());
+    return;
+  }
+  T native{};
+  BindingResult status;
+  FromValue(status, native, value, HttpMessages::kResultName, Registry());
+  if (!status.ok) {
+    DebugTrace(PluginText::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
+               status.ErrorText().c_str());
+    return;
+  }
+  DebugTrace(PluginText::kTraceHandlingEvent, name);
+  // An empty handler is a broken registration: std::bad_function_call, logged by the entry.
+  static_cast<detail::EventHandlerSlot<T>&>(*slot).handler(native);
+}
+
+template <class T>
+MaybeType<Failure, void> EventLayer::PublishResource(PluginResourceEventType eventType,
+                                                     const std::string& path, const T& resource) {
+  BindingResult data;
+  ToValue(data, resource, Registry());
+  if (!data.ok) {
+    DebugTrace(PluginText::kTraceResourceNotConverted, detail::TraceTypeName<T>(), path.c_str());
+    return Failure{0, Format(PluginText::kResourceNotConverted, path, data.ErrorText())};
+  }
+  return PublishResourceValue(eventType, path, data.value);
+}
+
+template <class T>
+void EventLayer::RegisterQrmsHandler(const std::string& serverClass,
+                                     std::function<void(const T&)> handler) {
+  SetQrmsHandler(serverClass, [this, handler = std::move(handler)](const PluginQrmsEvent& event) {
+    T record{};
+    BindingResult status;
+    FromValue(status, record, event.body, PluginText::kValueName, Registry());
+    if (!status.ok) {
+      DebugTrace(PluginText::kTraceQrmsNotConverted, detail::TraceTypeName<T>(),
+                 event.typeName.c_str());
+      return;
+    }
+    handler(record);
+  });
+}
+
+template <class T>
+FailureFuture EventLayer::InvokeQrms(const std::string& service, const std::string& method,
+                                     const T& parameter) {
+  BindingResult converted;
+  ToValue(converted, parameter, Registry());
+  return InvokeQrmsValue(service, method, std::move(converted),
+                         detail::NativeTypeRef<T>(Registry()));
+}
+
+template <class T>
+void EventLayer::ObserveResource(
+    const std::string& uri, std::function<void(const std::string& uri, const T& record)> handler) {
+  ObserveResourceEvents(uri,
+                        [this, handler = std::move(handler)](const PluginResourceEvent& event) {
+                          if (event.eventType == PluginResourceEventType::kDelete) {
+                            handler(event.uri, T{});
+                            return;
+                          }
+                          T record{};
+                          BindingResult status;
+                          FromValue(status, record, event.data, PluginText::kValueName, Registry());
+                          if (!status.ok) {
+                            DebugTrace(PluginText::kTraceObservedNotConverted,
+                                       detail::TraceTypeName<T>(), event.uri.c_str());
+                            return;
+                          }
+                          handler(event.uri, record);
+                        });
+}
 
 }  // namespace Kavren

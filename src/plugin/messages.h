@@ -41,4 +41,47 @@ inline constexpr const char kUnknownException[] = "unknown exception";
 inline constexpr const char kModuleNotCreated[] = "the module could not be created";
 inline constexpr const char kNoHostInterface[] = "no host interface";
 
+/// The event layer's debug traces (printf formats; the traces write nothing).
+inline constexpr const char kTraceSubscribing[] = "Subscribing to event: %s";
+inline constexpr const char kTraceUnsubscribing[] = "Unsubscribing to event: %s";
+inline constexpr const char kTraceHandlingEvent[] = "Handling event %s";
+inline constexpr const char kTracePayloadNotConverted[] =
+    "Couldn't convert payload %s for event %s: %s";
+inline constexpr const char kTraceResourceNotConverted[] =
+    "Couldn't convert resource %s for event uri \"%s\"";
+inline constexpr const char kTraceSendingEvent[] = "Sending event: %s";
+
+/// The failure of PublishResource when the resource cannot be converted: %1 the
+/// resource path, %2 the conversion's message.
+inline constexpr const char kResourceNotConverted[] =
+    "Couldn't convert resource for event uri \"%1\": %2";
+
+/// Service-proxy replies: the key of a method reply ("%1.%2": service, method) and the
+/// two log lines (printf formats, level 2 and level 3, group DBG).
+inline constexpr const char kServiceProxyKey[] = "%1.%2";
+inline constexpr const char kNoAsyncServiceProxyHandler[] =
+    "Could not find registered handler for async service proxy event %s";
+inline constexpr const char kServiceProxyFulfilled[] = "Fulfilled service proxy request: %s";
+
+/// Where the host calls in: the names reported when an event or job callback fails.
+inline constexpr const char kEventCallbackCall[] = "event callback";
+inline constexpr const char kJobCallbackCall[] = "job callback";
+
+/// The telemetry sender's URI prefix, followed by the event name.
+inline constexpr const char kTelemetryPathPrefix[] = "/telemetry/v1/events/";
+
+/// The server bridge: the session invoke, job labels, traces and failures.
+inline constexpr const char kSessionInvokePath[] = "/hxa-login/v1/session/invoke";
+inline constexpr const char kQrmsJobLabel[] = "Event: OnQrmsEvent (%1)";
+inline constexpr const char kTraceSubscribingQrms[] = "Subscribing to QRMS event: %s";
+inline constexpr const char kTraceQrmsNotConverted[] =
+    "Couldn't convert QRMS DTO %s to C++ from %s";
+inline constexpr const char kTraceObservedNotConverted[] =
+    "Couldn't convert resource %s to C++ while handling update for URL: %s";
+/// %1 the conversion's failure text.
+inline constexpr const char kQrmsParametersNotConverted[] =
+    "Couldn't convert QRMS call parameters: %1";
+/// The top-level name of converted server bodies and observed resources.
+inline constexpr const char kValueName[] = "<value>";
+
 }  // namespace Kavren::PluginText

@@ -19,8 +19,11 @@
 namespace Kavren {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 using LogEntry = std::pair<std::int32_t, std::string>;
 
@@ -204,8 +207,17 @@ TEST_F(AppModuleTest, StartInstallsTheLogTargetAndBuildsTheUserAgent) {
   EXPECT_EQ(module->Host(), &host_.interface);
   EXPECT_EQ(module->Cookie(), 77u);
   EXPECT_EQ(module->UserAgent(), "KavrenClient/18.0.7 (test-plugin)");
-  EXPECT_THAT(events, ElementsAre("RegisterEndpoints",
-                                  "OnStart cookie 77 agent KavrenClient/18.0.7 (test-plugin)"));
+  // The three service-proxy events are subscribed (flag 1, the module as context)
+  // before the plugin's own start.
+  const std::string contextAndFlag = " " + Word(static_cast<EventLayer*>(module)) + " 1";
+  EXPECT_THAT(
+      events,
+      ElementsAre(
+          "RegisterEndpoints",
+          AllOf(StartsWith("Subscribe OnServiceProxyUuidEvent 77 "), EndsWith(contextAndFlag)),
+          AllOf(StartsWith("Subscribe OnServiceProxyMethodEvent 77 "), EndsWith(contextAndFlag)),
+          AllOf(StartsWith("Subscribe OnServiceProxyAsyncEvent 77 "), EndsWith(contextAndFlag)),
+          "OnStart cookie 77 agent KavrenClient/18.0.7 (test-plugin)"));
   // From now on records reach the host's Log as level and plain message.
   LogPrintf(kLogLevelOkay, static_cast<std::uint32_t>(kLogGroupDbg), 0, "plain %d", 5);
   EXPECT_THAT(host_.logs, ElementsAre(LogEntry{0,
