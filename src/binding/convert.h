@@ -68,4 +68,19 @@ void FromValue(BindingResult& status, T& native, const BindingProperty& input, c
 void ValueToHost(Abi::HostValue& output, const BindingProperty& value,
                  const BindingRegistry* registry);
 
+namespace detail {
+
+/// The binding type of a native T (references and qualifiers ignored): its kind and,
+/// for described types, its descriptor in `registry` (null when not registered).
+template <class T>
+TypeRef NativeTypeRef(const BindingRegistry& registry) {
+  using Native = NativeField<std::decay_t<T>>;
+  TypeRef type{Native::kKind, Native::kElementKind, nullptr};
+  if constexpr (!std::is_void_v<typename Native::Described>) {
+    type.descriptor = registry.FindType(StaticType::HashCode<typename Native::Described>());
+  }
+  return type;
+}
+
+}  // namespace detail
 }  // namespace Kavren

@@ -106,16 +106,6 @@ inline constexpr bool kIsRequestContext =
     std::is_same_v<std::decay_t<T>, HttpBaseTransport::Request> ||
     std::is_same_v<std::decay_t<T>, RemotingRequest>;
 
-template <class T>
-TypeRef NativeTypeRef(const BindingRegistry& registry) {
-  using Native = NativeField<std::decay_t<T>>;
-  TypeRef type{Native::kKind, Native::kElementKind, nullptr};
-  if constexpr (!std::is_void_v<typename Native::Described>) {
-    type.descriptor = registry.FindType(StaticType::HashCode<typename Native::Described>());
-  }
-  return type;
-}
-
 /// Converts `value` into the call's result value; an unconvertible value marks the call.
 template <class T>
 void StoreResultValue(EndpointCall& call, const T& value, const BindingRegistry& registry) {

@@ -49,12 +49,14 @@ void HXA_CDECL GetMemoryStatsEntry(void*, Abi::PluginMemoryStats* stats) {
 AppModule::AppModule() {
   LogManager::Acquire();
   AttachRegistry(registry_);
+  router_ = std::make_unique<Router>(registry_);
   functionTable_.Start = StartEntry;
   functionTable_.Stop = StopEntry;
   functionTable_.GetMemoryStats = GetMemoryStatsEntry;
 }
 
 AppModule::~AppModule() {
+  router_.reset();
   apiTags_.clear();
   identity_ = PluginIdentity{};
   logTarget_.reset();
@@ -124,6 +126,7 @@ void AppModule::SetIdentity(const std::string& shortName, const PluginType& type
 
 void AppModule::SetApiTagsFromIdentity() {
   apiTags_ = {PluginText::kPluginsTag, PluginText::kPluginTagPrefix + identity_.shortName};
+  router_->SetApiTags(apiTags_);
 }
 
 void AppModule::RegisterFrameworkTypes() {
@@ -137,7 +140,7 @@ MaybeType<Failure, void> AppModule::Await(FailureFuture& future) {
 
 void AppModule::Yield() { Kavren::Yield(Waiting()); }
 
-void AppModule::BuildApiBlock() { apiBlock_ = Abi::PluginApiBlock{}; }
+void AppModule::BuildApiBlock() { apiBlock_ = router_->BuildApiBlock(); }
 
 bool AppModule::StartWithHost(Abi::HostInterface* host) {
   if (host == nullptr || host->functions == nullptr) {

@@ -10,6 +10,7 @@
 #include "abi/plugin.h"
 #include "binding/registry.h"
 #include "http/future.h"
+#include "http/router.h"
 #include "log/plugin_log_target.h"
 #include "plugin/event_layer.h"
 #include "plugin/identity.h"
@@ -78,6 +79,8 @@ class AppModule : public EventLayer {
   [[nodiscard]] Abi::HostInterface* Host() const { return host_; }
   [[nodiscard]] Abi::PluginFunctionTable* FunctionTable() { return &functionTable_; }
   [[nodiscard]] Abi::PluginApiBlock* ApiBlock() { return &apiBlock_; }
+  /// The module's router: its endpoints, built on the module's registry.
+  [[nodiscard]] Router& EndpointRouter() { return *router_; }
 
  private:
   /// The host's function table, or null before Start.
@@ -92,6 +95,9 @@ class AppModule : public EventLayer {
   Abi::PluginApiBlock apiBlock_{};
   // The module's types, functions and events; attached to the event layer.
   BindingRegistry registry_;
+  // Endpoints and the texts of the API block; refers to registry_, so it is
+  // declared after it and destroyed first.
+  std::unique_ptr<Router> router_;
 };
 
 /// Runs Shutdown, destroys `module` and returns its memory to the accounting

@@ -305,17 +305,6 @@ void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event) {
   }
 }
 
-/// The binding type of a native T: its kind and, for described types, its descriptor.
-template <class T>
-TypeRef NativeTypeRef(const BindingRegistry& registry) {
-  using Native = NativeField<T>;
-  TypeRef type{Native::kKind, Native::kElementKind, nullptr};
-  if constexpr (!std::is_void_v<typename Native::Described>) {
-    type.descriptor = registry.FindType(StaticType::HashCode<typename Native::Described>());
-  }
-  return type;
-}
-
 }  // namespace detail
 
 template <class T>
