@@ -1,10 +1,13 @@
-// hxa-host: loads a plugin, starts it, prints its memory statistics and stops it.
+// hxa-host: loads a plugin, starts it, prints its memory statistics and stops it; or
+// runs a scenario against it and prints the effects as JSON lines.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
 
 #include "host/development_host.h"
+#include "host/document.h"
 #include "host/plugin_library.h"
+#include "host/scenario.h"
 
 namespace {
 
@@ -36,15 +39,47 @@ void PrintStats(const Kavren::Abi::PluginMemoryStats& stats) {
       static_cast<unsigned long long>(stats.allocatedBytes - stats.freedBytes));
 }
 
+int RunScenarioFile(const std::string& scenarioPath, const Kavren::Host::PluginLibrary& library,
+                    Kavren::Host::CoreVersion coreVersion) {
+  rapidjson::Document scenario;
+  std::string error;
+  if (!Kavren::Host::LoadDocumentFile(scenarioPath, scenario, error)) {
+    std::fprintf(stderr, "hxa-host: %s\n", error.c_str());
+    return 2;
+  }
+  Kavren::Host::ScenarioSettings settings;
+  settings.coreVersion = coreVersion;
+  const std::size_t slash = scenarioPath.rfind('/');
+  if (slash != std::string::npos) settings.baseDirectory = scenarioPath.substr(0, slash);
+  const bool ok = Kavren::Host::RunScenario(
+      scenario, library.Export(), settings,
+      [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+      },
+      error);
+  if (!ok) {
+    std::fprintf(stderr, "hxa-host: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "Development host: loads a plugin, starts it, prints its memory statistics, stops it"};
+      "Development host: loads a plugin, starts it, prints its memory statistics, stops it; "
+      "with --scenario, runs the scenario's steps and prints their effects as JSON lines"};
   std::string coreVersionText = "18.0.0";
   std::string pluginPath;
+  std::string scenarioPath;
+  std::string packetPath;
   app.add_option("--core-version", coreVersionText, "plugin API version of the core")
       ->capture_default_str();
+  app.add_option("--scenario", scenarioPath, "YAML or JSON scenario file to run");
+  app.add_option("--packet", packetPath,
+                 "JSON or YAML login data packet to serve (without --scenario)");
   app.add_option("plugin", pluginPath, "path of the plugin library")->required();
   CLI11_PARSE(app, argc, argv);
 
@@ -60,11 +95,22 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  if (!scenarioPath.empty()) return RunScenarioFile(scenarioPath, library, *coreVersion);
+
   Kavren::Host::DevelopmentHost host;
   host.SetLogListener([](const Kavren::Host::LogLine& line) {
     std::printf("host log %s| %s\n", LevelName(line.level), line.message.c_str());
     std::fflush(stdout);
   });
+  if (!packetPath.empty()) {
+    rapidjson::Document packet;
+    std::string error;
+    if (!Kavren::Host::LoadDocumentFile(packetPath, packet, error) ||
+        !host.SetLoginDataPacket(packet, error)) {
+      std::fprintf(stderr, "hxa-host: %s\n", error.c_str());
+      return 2;
+    }
+  }
   if (!host.Load(library, *coreVersion)) {
     std::fprintf(stderr, "hxa-host: the plugin's export returned no function table\n");
     return 1;

@@ -1,0 +1,26 @@
+// Texts the development host answers and reports with, in one place.
+#pragma once
+
+namespace Kavren::Host::Messages {
+
+inline constexpr char kLoginDataPacketPath[] = "/hxa-login/v1/login-data-packet";
+inline constexpr char kSessionInvokePath[] = "/hxa-login/v1/session/invoke";
+/// The resource event name of the login data packet's path.
+inline constexpr char kLoginDataPacketEvent[] = "OnJsonApiEvent_hxa-login_v1_login-data-packet";
+inline constexpr char kSimpleDialogMessageClass[] =
+    "com.kavrengames.platform.messaging.persistence.SimpleDialogMessage";
+
+inline constexpr char kNoLoginDataPacket[] = "No login data packet has been set";
+/// Followed by the method text, a blank and the path.
+inline constexpr char kNoSuchResource[] = "No such resource: ";
+inline constexpr char kInvokeArguments[] =
+    "Session invoke expects three positional arguments: service name (text), method name "
+    "(text) and argument list (collection)";
+inline constexpr char kDefaultInvokeFailure[] = "Service unavailable";
+/// Followed by the method text, a blank and the path.
+inline constexpr char kNoSuchEndpoint[] = "No endpoint for ";
+inline constexpr char kNotLoaded[] = "No plugin is loaded";
+inline constexpr char kNoResponseRelease[] = "The response has no release function";
+inline constexpr char kStreamReadFailed[] = "Stream read error";
+
+}  // namespace Kavren::Host::Messages

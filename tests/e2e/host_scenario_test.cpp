@@ -1,0 +1,131 @@
+// The demo scenario run by the development host against the built plugin.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/document.h"
+#include "host/plugin_library.h"
+#include "host/scenario.h"
+
+namespace Kavren::Host {
+namespace {
+
+constexpr char kAckClass[] =
+    "com.kavrengames.platform.messaging.persistence.SimpleDialogMessageResponse";
+
+class HostScenarioTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    library_ = new PluginLibrary();
+    ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
+  }
+  static void TearDownTestSuite() {
+    delete library_;
+    library_ = nullptr;
+  }
+
+  // Runs the demo and parses every printed line.
+  void RunDemo() {
+    rapidjson::Document scenario;
+    std::string error;
+    ASSERT_TRUE(LoadDocumentFile(HXA_SOURCE_DIR "/examples/demo-scenario.yaml", scenario, error))
+        << error;
+    std::vector<std::string> lines;
+    ASSERT_TRUE(RunScenario(
+        scenario, library_->Export(), ScenarioSettings{},
+        [&](const std::string& line) { lines.push_back(line); }, error))
+        << error;
+    for (const std::string& line : lines) {
+      effects_.emplace_back();
+      ASSERT_TRUE(ParseJsonText(line, effects_.back(), error)) << line;
+      ASSERT_TRUE(effects_.back().IsObject() && effects_.back().HasMember("effect")) << line;
+    }
+  }
+
+  std::vector<const rapidjson::Value*> Of(const char* kind) const {
+    std::vector<const rapidjson::Value*> found;
+    for (const auto& effect : effects_) {
+      if (effect["effect"] == kind) found.push_back(&effect);
+    }
+    return found;
+  }
+
+  static inline PluginLibrary* library_ = nullptr;
+  std::vector<rapidjson::Document> effects_;
+};
+
+TEST_F(HostScenarioTest, DemoRunsFromLoadToStop) {
+  RunDemo();
+  ASSERT_EQ(Of("loaded").size(), 1u);
+  EXPECT_EQ(std::string((*Of("loaded")[0])["name"].GetString()), "hxa-player-messaging");
+  ASSERT_EQ(Of("started").size(), 1u);
+  EXPECT_TRUE((*Of("started")[0])["ok"].GetBool());
+  EXPECT_EQ(Of("step").size(), 14u);
+  EXPECT_EQ(Of("reply").size(), 9u);
+  EXPECT_EQ(std::string(effects_.back()["effect"].GetString()), "stopped");
+}
+
+// The whole flow, once the plugin describes its endpoints.
+TEST_F(HostScenarioTest, DemoShowsReadsAcknowledgesAFailureAndARelogin) {
+  RunDemo();
+  if ((*Of("loaded")[0])["endpoints"].Empty()) GTEST_SKIP() << "the plugin has no endpoints yet";
+  const auto replies = Of("reply");
+  ASSERT_EQ(replies.size(), 9u);
+  auto value = [&](std::size_t index) -> const rapidjson::Value& {
+    return (*replies[index])["value"];
+  };
+  for (std::size_t index : {0u, 1u, 2u, 3u, 4u, 6u, 7u, 8u}) {
+    SCOPED_TRACE(index);
+    EXPECT_TRUE((*replies[index])["found"].GetBool());
+    EXPECT_FALSE((*replies[index])["failed"].GetBool());
+  }
+  EXPECT_EQ(value(0)["id"], 1);
+  EXPECT_EQ(value(0)["title"], "Welcome back");
+  EXPECT_EQ(value(0)["body"], "Your squad misses you.");
+  EXPECT_EQ(value(1)["id"], 1);
+  EXPECT_EQ(value(1)["celebrationTitle"], "Reward unlocked");
+  EXPECT_EQ(value(1)["celebrationType"], "season-reward");
+  EXPECT_EQ(value(1)["itemId"], "98231");
+  EXPECT_EQ(value(4)["id"], 2);  // the pushed message
+  EXPECT_EQ(value(4)["title"], "Maintenance");
+  // The failed acknowledgement still removed the notification.
+  EXPECT_EQ((*replies[5])["status"], 500);
+  EXPECT_EQ((*replies[5])["errorText"],
+            "Error response for POST /hxa-login/v1/session/invoke: Service unavailable: "
+            "persistence messaging is down");
+  EXPECT_EQ(value(6)["id"], 0);
+  // After the re-login the ids go on counting.
+  EXPECT_EQ(value(7)["id"], 3);
+  EXPECT_EQ(value(7)["title"], "Patch notes");
+  EXPECT_EQ(value(8)["id"], 2);
+  EXPECT_EQ(value(8)["celebrationType"], "level-up");
+
+  const auto invokes = Of("invoke");
+  ASSERT_EQ(invokes.size(), 3u);
+  const char* acknowledged[] = {"msg-dialog-1", "msg-celebration-1", "msg-dialog-2"};
+  for (std::size_t index = 0; index < 3; ++index) {
+    SCOPED_TRACE(index);
+    const rapidjson::Value& invoke = *invokes[index];
+    EXPECT_EQ(invoke["service"], "clientFacadeService");
+    EXPECT_EQ(invoke["method"], "callPersistenceMessaging");
+    ASSERT_EQ(invoke["arguments"].Size(), 1u);
+    const rapidjson::Value& response = invoke["arguments"][0];
+    EXPECT_EQ(response["accountId"], 700123);
+    EXPECT_EQ(response["msgId"], acknowledged[index]);
+    EXPECT_EQ(response["command"], "ack");
+    EXPECT_EQ(response["__class"], kAckClass);
+    EXPECT_EQ(invoke["status"], index == 2 ? 503 : 200);
+  }
+  bool announced = false;
+  for (const rapidjson::Value* event : Of("event")) {
+    if ((*event)["name"] == "OnJsonApiEvent_hxa-player-messaging_v1_notification") {
+      announced = true;
+    }
+  }
+  EXPECT_TRUE(announced);
+}
+
+}  // namespace
+}  // namespace Kavren::Host
