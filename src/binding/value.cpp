@@ -13,7 +13,9 @@ namespace {
 
 // The largest collection: the reference platform's vector limit for 16-byte cells.
 constexpr std::size_t kMaxElements = 0x0FFFFFFF;
-constexpr std::size_t kFirstCapacity = 4;
+// Two elements first: pairs and short lists are the common case, and their arrays fit a
+// pool block.
+constexpr std::size_t kFirstCapacity = 2;
 
 constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   "float",
                                       "string", "blob", "enum",   "collection", "structure"};
@@ -32,8 +34,10 @@ const char* ValueKindName(ValueKind kind) {
 
 namespace detail {
 
-// The pooled header of a collection; the cells live in an array from the general heap.
-// Cells hold no pointers into themselves, so growing moves them byte-wise.
+// The pooled header of a collection. Element arrays of at most kLargestBlock bytes come
+// from the tree's pool (most collections read from documents are short), longer ones from
+// the general heap; the capacity tells which. Cells hold no pointers into themselves, so
+// growing moves them byte-wise.
 struct CollectionStorage {
   BindingProperty* begin;
   BindingProperty* end;
@@ -42,16 +46,38 @@ struct CollectionStorage {
   std::size_t Size() const { return static_cast<std::size_t>(end - begin); }
   std::size_t Capacity() const { return static_cast<std::size_t>(capacity - begin); }
 
-  void Grow(std::size_t wanted) {
+  static bool PooledArray(std::size_t cells) {
+    return cells * sizeof(BindingProperty) <= ValuePool::kLargestBlock;
+  }
+
+  static BindingProperty* AllocateCells(ValuePool* pool, std::size_t cells) {
+    const std::size_t bytes = cells * sizeof(BindingProperty);
+    return static_cast<BindingProperty*>(PooledArray(cells) ? pool->Allocate(bytes)
+                                                            : ::operator new(bytes));
+  }
+
+  static void FreeCells(ValuePool* pool, BindingProperty* cells, std::size_t count) noexcept {
+    if (count == 0) return;
+    if (PooledArray(count)) {
+      pool->Free(cells, count * sizeof(BindingProperty));
+    } else {
+      ::operator delete(cells);
+    }
+  }
+
+  /// Releases the element array (the cells must hold nothing that needs releasing).
+  void FreeArray(ValuePool* pool) noexcept { FreeCells(pool, begin, Capacity()); }
+
+  void Grow(ValuePool* pool, std::size_t wanted) {
     if (wanted > kMaxElements) throw std::length_error(kCollectionTooLong);
     if (wanted <= Capacity()) return;
-    auto* cells = static_cast<BindingProperty*>(::operator new(wanted * sizeof(BindingProperty)));
+    BindingProperty* cells = AllocateCells(pool, wanted);
     const std::size_t size = Size();
     if (size != 0) {
       std::memcpy(static_cast<void*>(cells), static_cast<const void*>(begin),
                   size * sizeof(BindingProperty));
     }
-    ::operator delete(begin);
+    FreeArray(pool);
     begin = cells;
     end = cells + size;
     capacity = cells + wanted;
@@ -63,7 +89,7 @@ struct CollectionStorage {
       if (size >= kMaxElements) throw std::length_error(kCollectionTooLong);
       std::size_t next = size < kFirstCapacity ? kFirstCapacity : size * 2;
       if (next > kMaxElements) next = kMaxElements;
-      Grow(next);
+      Grow(pool, next);
     }
     BindingProperty* cell = new (end) BindingProperty();
     cell->pool_ = pool;
@@ -148,10 +174,14 @@ struct ValueOperations {
       work.pop_back();
       if (item.kind == ValueKind::kCollection) {
         CollectionStorage* storage = item.payload.collection;
-        for (BindingProperty* cell = storage->begin; cell != storage->end; ++cell) {
-          ReleaseOrQueue(pool, Detach(*cell), work);
+        // The cells go with their array and are never destroyed one by one, so their
+        // content is taken as it stands, without clearing each cell.
+        for (const BindingProperty* cell = storage->begin; cell != storage->end; ++cell) {
+          if (cell->kind_ > ValueKind::kFloat) {
+            ReleaseOrQueue(pool, Pending{cell->kind_, cell->payload_}, work);
+          }
         }
-        ::operator delete(storage->begin);
+        storage->FreeArray(pool);
         pool->Free(storage, sizeof(CollectionStorage));
       } else {
         MemberMap* members = item.payload.structure;
@@ -250,7 +280,7 @@ struct ValueOperations {
         case ValueKind::kCollection: {
           const CollectionStorage& elements = *from.payload_.collection;
           CollectionStorage& storage = MakeCollectionStorage(to);
-          storage.Grow(elements.Size());
+          storage.Grow(to.pool_, elements.Size());
           // Every element is appended before any is filled, so the cells queued below
           // never move.
           for (const BindingProperty* cell = elements.begin; cell != elements.end; ++cell) {
@@ -578,7 +608,7 @@ BindingProperty& BindingProperty::AtGrow(std::size_t index) {
   if (index >= kMaxElements) throw std::length_error(kCollectionTooLong);
   if (index < storage.Size()) return storage.begin[index];
   if (index >= storage.Capacity()) {
-    storage.Grow(std::max(index + 1, std::min(storage.Capacity() * 2, kMaxElements)));
+    storage.Grow(pool_, std::max(index + 1, std::min(storage.Capacity() * 2, kMaxElements)));
   }
   while (storage.Size() <= index) storage.AppendCell(pool_);
   return storage.begin[index];
@@ -591,7 +621,7 @@ BindingProperty& BindingProperty::Append() {
 
 void BindingProperty::Reserve(std::size_t count) {
   if (kind_ != ValueKind::kCollection) return;
-  payload_.collection->Grow(count);
+  payload_.collection->Grow(pool_, count);
 }
 
 std::span<const BindingProperty> BindingProperty::Elements() const noexcept {

@@ -175,9 +175,10 @@ class JsonValueHandler {
   }
 
   bool StartObject() { return Open(false); }
-  bool Key(const char* text, rapidjson::SizeType, bool) {
-    // The library terminates every decoded text, so the name ends at its first NUL.
-    current_ = &stack_.back().value->Member(text);
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    // The name ends at its first NUL (an escaped one included); the search stops at the
+    // decoded length.
+    current_ = &stack_.back().value->Member(std::string_view(text, strnlen(text, length)));
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
@@ -231,42 +232,54 @@ void FailJson(BindingResult& result, const char* message, std::size_t offset) {
   result.Fail(text);
 }
 
-}  // namespace
-}  // namespace detail
-
-BindingResult ReadJson(const char* text) {
+// Reads the text of `length` bytes; the reader stops at its first zero byte either way.
+BindingResult ReadJsonText(const char* text, std::size_t length) {
   BindingResult result;
   result.ok = true;
-  if (text == nullptr) return result;
-  std::string copy(text);
+  std::string copy(text, length);
   rapidjson::InsituStringStream stream(copy.data());
-  detail::JsonValueHandler handler(result.value, stream);
-  rapidjson::Reader reader(nullptr, detail::kJsonInitialStackCapacity);
-  const rapidjson::ParseResult parsed = reader.Parse<detail::kJsonReadFlags>(stream, handler);
+  JsonValueHandler handler(result.value, stream);
+  rapidjson::Reader reader(nullptr, kJsonInitialStackCapacity);
+  const rapidjson::ParseResult parsed = reader.Parse<kJsonReadFlags>(stream, handler);
   if (parsed) return result;
   switch (parsed.Code()) {
     case rapidjson::kParseErrorDocumentEmpty:
       result.value.Reset();
       return result;
     case rapidjson::kParseErrorTermination:
-      if (handler.stop() == detail::JsonStop::kTooDeep) {
-        detail::FailJson(result, FormatMessages::kJsonNestingTooDeep, handler.stopOffset());
+      if (handler.stop() == JsonStop::kTooDeep) {
+        FailJson(result, FormatMessages::kJsonNestingTooDeep, handler.stopOffset());
         return result;
       }
-      if (handler.stop() == detail::JsonStop::kNumberTooBig) {
-        detail::FailJson(result, rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig),
-                         handler.stopOffset());
+      if (handler.stop() == JsonStop::kNumberTooBig) {
+        FailJson(result, rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig),
+                 handler.stopOffset());
         return result;
       }
       break;
     default:
       break;
   }
-  detail::FailJson(result, rapidjson::GetParseError_En(parsed.Code()), parsed.Offset());
+  FailJson(result, rapidjson::GetParseError_En(parsed.Code()), parsed.Offset());
   return result;
 }
 
-BindingResult ReadJson(const std::string& text) { return ReadJson(text.c_str()); }
+}  // namespace
+}  // namespace detail
+
+BindingResult ReadJson(const char* text) {
+  if (text == nullptr) {
+    BindingResult result;
+    result.ok = true;
+    return result;
+  }
+  return detail::ReadJsonText(text, std::strlen(text));
+}
+
+// The length is known: the text is not measured again.
+BindingResult ReadJson(const std::string& text) {
+  return detail::ReadJsonText(text.data(), text.size());
+}
 
 bool IsJsonText(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');

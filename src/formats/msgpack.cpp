@@ -1,10 +1,12 @@
 // ReadMessagePack: a loop over the bytes with an explicit stack of open containers.
 #include "formats/msgpack.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/limits.h"
@@ -14,6 +16,9 @@
 namespace Kavren {
 namespace detail {
 namespace {
+
+// The largest number of elements a collection may hold.
+constexpr std::uint64_t kMostReserved = 0x0FFFFFFF;
 
 enum class FrameKind : std::uint8_t { kValue, kCollection, kStructure };
 
@@ -26,7 +31,8 @@ struct MessagePackFrame {
   FrameKind kind = FrameKind::kValue;
   std::uint64_t count = 0;
   std::uint64_t index = 0;
-  std::string key;
+  // The pending member name: a view into the input, up to its first NUL byte.
+  std::string_view key;
 };
 
 class MessagePackReader {
@@ -61,6 +67,7 @@ class MessagePackReader {
         continue;
       }
       if (top.kind == FrameKind::kCollection) {
+        // By index, not appended: a repeated key writes over the collection it met first.
         const std::uint64_t i = top.index++;
         BindingProperty& element = top.value->AtGrow(static_cast<std::size_t>(i));
         stack_.emplace_back(&element);
@@ -71,7 +78,7 @@ class MessagePackReader {
         break;
       } else {
         ++top.index;
-        BindingProperty& member = top.value->Member(top.key.c_str());
+        BindingProperty& member = top.value->Member(top.key);
         stack_.emplace_back(&member);
       }
       target = &stack_.back();
@@ -99,8 +106,12 @@ class MessagePackReader {
       return;
     }
     if (!HaveBytes(length, FormatMessages::kMessagePackStringTruncated)) return;
-    frame.key.assign(reinterpret_cast<const char*>(data_ + position_),
-                     static_cast<std::size_t>(length));
+    const auto* text = reinterpret_cast<const char*>(data_ + position_);
+    const auto bytes = static_cast<std::size_t>(length);
+    const void* zero = std::memchr(text, 0, bytes);
+    frame.key = std::string_view(
+        text,
+        zero == nullptr ? bytes : static_cast<std::size_t>(static_cast<const char*>(zero) - text));
     position_ += length;
   }
 
@@ -182,7 +193,8 @@ class MessagePackReader {
     stack_.pop_back();
   }
 
-  // Containers are not pre-sized: items are added as their data arrives.
+  // A collection reserves room for its declared count only as far as the remaining input
+  // can hold (every element takes at least one byte), so a false count costs nothing.
   bool CanOpen() {
     // Every frame below the target is an open container.
     if (stack_.size() - 1 >= kMaxNestingDepth) {
@@ -195,6 +207,8 @@ class MessagePackReader {
     if (!CanOpen()) return;
     MessagePackFrame& frame = stack_.back();
     frame.value->MakeCollection();
+    const std::uint64_t room = std::min<std::uint64_t>(size_ - position_, kMostReserved);
+    frame.value->Reserve(static_cast<std::size_t>(std::min(count, room)));
     frame.kind = FrameKind::kCollection;
     frame.count = count;
     frame.index = 0;

@@ -211,6 +211,36 @@ TEST(BindingProperty, CollectionsGrowKeepingTheirElements) {
   EXPECT_EQ(scalar.GetSigned(), 1);
 }
 
+// Short element arrays share the tree's pool with everything else; growing across the
+// size where they move to the general heap, copying and resetting must keep every element
+// and give every block back.
+TEST(BindingProperty, ShortCollectionsAcrossEveryArraySize) {
+  BindingProperty root;
+  for (int length = 0; length <= 9; ++length) {
+    BindingProperty& list = root.Append().MakeCollection();
+    for (int i = 0; i < length; ++i) list.Append().SetString("t" + std::to_string(i));
+    if (length > 0) list.AtGrow(static_cast<std::size_t>(length) + 1).MakeCollection().Append();
+  }
+  const BindingProperty copy = root;
+  for (const BindingProperty* tree : std::vector<const BindingProperty*>{&root, &copy}) {
+    for (int length = 0; length <= 9; ++length) {
+      const BindingProperty& list = tree->At(static_cast<std::size_t>(length));
+      ASSERT_EQ(list.Size(), length == 0 ? 0u : static_cast<std::size_t>(length) + 2);
+      for (int i = 0; i < length; ++i) EXPECT_EQ(list.At(i).GetString(), "t" + std::to_string(i));
+      if (length > 0) {
+        EXPECT_TRUE(list.At(length).Is(ValueKind::kEmpty));
+        EXPECT_EQ(list.At(length + 1).At(0).Kind(), ValueKind::kEmpty);
+        EXPECT_EQ(list.At(length + 1).Size(), 1u);
+      }
+    }
+  }
+  root.Reset();
+  for (std::size_t k = 0; k < ValuePool::kClassCount; ++k) {
+    EXPECT_EQ(root.Pool()->UsedBlocks(k), 0u) << "class " << k;
+  }
+  EXPECT_EQ(root.Pool()->EntryCount(), 0u);
+}
+
 TEST(BindingProperty, MembersAreOrderedByteWise) {
   BindingProperty value;
   for (const char* key : {"b", "A", "ab", "a", "\xC3\xA9", "B"}) value.Member(key);
