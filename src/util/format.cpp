@@ -48,7 +48,7 @@ struct Placeholder {
   }
 };
 
-// A `*` (optionally with "N$") or a run of digits; false when the specification is full.
+// A `*` (optionally with "N$") or a run of digits; false when the placeholder text is full.
 [[nodiscard]] bool ReadWidthOrPrecision(const char*& p, Placeholder& placeholder,
                                         std::uint64_t& next) {
   if (*p == '*') {

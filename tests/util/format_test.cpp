@@ -46,7 +46,7 @@ TEST(Format, NumberBeyondCountIsAWidth) {
   // The character after the width is the conversion letter, whatever it is; one that
   // is not in the kind's set becomes its default.
   EXPECT_EQ(Format("[%3]", "a", "b"), "[  a");
-  // At the end of the text the last character of the specification is replaced.
+  // At the end of the text the placeholder's last character is replaced.
   EXPECT_EQ(Format("%3", "a", "b"), "a");
   EXPECT_EQ(Format("%35", "a", "b"), "  a");  // "%35" becomes "%3s"
   // A replaced `*` has still taken its argument; the value never reads it as text.
