@@ -85,6 +85,13 @@ class PlayerMessagingModule : public AppModule {
   // Applies the message rule to one message of either source.
   void ApplyMessage(const std::string& type, const std::string& msgId, const std::string& titleCode,
                     const std::string& bodyCode, const std::vector<std::string>& params);
+  // Reads the parameters of a player message: the texts of the last one that reads as
+  // JSON go into `record`; answers how many read (each of them takes an id).
+  std::size_t ReadNotificationParams(const std::vector<std::string>& params,
+                                     Notification& record) const;
+  // Fills `record` from exactly five parameters; otherwise logs the parameter error and
+  // answers false.
+  bool ReadCelebrationParams(const std::vector<std::string>& params, Celebration& record) const;
   void AnnounceNotifications();
   void AnnounceCelebrations();
   // Tells the server that `msgId` was seen: success, or 500 with the call's message.
