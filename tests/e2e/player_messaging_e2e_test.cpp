@@ -268,6 +268,34 @@ TEST_F(PlayerMessagingE2eTest, AcknowledgingRemovesAndAnnouncesTheHead) {
   host.Stop();
 }
 
+TEST_F(PlayerMessagingE2eTest, AnIdThatIsNotAnInt32IsRefusedBeforeTheHandlerRuns) {
+  DevelopmentHost host(0x484F5354, 0);
+  LoadAndStart(host, kThreeMessagesPacket);
+  const std::size_t seen = host.Events().size();
+  const std::pair<const char*, const char*> cases[] = {
+      {"abc", "Value abc for 'id' of type int32 is in an incorrect format"},
+      {"", "Expected value for argument 'id'."},
+  };
+  for (const auto& [id, message] : cases) {
+    SCOPED_TRACE(id);
+    EndpointCall call;
+    call.method = Abi::kHttpMethodDelete;
+    // Found by function name, so the path reaches the plugin's router as it is.
+    call.function = "DeleteHxaPlayerMessagingV1NotificationByIdAcknowledge";
+    call.path = std::string(kNotificationUri) + "/" + id + "/acknowledge";
+    const EndpointReply reply = host.CallEndpoint(call);
+    ASSERT_TRUE(reply.found) << reply.errorText;
+    EXPECT_TRUE(reply.failed);
+    EXPECT_EQ(reply.errorText, message);
+    EXPECT_EQ(reply.status, 0);
+  }
+  // The handler never ran: nothing was announced and the store is whole.
+  EXPECT_THAT(PluginEvents(host, seen), ElementsAre());
+  EXPECT_EQ(host.Invocations().size(), 0u);
+  EXPECT_THAT(Get(host, kNotificationUri), JsonIs(Notification(1, "a", "T1", "B1")));
+  host.Stop();
+}
+
 TEST_F(PlayerMessagingE2eTest, AcknowledgementSendsOneResponseRecordToTheSession) {
   DevelopmentHost host(0x484F5354, 0);
   LoadAndStart(host, kThreeMessagesPacket);
