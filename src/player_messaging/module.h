@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,10 @@ class PlayerMessagingModule : public AppModule {
   bool ReadCelebrationParams(const std::vector<std::string>& params, Celebration& record) const;
   void AnnounceNotifications();
   void AnnounceCelebrations();
+  // The outcome of acknowledging the element that was removed (`msgId`, none when no
+  // element had the id): 404, success without a server call, or the server's answer.
+  [[nodiscard]] MaybeType<Failure, void> AcknowledgeRemoved(const std::optional<std::string>& msgId,
+                                                            std::uint64_t accountId);
   // Tells the server that `msgId` was seen: success, or 500 with the call's message.
   [[nodiscard]] MaybeType<Failure, void> SendAcknowledgement(std::uint64_t accountId,
                                                              const std::string& msgId);

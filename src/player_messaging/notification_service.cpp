@@ -47,12 +47,7 @@ MaybeType<Failure, void> PlayerMessagingModule::AcknowledgeNotification(std::int
     msgId = RemoveById(notifications_, id);
     account = accountId_;
   }
-  MaybeType<Failure, void> result;
-  if (!msgId) {
-    result = Failure{404, FailureMessage::Constant(Text::kNotFound)};
-  } else if (!msgId->empty()) {
-    result = SendAcknowledgement(account, *msgId);
-  }
+  MaybeType<Failure, void> result = AcknowledgeRemoved(msgId, account);
   AnnounceNotifications();
   return result;
 }
@@ -65,14 +60,16 @@ MaybeType<Failure, void> PlayerMessagingModule::AcknowledgeCelebration(std::int3
     msgId = RemoveById(celebrations_, id);
     account = accountId_;
   }
-  MaybeType<Failure, void> result;
-  if (!msgId) {
-    result = Failure{404, FailureMessage::Constant(Text::kNotFound)};
-  } else if (!msgId->empty()) {
-    result = SendAcknowledgement(account, *msgId);
-  }
+  MaybeType<Failure, void> result = AcknowledgeRemoved(msgId, account);
   AnnounceCelebrations();
   return result;
+}
+
+MaybeType<Failure, void> PlayerMessagingModule::AcknowledgeRemoved(
+    const std::optional<std::string>& msgId, std::uint64_t accountId) {
+  if (!msgId) return Failure{404, FailureMessage::Constant(Text::kNotFound)};
+  if (msgId->empty()) return {};
+  return SendAcknowledgement(accountId, *msgId);
 }
 
 MaybeType<Failure, void> PlayerMessagingModule::SendAcknowledgement(std::uint64_t accountId,
