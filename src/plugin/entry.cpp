@@ -10,6 +10,7 @@
 #include "plugin/messages.h"
 #include "util/accounting.h"
 #include "util/format.h"
+#include "util/system_info.h"
 
 namespace Kavren {
 namespace {
@@ -44,6 +45,9 @@ void ReportIncompatibleApi(const char* shortName, const PluginApiVersion& plugin
 
 std::int32_t LoadPlugin(Abi::PluginHostRecord* record, const PluginDefinition& definition) {
   if (record == nullptr) return kLoadFailed;
+  // The machine snapshot (processor identification and topology) is taken at load,
+  // once per process; it never fails and is not the module's memory.
+  static_cast<void>(ProcessSystemInfo());
   const PluginApiVersion plugin = OwnPluginApiVersion();
   const PluginApiVersion core{record->major, record->minor, record->patch, {}, {}};
 

@@ -56,6 +56,15 @@ void ApplyPeakRule() {
   }
 }
 
+// Uncounted scopes: a process-wide count (so the common case costs one relaxed load)
+// and the calling thread's depth.
+constinit std::atomic<int> uncountedScopes{0};
+constinit thread_local int uncountedDepth = 0;
+
+bool Uncounted() noexcept {
+  return uncountedScopes.load(std::memory_order_relaxed) != 0 && uncountedDepth > 0;
+}
+
 // The memory snapshot is taken on the first counted allocation, before the
 // allocation itself; afterwards this costs one relaxed load.
 constinit std::atomic<bool> snapshotTaken{false};
@@ -67,6 +76,7 @@ void TakeMemorySnapshotOnce() noexcept {
 }
 
 void* CountingAllocate(void*, std::size_t size) {
+  if (Uncounted()) return std::malloc(size);
   TakeMemorySnapshotOnce();
   void* block = std::malloc(size);
   CountAllocation(SizeOfBlock(block));
@@ -76,11 +86,16 @@ void* CountingAllocate(void*, std::size_t size) {
 
 void CountingFree(void*, void* block) {
   if (block == nullptr) return;
+  if (Uncounted()) {
+    std::free(block);
+    return;
+  }
   CountFree(SizeOfBlock(block));
   std::free(block);
 }
 
 void* CountingReallocate(void*, void* block, std::size_t size) {
+  if (Uncounted()) return std::realloc(block, size);
   if (size == 0 && block != nullptr) {
     // The C library's answer to a zero size varies; make it a plain free.
     CountFree(SizeOfBlock(block));
@@ -108,6 +123,11 @@ void* CountingReallocate(void*, void* block, std::size_t size) {
 char* CountingDuplicateText(void*, const char* text) {
   if (text == nullptr) return nullptr;
   const std::size_t length = std::strlen(text) + 1;
+  if (Uncounted()) {
+    auto* copy = static_cast<char*>(std::malloc(length));
+    if (copy != nullptr) std::memcpy(copy, text, length);
+    return copy;
+  }
   TakeMemorySnapshotOnce();
   auto* copy = static_cast<char*>(std::malloc(length));
   CountAllocation(SizeOfBlock(copy));
@@ -124,6 +144,16 @@ constexpr Hooks kCountingHooks{CountingAllocate,      CountingFree,      Countin
 constinit std::atomic<const Hooks*> installed{&kCountingHooks};
 
 }  // namespace
+
+UncountedScope::UncountedScope() noexcept {
+  ++uncountedDepth;
+  uncountedScopes.fetch_add(1, std::memory_order_relaxed);
+}
+
+UncountedScope::~UncountedScope() {
+  uncountedScopes.fetch_sub(1, std::memory_order_relaxed);
+  --uncountedDepth;
+}
 
 void* Allocate(std::size_t size) {
   const Hooks* hooks = installed.load(std::memory_order_acquire);

@@ -55,6 +55,18 @@ const Hooks* InstallHooks(const Hooks* hooks);
 /// Bytes in use now: allocatedBytes - freedBytes.
 [[nodiscard]] std::uint64_t BytesInUse();
 
+/// [per thread] While one exists on a thread, the counting hooks of that thread allocate
+/// and free without counting. For process-lived diagnostics built at load (and released
+/// at unload), which are not the module's memory; a block must be freed under the same
+/// regime it was allocated in.
+class UncountedScope {
+ public:
+  UncountedScope() noexcept;
+  ~UncountedScope();
+  UncountedScope(const UncountedScope&) = delete;
+  UncountedScope& operator=(const UncountedScope&) = delete;
+};
+
 /// A standard allocator over Allocate and Free, for containers that must be
 /// counted even where operator new is not replaced.
 template <class T>

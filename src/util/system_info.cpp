@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 
+#include "util/accounting.h"
+
 namespace Kavren {
 namespace {
 
@@ -518,6 +520,30 @@ bool CapturedMemoryStatistics(MemoryStatistics& statistics) noexcept {
   }
   statistics = gCapturedMemory;
   return true;
+}
+
+namespace {
+
+// Built in static storage under an uncounted scope, so the snapshot never shows in the
+// module's heap accounting; released the same way when the library goes away.
+struct ProcessSystemInfoHolder {
+  ProcessSystemInfoHolder() {
+    Accounting::UncountedScope uncounted;
+    info = new (storage) SystemInfo();
+  }
+  ~ProcessSystemInfoHolder() {
+    Accounting::UncountedScope uncounted;
+    info->~SystemInfo();
+  }
+  alignas(SystemInfo) unsigned char storage[sizeof(SystemInfo)];
+  SystemInfo* info = nullptr;
+};
+
+}  // namespace
+
+const SystemInfo& ProcessSystemInfo() {
+  static ProcessSystemInfoHolder holder;
+  return *holder.info;
 }
 
 }  // namespace Kavren

@@ -153,6 +153,11 @@ class SystemInfo {
   std::unique_ptr<ProcessorTopology> topology_;
 };
 
+/// [thread-safe] The process's snapshot of this machine, built on the first call (the
+/// plugin makes it at load) and released when the library is unloaded. Its memory is
+/// never counted as the module's.
+const SystemInfo& ProcessSystemInfo();
+
 namespace detail {
 /// Chooses and builds the topology provider (see SystemInfo).
 std::unique_ptr<ProcessorTopology> BuildTopology(SystemInfoBackend& backend,

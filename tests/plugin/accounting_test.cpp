@@ -46,6 +46,28 @@ TEST(AccountingTest, FirstCountedAllocationTakesTheMemorySnapshot) {
   EXPECT_GT(statistics[MemoryStatistic::kTotalPhysical], 0u);
 }
 
+TEST(AccountingTest, UncountedScopeLeavesEveryCounterAlone) {
+  const Counters before = ReadCounters();
+  {
+    UncountedScope uncounted;
+    void* block = Allocate(100);
+    ASSERT_NE(block, nullptr);
+    block = Reallocate(block, 300);
+    Free(block);
+    Free(DuplicateText("text"));
+    // The process snapshot is built uncounted as well.
+    EXPECT_NE(ProcessSystemInfo().CpuVendor(), "");
+  }
+  const Counters after = ReadCounters();
+  EXPECT_EQ(after.allocatedBytes, before.allocatedBytes);
+  EXPECT_EQ(after.allocations, before.allocations);
+  EXPECT_EQ(after.freedBytes, before.freedBytes);
+  EXPECT_EQ(after.frees, before.frees);
+  // Outside the scope counting goes on.
+  Free(Allocate(8));
+  EXPECT_EQ(ReadCounters().allocations, before.allocations + 1);
+}
+
 TEST(AccountingTest, AllocateAndFreeCountBlockSizes) {
   Counters before = ReadCounters();
   void* block = Allocate(100);
