@@ -67,7 +67,10 @@ void DebuggerOutput(const char* text) {
 }
 
 void* AllocateRegion(std::size_t size) {
-  void* region = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  // Committed up front, as on the reference platform: the pages are populated in one call
+  // instead of one fault per page as values fill them.
+  void* region = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   return region == MAP_FAILED ? nullptr : region;
 }
 
