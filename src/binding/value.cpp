@@ -16,14 +16,14 @@ constexpr std::size_t kMaxElements = 0x0FFFFFFF;
 // Two elements first: pairs and short lists are the common case, and their arrays fit a
 // pool block.
 constexpr std::size_t kFirstCapacity = 2;
+// Four members first: a slot array of four fits a pool block on either platform.
+constexpr std::size_t kFirstMemberCapacity = 4;
 
 constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   "float",
                                       "string", "blob", "enum",   "collection", "structure"};
 
 constexpr char kErrorMember[] = "error";
 constexpr char kCollectionTooLong[] = "collection too long";
-
-using MemberNode = std::pair<const detail::InternedText* const, BindingProperty>;
 
 }  // namespace
 
@@ -34,79 +34,92 @@ const char* ValueKindName(ValueKind kind) {
 
 namespace detail {
 
-// The pooled header of a collection. Element arrays of at most kLargestBlock bytes come
-// from the tree's pool (most collections read from documents are short), longer ones from
-// the general heap; the capacity tells which. Cells hold no pointers into themselves, so
-// growing moves them byte-wise.
+namespace {
+
+// Arrays of at most kLargestBlock bytes come from the tree's pool (most collections and
+// structures read from documents are short), longer ones from the general heap; the
+// capacity tells which.
+template <class T>
+bool PooledArray(std::size_t count) {
+  return count * sizeof(T) <= ValuePool::kLargestBlock;
+}
+
+template <class T>
+T* AllocateArray(ValuePool* pool, std::size_t count) {
+  const std::size_t bytes = count * sizeof(T);
+  return static_cast<T*>(PooledArray<T>(count) ? pool->Allocate(bytes) : ::operator new(bytes));
+}
+
+template <class T>
+void FreeArray(ValuePool* pool, T* array, std::size_t count) noexcept {
+  if (count == 0) return;
+  if (PooledArray<T>(count)) {
+    pool->Free(array, count * sizeof(T));
+  } else {
+    ::operator delete(array);
+  }
+}
+
+// Moves `size` entries into a new array of `wanted` entries. Cells and slots hold no
+// pointers into themselves, so they move byte-wise.
+template <class T>
+T* Regrow(ValuePool* pool, T* array, std::size_t size, std::size_t capacity, std::size_t wanted) {
+  T* grown = AllocateArray<T>(pool, wanted);
+  if (size != 0) {
+    std::memcpy(static_cast<void*>(grown), static_cast<const void*>(array), size * sizeof(T));
+  }
+  FreeArray(pool, array, capacity);
+  return grown;
+}
+
+std::size_t NextCapacity(std::size_t size, std::size_t first) {
+  if (size >= kMaxElements) throw std::length_error(kCollectionTooLong);
+  const std::size_t next = size < first ? first : size * 2;
+  return next > kMaxElements ? kMaxElements : next;
+}
+
+// Byte-wise key order over all bytes ("B" < "a" < "ab").
+bool KeyLess(const InternedText* left, const InternedText* right) noexcept {
+  return left != right && left->text() < right->text();
+}
+
+}  // namespace
+
+// The pooled header of a collection: the elements, contiguous, in order.
 struct CollectionStorage {
   BindingProperty* begin;
-  BindingProperty* end;
-  BindingProperty* capacity;
+  std::uint32_t size;
+  std::uint32_t capacity;
 
-  std::size_t Size() const { return static_cast<std::size_t>(end - begin); }
-  std::size_t Capacity() const { return static_cast<std::size_t>(capacity - begin); }
-
-  static bool PooledArray(std::size_t cells) {
-    return cells * sizeof(BindingProperty) <= ValuePool::kLargestBlock;
-  }
-
-  static BindingProperty* AllocateCells(ValuePool* pool, std::size_t cells) {
-    const std::size_t bytes = cells * sizeof(BindingProperty);
-    return static_cast<BindingProperty*>(PooledArray(cells) ? pool->Allocate(bytes)
-                                                            : ::operator new(bytes));
-  }
-
-  static void FreeCells(ValuePool* pool, BindingProperty* cells, std::size_t count) noexcept {
-    if (count == 0) return;
-    if (PooledArray(count)) {
-      pool->Free(cells, count * sizeof(BindingProperty));
-    } else {
-      ::operator delete(cells);
-    }
-  }
+  std::size_t Size() const { return size; }
+  std::size_t Capacity() const { return capacity; }
+  BindingProperty* end() const { return begin + size; }
 
   /// Releases the element array (the cells must hold nothing that needs releasing).
-  void FreeArray(ValuePool* pool) noexcept { FreeCells(pool, begin, Capacity()); }
+  void FreeCells(ValuePool* pool) noexcept { FreeArray(pool, begin, capacity); }
 
   void Grow(ValuePool* pool, std::size_t wanted) {
     if (wanted > kMaxElements) throw std::length_error(kCollectionTooLong);
-    if (wanted <= Capacity()) return;
-    BindingProperty* cells = AllocateCells(pool, wanted);
-    const std::size_t size = Size();
-    if (size != 0) {
-      std::memcpy(static_cast<void*>(cells), static_cast<const void*>(begin),
-                  size * sizeof(BindingProperty));
-    }
-    FreeArray(pool);
-    begin = cells;
-    end = cells + size;
-    capacity = cells + wanted;
+    if (wanted <= capacity) return;
+    begin = Regrow(pool, begin, size, capacity, wanted);
+    capacity = static_cast<std::uint32_t>(wanted);
   }
 
   BindingProperty& AppendCell(ValuePool* pool) {
-    if (end == capacity) {
-      const std::size_t size = Size();
-      if (size >= kMaxElements) throw std::length_error(kCollectionTooLong);
-      std::size_t next = size < kFirstCapacity ? kFirstCapacity : size * 2;
-      if (next > kMaxElements) next = kMaxElements;
-      Grow(pool, next);
-    }
-    BindingProperty* cell = new (end) BindingProperty();
-    cell->pool_ = pool;
-    cell->ownsPool_ = 0;
-    ++end;
+    if (size == capacity) Grow(pool, NextCapacity(size, kFirstCapacity));
+    BindingProperty* cell = begin + size;
+    cell->InitMember(pool);
+    ++size;
     return *cell;
   }
 };
 
 static_assert(sizeof(CollectionStorage) <= ValuePool::kLargestBlock);
-static_assert(sizeof(MemberMap) <= ValuePool::kLargestBlock);
+static_assert(sizeof(StructureStorage) <= ValuePool::kLargestBlock);
 static_assert(sizeof(std::vector<std::uint8_t>) <= ValuePool::kLargestBlock);
 static_assert(sizeof(BindingEnumValue) <= ValuePool::kLargestBlock);
-static_assert(sizeof(InternedText) <= ValuePool::kLargestBlock);
-// A red-black tree node is four words of links and colour plus the member pair.
-static_assert(4 * sizeof(void*) + sizeof(MemberNode) <= ValuePool::kLargestBlock,
-              "member tree nodes must come from the pool");
+static_assert(sizeof(BindingProperty) == 16, "a cell is an 8-byte payload and 8 bytes more");
+static_assert(alignof(ValuePool) >= 2, "bit 0 of a pool's address holds the ownership flag");
 
 // The tree-wide operations, written as loops over explicit work lists so that no depth
 // of nesting can exhaust the stack.
@@ -124,33 +137,34 @@ struct ValueOperations {
 
   // Takes the content out of a cell without releasing it; the cell becomes empty.
   static Pending Detach(BindingProperty& cell) noexcept {
-    Pending taken{cell.kind_, cell.payload_};
-    cell.kind_ = ValueKind::kEmpty;
+    Pending taken{cell.kind(), cell.payload_};
+    cell.setKind(ValueKind::kEmpty);
     cell.payload_.unsignedNumber = 0;
     return taken;
   }
 
   static void Install(BindingProperty& cell, const Pending& content) noexcept {
-    cell.kind_ = content.kind;
+    cell.setKind(content.kind);
     cell.payload_ = content.payload;
   }
 
   // Releases a non-container payload, or queues a container.
-  static void ReleaseOrQueue(ValuePool* pool, const Pending& item, std::vector<Pending>& work) {
-    switch (item.kind) {
+  static void ReleaseOrQueue(ValuePool* pool, ValueKind kind, Payload payload,
+                             std::vector<Pending>& work) {
+    switch (kind) {
       case ValueKind::kString:
-        if (pool != nullptr) pool->Release(item.payload.text);
+        if (pool != nullptr) pool->Release(payload.text);
         break;
       case ValueKind::kBlob:
-        item.payload.blob->~vector();
-        pool->Free(item.payload.blob, sizeof(std::vector<std::uint8_t>));
+        payload.blob->~vector();
+        pool->Free(payload.blob, sizeof(std::vector<std::uint8_t>));
         break;
       case ValueKind::kEnum:
-        pool->Free(item.payload.enumeration, sizeof(BindingEnumValue));
+        pool->Free(payload.enumeration, sizeof(BindingEnumValue));
         break;
       case ValueKind::kCollection:
       case ValueKind::kStructure:
-        work.push_back(item);
+        work.push_back({kind, payload});
         break;
       default:
         break;
@@ -158,11 +172,11 @@ struct ValueOperations {
   }
 
   static void ReleaseContent(BindingProperty& value) noexcept {
-    ValuePool* pool = value.pool_;
+    ValuePool* pool = value.pool();
     const Pending root = Detach(value);
     if (!IsContainer(root.kind)) {
       std::vector<Pending> none;
-      ReleaseOrQueue(pool, root, none);
+      ReleaseOrQueue(pool, root.kind, root.payload, none);
       return;
     }
     // Running out of memory for the work list here ends the process (noexcept): there is
@@ -176,22 +190,23 @@ struct ValueOperations {
         CollectionStorage* storage = item.payload.collection;
         // The cells go with their array and are never destroyed one by one, so their
         // content is taken as it stands, without clearing each cell.
-        for (const BindingProperty* cell = storage->begin; cell != storage->end; ++cell) {
-          if (cell->kind_ > ValueKind::kFloat) {
-            ReleaseOrQueue(pool, Pending{cell->kind_, cell->payload_}, work);
-          }
+        for (const BindingProperty* cell = storage->begin; cell != storage->end(); ++cell) {
+          const ValueKind kind = cell->kind();
+          if (kind > ValueKind::kFloat) ReleaseOrQueue(pool, kind, cell->payload_, work);
         }
-        storage->FreeArray(pool);
+        storage->FreeCells(pool);
         pool->Free(storage, sizeof(CollectionStorage));
       } else {
-        MemberMap* members = item.payload.structure;
-        for (auto& [key, member] : *members) {
-          pool->Release(key);
-          ReleaseOrQueue(pool, Detach(member), work);
+        StructureStorage* members = item.payload.structure;
+        for (std::uint32_t i = 0; i < members->size; ++i) {
+          const MemberSlot& slot = members->slots[i];
+          pool->Release(slot.key);
+          const ValueKind kind = slot.value->kind();
+          if (kind > ValueKind::kFloat) ReleaseOrQueue(pool, kind, slot.value->payload_, work);
+          pool->Free(slot.value, sizeof(BindingProperty));
         }
-        // Every member is empty now, so destroying the map does not recurse.
-        members->~MemberMap();
-        pool->Free(members, sizeof(MemberMap));
+        FreeArray(pool, members->slots, members->capacity);
+        pool->Free(members, sizeof(StructureStorage));
       }
     }
   }
@@ -199,36 +214,64 @@ struct ValueOperations {
   static CollectionStorage& MakeCollectionStorage(BindingProperty& value) {
     ValuePool& pool = value.EnsurePool();
     auto* storage = static_cast<CollectionStorage*>(pool.Allocate(sizeof(CollectionStorage)));
-    storage->begin = storage->end = storage->capacity = nullptr;
-    value.kind_ = ValueKind::kCollection;
+    storage->begin = nullptr;
+    storage->size = storage->capacity = 0;
+    value.setKind(ValueKind::kCollection);
     value.payload_.collection = storage;
     return *storage;
   }
 
-  static MemberMap& MakeMemberMap(BindingProperty& value) {
+  static StructureStorage& MakeStructureStorage(BindingProperty& value) {
     ValuePool& pool = value.EnsurePool();
-    void* block = pool.Allocate(sizeof(MemberMap));
-    auto* members = new (block) MemberMap(PoolAllocator<MemberNode>(&pool));
-    value.kind_ = ValueKind::kStructure;
+    auto* members = static_cast<StructureStorage*>(pool.Allocate(sizeof(StructureStorage)));
+    members->slots = nullptr;
+    members->size = members->capacity = 0;
+    value.setKind(ValueKind::kStructure);
     value.payload_.structure = members;
     return *members;
   }
 
-  // Adds a member under an already counted key at the end position hint (copies insert in
-  // key order). On failure the key's count is dropped again.
-  static BindingProperty& InsertMember(MemberMap& members, MemberMap::iterator hint,
+  // The first member whose key does not sort before `name`.
+  static std::uint32_t LowerBound(const StructureStorage& members, std::string_view name) {
+    std::uint32_t low = 0;
+    std::uint32_t count = members.size;
+    while (count > 0) {
+      const std::uint32_t half = count / 2;
+      if (members.slots[low + half].key->text() < name) {
+        low += half + 1;
+        count -= half + 1;
+      } else {
+        count = half;
+      }
+    }
+    return low;
+  }
+
+  // Adds an empty member under an already counted key at `position`. On failure the
+  // key's count is dropped again and the structure is unchanged.
+  static BindingProperty& InsertMember(StructureStorage& members, std::uint32_t position,
                                        const InternedText* key, ValuePool* pool) {
-    MemberMap::iterator inserted;
+    BindingProperty* cell;
     try {
-      inserted = members.emplace_hint(hint, std::piecewise_construct, std::forward_as_tuple(key),
-                                      std::forward_as_tuple());
+      if (members.size == members.capacity) {
+        const std::size_t wanted = NextCapacity(members.size, kFirstMemberCapacity);
+        members.slots = Regrow(pool, members.slots, members.size, members.capacity, wanted);
+        members.capacity = static_cast<std::uint32_t>(wanted);
+      }
+      cell = static_cast<BindingProperty*>(pool->Allocate(sizeof(BindingProperty)));
     } catch (...) {
       pool->Release(key);
       throw;
     }
-    inserted->second.pool_ = pool;
-    inserted->second.ownsPool_ = 0;
-    return inserted->second;
+    cell->InitMember(pool);
+    MemberSlot* slot = members.slots + position;
+    if (position < members.size) {
+      std::memmove(static_cast<void*>(slot + 1), static_cast<const void*>(slot),
+                   (members.size - position) * sizeof(MemberSlot));
+    }
+    *slot = MemberSlot{key, cell};
+    ++members.size;
+    return *cell;
   }
 
   // The entry for `entry`'s text in `pool`, counted: shared when the pool is the entry's own.
@@ -238,7 +281,7 @@ struct ValueOperations {
       ValuePool::AddReference(entry);
       return entry;
     }
-    return pool.Intern(entry->text);
+    return pool.Intern(entry->text());
   }
 
   // Deep copy of `source` into the empty cell `target`.
@@ -254,21 +297,21 @@ struct ValueOperations {
       work.pop_back();
       BindingProperty& to = *job.target;
       const BindingProperty& from = *job.source;
-      switch (from.kind_) {
+      switch (from.kind()) {
         case ValueKind::kBool:
         case ValueKind::kSigned:
         case ValueKind::kUnsigned:
         case ValueKind::kFloat:
-          to.kind_ = from.kind_;
+          to.setKind(from.kind());
           to.payload_ = from.payload_;
           break;
         case ValueKind::kString:
           if (from.payload_.text == EmptyText()) {
-            to.kind_ = ValueKind::kString;
+            to.setKind(ValueKind::kString);
             to.payload_.text = EmptyText();
           } else {
-            to.payload_.text = Reintern(to.EnsurePool(), from.pool_, from.payload_.text);
-            to.kind_ = ValueKind::kString;
+            to.payload_.text = Reintern(to.EnsurePool(), from.pool(), from.payload_.text);
+            to.setKind(ValueKind::kString);
           }
           break;
         case ValueKind::kBlob:
@@ -280,21 +323,24 @@ struct ValueOperations {
         case ValueKind::kCollection: {
           const CollectionStorage& elements = *from.payload_.collection;
           CollectionStorage& storage = MakeCollectionStorage(to);
-          storage.Grow(to.pool_, elements.Size());
+          storage.Grow(to.pool(), elements.Size());
           // Every element is appended before any is filled, so the cells queued below
           // never move.
-          for (const BindingProperty* cell = elements.begin; cell != elements.end; ++cell) {
-            BindingProperty& copy = storage.AppendCell(to.pool_);
-            if (cell->kind_ != ValueKind::kEmpty) work.push_back({&copy, cell});
+          for (const BindingProperty* cell = elements.begin; cell != elements.end(); ++cell) {
+            BindingProperty& copy = storage.AppendCell(to.pool());
+            if (cell->kind() != ValueKind::kEmpty) work.push_back({&copy, cell});
           }
           break;
         }
         case ValueKind::kStructure: {
-          MemberMap& members = MakeMemberMap(to);
-          for (const auto& [key, member] : *from.payload_.structure) {
-            const InternedText* copiedKey = Reintern(*to.pool_, from.pool_, key);
-            BindingProperty& copy = InsertMember(members, members.end(), copiedKey, to.pool_);
-            if (member.kind_ != ValueKind::kEmpty) work.push_back({&copy, &member});
+          const StructureStorage& source = *from.payload_.structure;
+          StructureStorage& members = MakeStructureStorage(to);
+          // The source is in key order, so each member goes to the end.
+          for (std::uint32_t i = 0; i < source.size; ++i) {
+            const MemberSlot& slot = source.slots[i];
+            const InternedText* copiedKey = Reintern(*to.pool(), from.pool(), slot.key);
+            BindingProperty& copy = InsertMember(members, members.size, copiedKey, to.pool());
+            if (slot.value->kind() != ValueKind::kEmpty) work.push_back({&copy, slot.value});
           }
           break;
         }
@@ -308,13 +354,12 @@ struct ValueOperations {
     struct Frame {
       const BindingProperty* value;
       std::size_t index;
-      MemberMap::const_iterator member;
       bool inChild;
     };
     std::vector<Frame> frames;
     // Reports a scalar, or opens a container (a new frame).
     auto enter = [&](const BindingProperty& value) {
-      switch (value.kind_) {
+      switch (value.kind()) {
         case ValueKind::kEmpty:
           visitor.VisitEmpty();
           break;
@@ -331,7 +376,7 @@ struct ValueOperations {
           visitor.VisitFloat(value.payload_.floating);
           break;
         case ValueKind::kString:
-          visitor.VisitString(value.payload_.text->text);
+          visitor.VisitString(value.payload_.text->text());
           break;
         case ValueKind::kBlob:
           visitor.VisitBlob(value.GetBlob());
@@ -341,11 +386,11 @@ struct ValueOperations {
           break;
         case ValueKind::kCollection:
           visitor.BeginCollection(value.payload_.collection->Size());
-          frames.push_back({&value, 0, {}, false});
+          frames.push_back({&value, 0, false});
           break;
         case ValueKind::kStructure:
-          visitor.BeginStructure(value.payload_.structure->size());
-          frames.push_back({&value, 0, value.payload_.structure->begin(), false});
+          visitor.BeginStructure(value.payload_.structure->size);
+          frames.push_back({&value, 0, false});
           break;
         default:
           break;
@@ -355,7 +400,7 @@ struct ValueOperations {
     while (!frames.empty()) {
       Frame& frame = frames.back();
       const BindingProperty& value = *frame.value;
-      if (value.kind_ == ValueKind::kCollection) {
+      if (value.kind() == ValueKind::kCollection) {
         const CollectionStorage& elements = *value.payload_.collection;
         if (frame.inChild) {
           visitor.EndItem(frame.index);
@@ -372,16 +417,17 @@ struct ValueOperations {
           frames.pop_back();
         }
       } else {
+        const StructureStorage& members = *value.payload_.structure;
         if (frame.inChild) {
-          visitor.EndMember(frame.member->first->text);
-          ++frame.member;
+          visitor.EndMember(members.slots[frame.index].key->text());
+          ++frame.index;
           frame.inChild = false;
         }
-        if (frame.member != value.payload_.structure->end()) {
-          const auto& [key, member] = *frame.member;
-          visitor.BeginMember(key->text);
+        if (frame.index < members.size) {
+          const MemberSlot& slot = members.slots[frame.index];
+          visitor.BeginMember(slot.key->text());
           frame.inChild = true;
-          enter(member);
+          enter(*slot.value);
         } else {
           visitor.EndStructure();
           frames.pop_back();
@@ -390,6 +436,27 @@ struct ValueOperations {
     }
   }
 };
+
+StructureStorage& MemberSlots::Of(BindingProperty& structure) noexcept {
+  return *structure.payload_.structure;
+}
+
+BindingProperty& MemberSlots::AppendUnordered(BindingProperty& structure,
+                                              const InternedText* key) {
+  StructureStorage& members = *structure.payload_.structure;
+  return ValueOperations::InsertMember(members, members.size, key, structure.pool());
+}
+
+void MemberSlots::Sort(StructureStorage& members) noexcept {
+  MemberSlot* begin = members.slots;
+  MemberSlot* end = begin + members.size;
+  const auto less = [](const MemberSlot& left, const MemberSlot& right) {
+    return KeyLess(left.key, right.key);
+  };
+  // Documents often list members in order already.
+  if (std::is_sorted(begin, end, less)) return;
+  std::sort(begin, end, less);
+}
 
 }  // namespace detail
 
@@ -400,7 +467,7 @@ using detail::ValueOperations;
 
 BindingProperty::~BindingProperty() {
   Reset();
-  if (ownsPool_ != 0) delete pool_;
+  if (owns()) delete pool();
 }
 
 BindingProperty::BindingProperty(const BindingProperty& other) { CopyFrom(other); }
@@ -426,16 +493,16 @@ const BindingProperty& BindingProperty::EmptySentinel() noexcept {
 
 ValuePool& BindingProperty::EnsurePool() {
   // Only a root can be without a pool: members and elements get their container's.
-  if (pool_ == nullptr) pool_ = new ValuePool();
-  return *pool_;
+  if (pool() == nullptr) setPool(new ValuePool());
+  return *pool();
 }
 
 // ---------------------------------------------------------------------------------------
 // Setting
 
 void BindingProperty::Reset() noexcept {
-  if (kind_ <= ValueKind::kFloat) {
-    kind_ = ValueKind::kEmpty;
+  if (kind() <= ValueKind::kFloat) {
+    setKind(ValueKind::kEmpty);
     payload_.unsignedNumber = 0;
     return;
   }
@@ -446,25 +513,25 @@ void BindingProperty::SetBool(bool value) {
   Reset();
   payload_.unsignedNumber = 0;
   payload_.boolean = value;
-  kind_ = ValueKind::kBool;
+  setKind(ValueKind::kBool);
 }
 
 void BindingProperty::SetSigned(std::int64_t value) {
   Reset();
   payload_.signedNumber = value;
-  kind_ = ValueKind::kSigned;
+  setKind(ValueKind::kSigned);
 }
 
 void BindingProperty::SetUnsigned(std::uint64_t value) {
   Reset();
   payload_.unsignedNumber = value;
-  kind_ = ValueKind::kUnsigned;
+  setKind(ValueKind::kUnsigned);
 }
 
 void BindingProperty::SetFloat(double value) {
   Reset();
   payload_.floating = value;
-  kind_ = ValueKind::kFloat;
+  setKind(ValueKind::kFloat);
 }
 
 void BindingProperty::SetString(std::string_view text) {
@@ -473,7 +540,7 @@ void BindingProperty::SetString(std::string_view text) {
       text.empty() ? detail::EmptyText() : EnsurePool().Intern(text);
   Reset();
   payload_.text = entry;
-  kind_ = ValueKind::kString;
+  setKind(ValueKind::kString);
 }
 
 void BindingProperty::SetString(const char* text) {
@@ -486,7 +553,7 @@ void BindingProperty::SetBlob(std::vector<std::uint8_t>&& bytes) {
   // The block is taken before the reset, so a failure leaves the value as it was.
   Reset();
   payload_.blob = new (block) std::vector<std::uint8_t>(std::move(bytes));
-  kind_ = ValueKind::kBlob;
+  setKind(ValueKind::kBlob);
 }
 
 void BindingProperty::SetBlobCopy(std::span<const std::uint8_t> bytes) {
@@ -499,20 +566,20 @@ void BindingProperty::SetEnum(std::int32_t value, const TypeIdentity* identity) 
   void* block = pool.Allocate(sizeof(BindingEnumValue));
   Reset();
   payload_.enumeration = new (block) BindingEnumValue{value, identity};
-  kind_ = ValueKind::kEnum;
+  setKind(ValueKind::kEnum);
 }
 
 BindingProperty& BindingProperty::MakeCollection() {
-  if (kind_ == ValueKind::kCollection) return *this;
+  if (kind() == ValueKind::kCollection) return *this;
   Reset();
   ValueOperations::MakeCollectionStorage(*this);
   return *this;
 }
 
 BindingProperty& BindingProperty::MakeStructure() {
-  if (kind_ == ValueKind::kStructure) return *this;
+  if (kind() == ValueKind::kStructure) return *this;
   Reset();
-  ValueOperations::MakeMemberMap(*this);
+  ValueOperations::MakeStructureStorage(*this);
   return *this;
 }
 
@@ -520,37 +587,37 @@ BindingProperty& BindingProperty::MakeStructure() {
 // Reading
 
 bool BindingProperty::GetBool(bool defaultValue) const noexcept {
-  return kind_ == ValueKind::kBool ? payload_.boolean : defaultValue;
+  return kind() == ValueKind::kBool ? payload_.boolean : defaultValue;
 }
 
 std::int64_t BindingProperty::GetSigned(std::int64_t defaultValue) const noexcept {
-  return kind_ == ValueKind::kSigned ? payload_.signedNumber : defaultValue;
+  return kind() == ValueKind::kSigned ? payload_.signedNumber : defaultValue;
 }
 
 std::uint64_t BindingProperty::GetUnsigned(std::uint64_t defaultValue) const noexcept {
-  return kind_ == ValueKind::kUnsigned ? payload_.unsignedNumber : defaultValue;
+  return kind() == ValueKind::kUnsigned ? payload_.unsignedNumber : defaultValue;
 }
 
 double BindingProperty::GetFloat(double defaultValue) const noexcept {
-  return kind_ == ValueKind::kFloat ? payload_.floating : defaultValue;
+  return kind() == ValueKind::kFloat ? payload_.floating : defaultValue;
 }
 
 std::string_view BindingProperty::GetString(std::string_view defaultValue) const noexcept {
-  return kind_ == ValueKind::kString ? std::string_view(payload_.text->text) : defaultValue;
+  return kind() == ValueKind::kString ? payload_.text->text() : defaultValue;
 }
 
 std::span<const std::uint8_t> BindingProperty::GetBlob(
     std::span<const std::uint8_t> defaultValue) const noexcept {
-  if (kind_ != ValueKind::kBlob) return defaultValue;
+  if (kind() != ValueKind::kBlob) return defaultValue;
   return {payload_.blob->data(), payload_.blob->size()};
 }
 
 BindingEnumValue BindingProperty::GetEnum(BindingEnumValue defaultValue) const noexcept {
-  return kind_ == ValueKind::kEnum ? *payload_.enumeration : defaultValue;
+  return kind() == ValueKind::kEnum ? *payload_.enumeration : defaultValue;
 }
 
 std::size_t BindingProperty::Size() const noexcept {
-  switch (kind_) {
+  switch (kind()) {
     case ValueKind::kBool:
     case ValueKind::kSigned:
     case ValueKind::kUnsigned:
@@ -558,20 +625,20 @@ std::size_t BindingProperty::Size() const noexcept {
     case ValueKind::kEnum:
       return 1;
     case ValueKind::kString:
-      return payload_.text->text.size();
+      return payload_.text->text().size();
     case ValueKind::kBlob:
       return payload_.blob->size();
     case ValueKind::kCollection:
       return payload_.collection->Size();
     case ValueKind::kStructure:
-      return payload_.structure->size();
+      return payload_.structure->size;
     default:
       return 0;
   }
 }
 
 bool BindingProperty::IsEmpty() const noexcept {
-  switch (kind_) {
+  switch (kind()) {
     case ValueKind::kBool:
       return !payload_.boolean;
     case ValueKind::kSigned:
@@ -596,7 +663,7 @@ bool BindingProperty::IsEmpty() const noexcept {
 // Collections
 
 const BindingProperty& BindingProperty::At(std::size_t index) const noexcept {
-  if (kind_ != ValueKind::kCollection || index >= payload_.collection->Size()) {
+  if (kind() != ValueKind::kCollection || index >= payload_.collection->Size()) {
     return EmptySentinel();
   }
   return payload_.collection->begin[index];
@@ -608,67 +675,67 @@ BindingProperty& BindingProperty::AtGrow(std::size_t index) {
   if (index >= kMaxElements) throw std::length_error(kCollectionTooLong);
   if (index < storage.Size()) return storage.begin[index];
   if (index >= storage.Capacity()) {
-    storage.Grow(pool_, std::max(index + 1, std::min(storage.Capacity() * 2, kMaxElements)));
+    storage.Grow(pool(), std::max(index + 1, std::min(storage.Capacity() * 2, kMaxElements)));
   }
-  while (storage.Size() <= index) storage.AppendCell(pool_);
+  while (storage.Size() <= index) storage.AppendCell(pool());
   return storage.begin[index];
 }
 
 BindingProperty& BindingProperty::Append() {
   MakeCollection();
-  return payload_.collection->AppendCell(pool_);
+  return payload_.collection->AppendCell(pool());
 }
 
 void BindingProperty::Reserve(std::size_t count) {
-  if (kind_ != ValueKind::kCollection) return;
-  payload_.collection->Grow(pool_, count);
+  if (kind() != ValueKind::kCollection) return;
+  payload_.collection->Grow(pool(), count);
 }
 
 std::span<const BindingProperty> BindingProperty::Elements() const noexcept {
-  if (kind_ != ValueKind::kCollection) return {};
+  if (kind() != ValueKind::kCollection) return {};
   return {payload_.collection->begin, payload_.collection->Size()};
 }
 
 std::span<BindingProperty> BindingProperty::Elements() noexcept {
-  if (kind_ != ValueKind::kCollection) return {};
+  if (kind() != ValueKind::kCollection) return {};
   return {payload_.collection->begin, payload_.collection->Size()};
 }
 
 // ---------------------------------------------------------------------------------------
 // Structures
 
-const detail::MemberMap* BindingProperty::Members() const noexcept {
-  return kind_ == ValueKind::kStructure ? payload_.structure : nullptr;
-}
-
-detail::MemberMap* BindingProperty::Members() noexcept {
-  return kind_ == ValueKind::kStructure ? payload_.structure : nullptr;
+std::span<const detail::MemberSlot> BindingProperty::Slots() const noexcept {
+  if (kind() != ValueKind::kStructure) return {};
+  return {payload_.structure->slots, payload_.structure->size};
 }
 
 const BindingProperty& BindingProperty::Find(std::string_view name) const noexcept {
-  if (kind_ != ValueKind::kStructure) return EmptySentinel();
-  const auto found = payload_.structure->find(name);
-  return found == payload_.structure->end() ? EmptySentinel() : found->second;
+  if (kind() != ValueKind::kStructure) return EmptySentinel();
+  const detail::StructureStorage& members = *payload_.structure;
+  const std::uint32_t position = ValueOperations::LowerBound(members, name);
+  if (position == members.size || members.slots[position].key->text() != name) {
+    return EmptySentinel();
+  }
+  return *members.slots[position].value;
 }
 
 bool BindingProperty::Has(std::string_view name) const noexcept {
-  return kind_ == ValueKind::kStructure &&
-         payload_.structure->find(name) != payload_.structure->end();
+  return &Find(name) != &EmptySentinel();
 }
 
 BindingProperty& BindingProperty::Member(std::string_view name) {
-  if (kind_ != ValueKind::kStructure) {
+  if (kind() != ValueKind::kStructure) {
     // `name` may be this value's own text, which the reset below releases.
     const std::string kept(name);
     MakeStructure();
     return Member(kept);
   }
-  detail::MemberMap& members = *payload_.structure;
-  const auto position = members.lower_bound(name);
-  if (position != members.end() && std::string_view(position->first->text) == name) {
-    return position->second;
+  detail::StructureStorage& members = *payload_.structure;
+  const std::uint32_t position = ValueOperations::LowerBound(members, name);
+  if (position != members.size && members.slots[position].key->text() == name) {
+    return *members.slots[position].value;
   }
-  return ValueOperations::InsertMember(members, position, pool_->Intern(name), pool_);
+  return ValueOperations::InsertMember(members, position, pool()->Intern(name), pool());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -676,12 +743,11 @@ BindingProperty& BindingProperty::Member(std::string_view name) {
 
 void BindingProperty::CopyFrom(const BindingProperty& other) {
   if (&other == this) return;
-  if (other.pool_ != nullptr && other.pool_ == pool_) {
+  if (other.pool() != nullptr && other.pool() == pool()) {
     // The same tree: `other` may lie inside this value, or this inside `other`, so the
     // copy is made aside first and put in place afterwards.
     BindingProperty aside;
-    aside.pool_ = pool_;
-    aside.ownsPool_ = 0;
+    aside.InitMember(pool());
     ValueOperations::CopyInto(aside, other);
     Reset();
     ValueOperations::Install(*this, ValueOperations::Detach(aside));
@@ -693,14 +759,19 @@ void BindingProperty::CopyFrom(const BindingProperty& other) {
 
 void BindingProperty::MoveFrom(BindingProperty& other) {
   if (&other == this) return;
-  if (ownsPool_ != 0 && other.ownsPool_ != 0) {
+  if (owns() && other.owns()) {
+    // Both flags are set, so exchanging whole cells keeps them.
     std::swap(payload_, other.payload_);
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    std::swap(word_, other.word_);
+#else
     std::swap(pool_, other.pool_);
     std::swap(kind_, other.kind_);
+#endif
     other.Reset();
     return;
   }
-  if (other.pool_ != nullptr && other.pool_ == pool_) {
+  if (other.pool() != nullptr && other.pool() == pool()) {
     // The same tree: the content changes places without a copy.
     const ValueOperations::Pending taken = ValueOperations::Detach(other);
     Reset();

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -71,26 +70,34 @@ class BindingVisitor {
 
 namespace detail {
 
-/// Orders member keys byte-wise (unsigned bytes; a prefix sorts first: "B" < "a" < "ab").
-/// Transparent, so lookups take the caller's text without copying it.
-struct MemberKeyLess {
-  using is_transparent = void;
-  bool operator()(const InternedText* left, const InternedText* right) const noexcept {
-    return left->text < right->text;
-  }
-  bool operator()(const InternedText* left, std::string_view right) const noexcept {
-    return std::string_view(left->text) < right;
-  }
-  bool operator()(std::string_view left, const InternedText* right) const noexcept {
-    return left < std::string_view(right->text);
-  }
+/// One member of a structure: its interned key and its value. Each member value is a
+/// pooled cell of its own, so references to it survive insertions of other members.
+struct MemberSlot {
+  const InternedText* key;
+  BindingProperty* value;
 };
 
-using MemberMap = std::map<const InternedText*, BindingProperty, MemberKeyLess,
-                           PoolAllocator<std::pair<const InternedText* const, BindingProperty>>>;
+/// The pooled header of a structure: its members in key order.
+struct StructureStorage {
+  MemberSlot* slots;
+  std::uint32_t size;
+  std::uint32_t capacity;
+};
 
 struct CollectionStorage;
 struct ValueOperations;
+
+/// Member-array operations for the readers' StructureBuilder: appending without keeping
+/// key order, and restoring the order afterwards.
+struct MemberSlots {
+  /// The members of `structure`, a value of kind structure.
+  static StructureStorage& Of(BindingProperty& structure) noexcept;
+  /// Appends an empty member under `key` (already counted for this use) at the end of the
+  /// structure `structure`, whatever the key order. On failure the key's count is dropped.
+  static BindingProperty& AppendUnordered(BindingProperty& structure, const InternedText* key);
+  /// Puts the members back into key order; their keys must be distinct.
+  static void Sort(StructureStorage& members) noexcept;
+};
 
 }  // namespace detail
 
@@ -125,12 +132,12 @@ class BindingProperty {
   /// nothing.
   [[nodiscard]] static const BindingProperty& EmptySentinel() noexcept;
 
-  [[nodiscard]] ValueKind Kind() const noexcept { return kind_; }
-  [[nodiscard]] bool Is(ValueKind kind) const noexcept { return kind_ == kind; }
+  [[nodiscard]] ValueKind Kind() const noexcept { return kind(); }
+  [[nodiscard]] bool Is(ValueKind kind) const noexcept { return this->kind() == kind; }
   /// True for a standalone value (it owns its pool).
-  [[nodiscard]] bool OwnsPool() const noexcept { return ownsPool_ != 0; }
+  [[nodiscard]] bool OwnsPool() const noexcept { return owns(); }
   /// The tree's pool; null until something needed pooled memory.
-  [[nodiscard]] ValuePool* Pool() const noexcept { return pool_; }
+  [[nodiscard]] ValuePool* Pool() const noexcept { return pool(); }
 
   // Setting. Each setter first resets the value (see Reset), then stores the new content.
 
@@ -228,10 +235,10 @@ class BindingProperty {
  private:
   friend struct detail::ValueOperations;
   friend struct detail::CollectionStorage;
+  friend struct detail::MemberSlots;
 
   ValuePool& EnsurePool();
-  const detail::MemberMap* Members() const noexcept;
-  detail::MemberMap* Members() noexcept;
+  [[nodiscard]] std::span<const detail::MemberSlot> Slots() const noexcept;
 
   union Payload {
     bool boolean;
@@ -242,26 +249,72 @@ class BindingProperty {
     std::vector<std::uint8_t>* blob;
     BindingEnumValue* enumeration;
     detail::CollectionStorage* collection;
-    detail::MemberMap* structure;
+    detail::StructureStorage* structure;
   };
+
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  // On 64-bit platforms the pool pointer, the ownership flag and the kind share one word,
+  // so that a cell is 16 bytes as on the reference platform: the kind in the top 8 bits,
+  // the pointer in the low 56 (pools are aligned to 16 bytes, so bit 0 is free for the
+  // flag). User-space addresses never reach bit 56.
+  static constexpr std::uint64_t kOwnsBit = 1;
+  static constexpr unsigned kKindShift = 56;
+  static constexpr std::uint64_t kPoolMask = ((std::uint64_t{1} << kKindShift) - 1) & ~kOwnsBit;
+
+  [[nodiscard]] ValueKind kind() const noexcept {
+    return static_cast<ValueKind>(word_ >> kKindShift);
+  }
+  void setKind(ValueKind kind) noexcept {
+    word_ = (word_ & ~(std::uint64_t{0xFF} << kKindShift)) |
+            (std::uint64_t{static_cast<std::uint8_t>(kind)} << kKindShift);
+  }
+  [[nodiscard]] ValuePool* pool() const noexcept {
+    return reinterpret_cast<ValuePool*>(static_cast<std::uintptr_t>(word_ & kPoolMask));
+  }
+  void setPool(ValuePool* pool) noexcept {
+    word_ = (word_ & ~kPoolMask) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pool));
+  }
+  [[nodiscard]] bool owns() const noexcept { return (word_ & kOwnsBit) != 0; }
+  void setOwns(bool owns) noexcept { word_ = (word_ & ~kOwnsBit) | (owns ? kOwnsBit : 0); }
+  // A member or element cell: empty, sharing `pool`.
+  void InitMember(ValuePool* pool) noexcept {
+    payload_.unsignedNumber = 0;
+    word_ = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pool));
+  }
+
+  Payload payload_{.unsignedNumber = 0};
+  std::uint64_t word_ = kOwnsBit;
+#else
+  [[nodiscard]] ValueKind kind() const noexcept { return kind_; }
+  void setKind(ValueKind kind) noexcept { kind_ = kind; }
+  [[nodiscard]] ValuePool* pool() const noexcept { return pool_; }
+  void setPool(ValuePool* pool) noexcept { pool_ = pool; }
+  [[nodiscard]] bool owns() const noexcept { return ownsPool_ != 0; }
+  void setOwns(bool owns) noexcept { ownsPool_ = owns ? 1 : 0; }
+  void InitMember(ValuePool* pool) noexcept {
+    payload_.unsignedNumber = 0;
+    pool_ = pool;
+    kind_ = ValueKind::kEmpty;
+    ownsPool_ = 0;
+  }
 
   Payload payload_{.unsignedNumber = 0};
   ValuePool* pool_ = nullptr;
   ValueKind kind_ = ValueKind::kEmpty;
   std::uint8_t ownsPool_ = 1;
+#endif
 };
 
 template <class Callback>
 bool BindingProperty::ForEachMember(Callback&& visit) const {
-  const detail::MemberMap* members = Members();
-  if (members == nullptr) return true;
-  for (const auto& [key, value] : *members) {
+  for (const detail::MemberSlot& slot : Slots()) {
+    const BindingProperty& value = *slot.value;
     if constexpr (std::is_same_v<
                       std::invoke_result_t<Callback&, std::string_view, const BindingProperty&>,
                       bool>) {
-      if (!visit(std::string_view(key->text), value)) return false;
+      if (!visit(slot.key->text(), value)) return false;
     } else {
-      visit(std::string_view(key->text), value);
+      visit(slot.key->text(), value);
     }
   }
   return true;
@@ -269,14 +322,13 @@ bool BindingProperty::ForEachMember(Callback&& visit) const {
 
 template <class Callback>
 bool BindingProperty::ForEachMember(Callback&& visit) {
-  detail::MemberMap* members = Members();
-  if (members == nullptr) return true;
-  for (auto& [key, value] : *members) {
+  for (const detail::MemberSlot& slot : Slots()) {
+    BindingProperty& value = *slot.value;
     if constexpr (std::is_same_v<
                       std::invoke_result_t<Callback&, std::string_view, BindingProperty&>, bool>) {
-      if (!visit(std::string_view(key->text), value)) return false;
+      if (!visit(slot.key->text(), value)) return false;
     } else {
-      visit(std::string_view(key->text), value);
+      visit(slot.key->text(), value);
     }
   }
   return true;

@@ -1,7 +1,9 @@
 // The value memory pool and the process-wide page provider behind it.
 #include "binding/value_pool.h"
 
+#include <cstddef>
 #include <cstring>
+#include <stdexcept>
 #include <iterator>
 
 #include "util/platform.h"
@@ -95,8 +97,14 @@ std::size_t PageProvider::PagesInUse() const {
 namespace detail {
 
 const InternedText* EmptyText() {
-  static const InternedText empty{std::string(), HashBytes({}), 0, nullptr};
-  return &empty;
+  // The header followed by the terminating zero of the empty text.
+  struct EmptyEntry {
+    InternedText header;
+    char zero;
+  };
+  static const EmptyEntry empty{{nullptr, nullptr, HashBytes({}), 0, 0}, '\0'};
+  static_assert(offsetof(EmptyEntry, zero) == sizeof(InternedText));
+  return &empty.header;
 }
 
 std::uint32_t HashBytes(std::string_view text) {
@@ -151,8 +159,7 @@ ValuePool::~ValuePool() {
   for (std::size_t i = 0; i < bucketCount_; ++i) {
     for (detail::InternedText* entry = buckets_[i]; entry != nullptr;) {
       detail::InternedText* next = entry->next;
-      entry->~InternedText();
-      Free(entry, sizeof(detail::InternedText));
+      Free(entry, detail::InternedText::BlockSize(entry->length));
       entry = next;
     }
   }
@@ -281,7 +288,7 @@ const detail::InternedText* ValuePool::FindEntry(std::string_view text) const {
   const std::uint32_t hash = detail::HashBytes(text);
   for (detail::InternedText* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
        entry = entry->next) {
-    if (entry->hash == hash && entry->text == text) return entry;
+    if (entry->hash == hash && entry->text() == text) return entry;
   }
   return nullptr;
 }
@@ -310,21 +317,20 @@ const detail::InternedText* ValuePool::Intern(std::string_view text) {
   if (bucketCount_ != 0) {
     for (detail::InternedText* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
          entry = entry->next) {
-      if (entry->hash == hash && entry->text == text) {
+      if (entry->hash == hash && entry->text() == text) {
         ++entry->refCount;
         return entry;
       }
     }
   }
   if (entryCount_ >= bucketCount_) GrowEntrySet();
-  void* block = Allocate(sizeof(detail::InternedText));
-  detail::InternedText* entry;
-  try {
-    entry = new (block) detail::InternedText{std::string(text), hash, 1, nullptr};
-  } catch (...) {
-    Free(block, sizeof(detail::InternedText));
-    throw;
-  }
+  if (text.size() > 0xFFFFFFFEu) throw std::length_error("text too long");
+  void* block = Allocate(detail::InternedText::BlockSize(text.size()));
+  auto* entry = new (block) detail::InternedText{
+      nullptr, nullptr, hash, 1, static_cast<std::uint32_t>(text.size())};
+  char* bytes = reinterpret_cast<char*>(entry + 1);
+  std::memcpy(bytes, text.data(), text.size());
+  bytes[text.size()] = '\0';
   detail::InternedText*& slot = buckets_[hash & (bucketCount_ - 1)];
   entry->next = slot;
   slot = entry;
@@ -345,8 +351,7 @@ void ValuePool::Release(const detail::InternedText* entry) noexcept {
   while (*link != owned) link = &(*link)->next;
   *link = owned->next;
   --entryCount_;
-  owned->~InternedText();
-  Free(owned, sizeof(detail::InternedText));
+  Free(owned, detail::InternedText::BlockSize(owned->length));
 }
 
 }  // namespace Kavren

@@ -61,14 +61,30 @@ class PageProvider {
 
 namespace detail {
 
-/// An interned text of one pool: `text` owned, `hash` the FNV-1a hash of its bytes,
-/// `refCount` the number of values and keys using it. The static empty entry (EmptyText)
-/// is never counted or freed.
+/// An interned text of one pool, in one block: the header below followed by the text's
+/// bytes and a terminating zero. `hash` is the FNV-1a hash of the bytes, `refCount` the
+/// number of values and keys using the entry. The static empty entry (EmptyText) is never
+/// counted or freed. Blocks of up to 72 bytes come from the pool, longer ones from the
+/// general heap.
 struct InternedText {
-  std::string text;
+  InternedText* next;  // chain of the pool's entry set
+  // The open structure that last took this text as a key while a reader built it
+  // (StructureBuilder); null otherwise.
+  const void* mark;
   std::uint32_t hash;
   std::uint32_t refCount;
-  InternedText* next;  // chain of the pool's entry set
+  std::uint32_t length;
+
+  /// The owned text (all of its bytes; zero-terminated).
+  [[nodiscard]] std::string_view text() const noexcept { return {bytes(), length}; }
+  [[nodiscard]] const char* bytes() const noexcept {
+    return reinterpret_cast<const char*>(this + 1);
+  }
+  /// The block size of an entry for a text of `length` bytes, a multiple of the entry's
+  /// alignment so that a pool block of that size is aligned for it.
+  static constexpr std::size_t BlockSize(std::size_t length) {
+    return (sizeof(InternedText) + length + alignof(InternedText)) & ~(alignof(InternedText) - 1);
+  }
 };
 
 /// The one entry that stands for every empty text.

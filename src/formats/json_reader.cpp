@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "binding/structure_builder.h"
 #include "formats/json.h"
 #include "formats/limits.h"
 #include "formats/messages.h"
@@ -78,6 +79,9 @@ class JsonValueHandler {
  public:
   JsonValueHandler(BindingProperty& root, rapidjson::InsituStringStream& stream)
       : current_(&root), stream_(stream) {}
+
+  /// Closes the structures a stopped read left open; before the value is used or reset.
+  void Finish() { structures_.CloseAll(); }
 
   JsonStop stop() const { return stop_; }
   std::size_t stopOffset() const { return stopOffset_; }
@@ -178,10 +182,11 @@ class JsonValueHandler {
   bool Key(const char* text, rapidjson::SizeType length, bool) {
     // The name ends at its first NUL (an escaped one included); the search stops at the
     // decoded length.
-    current_ = &stack_.back().value->Member(std::string_view(text, strnlen(text, length)));
+    current_ = &structures_.Member(std::string_view(text, strnlen(text, length)));
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
+    structures_.Close();
     stack_.pop_back();
     return true;
   }
@@ -213,6 +218,7 @@ class JsonValueHandler {
       target.MakeCollection();
     } else {
       target.MakeStructure();
+      structures_.Open(target);
     }
     stack_.push_back({&target, collection});
     return true;
@@ -221,6 +227,7 @@ class JsonValueHandler {
   BindingProperty* current_;
   rapidjson::InsituStringStream& stream_;
   std::vector<OpenContainer> stack_;
+  StructureBuilder structures_;
   JsonStop stop_ = JsonStop::kNone;
   std::size_t stopOffset_ = 0;
 };
@@ -241,6 +248,7 @@ BindingResult ReadJsonText(const char* text, std::size_t length) {
   JsonValueHandler handler(result.value, stream);
   rapidjson::Reader reader(nullptr, kJsonInitialStackCapacity);
   const rapidjson::ParseResult parsed = reader.Parse<kJsonReadFlags>(stream, handler);
+  handler.Finish();
   if (parsed) return result;
   switch (parsed.Code()) {
     case rapidjson::kParseErrorDocumentEmpty:

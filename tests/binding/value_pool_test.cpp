@@ -177,7 +177,7 @@ TEST(ValuePoolInterning, ZeroBytesDoNotEndTheText) {
   const detail::InternedText* a = pool.Intern(std::string_view("a\0b", 3));
   const detail::InternedText* b = pool.Intern(std::string_view("a\0c", 3));
   EXPECT_NE(a, b);
-  EXPECT_EQ(a->text.size(), 3u);
+  EXPECT_EQ(a->text().size(), 3u);
   pool.Release(a);
   pool.Release(b);
 }

@@ -80,7 +80,43 @@ INSTANTIATE_TEST_SUITE_P(RepeatedKeys, JsonReadTest,
                                          ReadCase{R"({"a":{"b":1,"c":1},"a":{"c":2,"d":3}})",
                                                   "{a:{b:u1,c:u2,d:u3}}"},
                                          ReadCase{R"({"a":1,"a":null})", "{a:u1}"},
-                                         ReadCase{R"({"b":1,"A":2,"a":3})", "{A:u2,a:u3,b:u1}"}));
+                                         ReadCase{R"({"b":1,"A":2,"a":3})", "{A:u2,a:u3,b:u1}"},
+                                         // The same key in an inner structure is another member.
+                                         ReadCase{R"({"a":1,"b":{"a":2},"a":3})", "{a:u3,b:{a:u2}}"},
+                                         // A scalar between two mappings replaces the first.
+                                         ReadCase{R"({"a":{"x":{"p":1}},"a":{"x":5,"x":{"q":2}}})",
+                                                  "{a:{x:{q:u2}}}"},
+                                         ReadCase{R"({"a":{"x":{"p":1}},"a":{"x":{"q":2}}})",
+                                                  "{a:{x:{p:u1,q:u2}}}"},
+                                         ReadCase{R"({"":1,"z":0,"":2})", "{:u2,z:u0}"},
+                                         ReadCase{R"({"c":[{"k":1,"k":2}],"c":[{"k":3}]})",
+                                                  "{c:[{k:u2},{k:u3}]}"}));
+
+// Members arrive in any order and are read into key order; a read that stops inside open
+// structures leaves nothing behind (the failure value only).
+TEST(JsonReadTest, WideObjectsAndStopsInsideOpenStructures) {
+  std::string text = "{";
+  for (int i = 999; i >= 0; --i) {
+    text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + (i > 0 ? "," : "}");
+  }
+  const BindingResult wide = ReadJson(text);
+  ASSERT_TRUE(wide.ok);
+  ASSERT_EQ(wide.value.Size(), 1000u);
+  std::string previous;
+  std::size_t visited = 0;
+  wide.value.ForEachMember([&](std::string_view key, const BindingProperty& value) {
+    EXPECT_LT(previous, key);
+    EXPECT_EQ("k" + std::to_string(value.GetUnsigned()), key);
+    previous = std::string(key);
+    ++visited;
+  });
+  EXPECT_EQ(visited, 1000u);
+  EXPECT_EQ(wide.value.Find("k500").GetUnsigned(), 500u);
+
+  const BindingResult stopped = ReadJson(R"({"b":1,"a":{"c":[{"d":2,"d":)");
+  EXPECT_FALSE(stopped.ok);
+  EXPECT_EQ(stopped.ErrorText(), "Error: Invalid value. at offset 28.");
+}
 
 // An escaped NUL ends a string or a key.
 INSTANTIATE_TEST_SUITE_P(Strings, JsonReadTest,
