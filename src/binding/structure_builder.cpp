@@ -48,6 +48,10 @@ void StructureBuilder::Open(BindingProperty& structure) {
 }
 
 BindingProperty& StructureBuilder::Member(std::string_view key) {
+  return Member(detail::HashedText{key, detail::HashBytes(key)});
+}
+
+BindingProperty& StructureBuilder::Member(const detail::HashedText& key) {
   BindingProperty& structure = *open_.back().structure;
   StructureStorage& members = MemberSlots::Of(structure);
   ValuePool& pool = *structure.Pool();

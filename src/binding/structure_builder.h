@@ -32,6 +32,8 @@ class StructureBuilder {
   /// The member `key` (all of its bytes count) of the innermost open structure: the
   /// member already there when the structure has the key, otherwise a new empty member.
   BindingProperty& Member(std::string_view key);
+  /// As above for a key hashed already.
+  BindingProperty& Member(const detail::HashedText& key);
   /// Closes the innermost open structure, putting its members into key order.
   void Close() noexcept;
   /// Closes every open structure, innermost first.

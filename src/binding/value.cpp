@@ -85,36 +85,92 @@ bool KeyLess(const InternedText* left, const InternedText* right) noexcept {
 
 }  // namespace
 
-// The pooled header of a collection: the elements, contiguous, in order.
+// The pooled header of a collection: the elements, contiguous, in order. A header is
+// plain (its elements, if any, in an array of their own) or has room for kInlineCells
+// elements right behind it in the same block: a collection's first elements go there, so
+// a short collection (pairs and the like) takes one block while an empty one stays small.
+// Growing past the inline room moves the collection to a plain header and an array.
 struct CollectionStorage {
+  static constexpr std::size_t kInlineCells = 2;
+
   BindingProperty* begin;
   std::uint32_t size;
   std::uint32_t capacity;
 
+  static constexpr std::size_t InlineBlockSize() {
+    return sizeof(CollectionStorage) + kInlineCells * sizeof(BindingProperty);
+  }
+
+  static CollectionStorage* CreatePlain(ValuePool& pool) {
+    auto* storage = static_cast<CollectionStorage*>(pool.Allocate(sizeof(CollectionStorage)));
+    storage->begin = nullptr;
+    storage->size = storage->capacity = 0;
+    return storage;
+  }
+  static CollectionStorage* CreateInline(ValuePool& pool) {
+    auto* storage = static_cast<CollectionStorage*>(pool.Allocate(InlineBlockSize()));
+    storage->begin = storage->InlineCells();
+    storage->size = 0;
+    storage->capacity = kInlineCells;
+    return storage;
+  }
+
+  BindingProperty* InlineCells() { return reinterpret_cast<BindingProperty*>(this + 1); }
+  bool IsInline() { return begin == InlineCells(); }
   std::size_t Size() const { return size; }
   std::size_t Capacity() const { return capacity; }
   BindingProperty* end() const { return begin + size; }
 
-  /// Releases the element array (the cells must hold nothing that needs releasing).
-  void FreeCells(ValuePool* pool) noexcept { FreeArray(pool, begin, capacity); }
-
-  void Grow(ValuePool* pool, std::size_t wanted) {
-    if (wanted > kMaxElements) throw std::length_error(kCollectionTooLong);
-    if (wanted <= capacity) return;
-    begin = Regrow(pool, begin, size, capacity, wanted);
-    capacity = static_cast<std::uint32_t>(wanted);
+  /// Releases the element array and the header (the cells must hold nothing that needs
+  /// releasing).
+  void Destroy(ValuePool* pool) noexcept {
+    if (IsInline()) {
+      pool->Free(this, InlineBlockSize());
+      return;
+    }
+    FreeArray(pool, begin, capacity);
+    pool->Free(this, sizeof(CollectionStorage));
   }
 
-  BindingProperty& AppendCell(ValuePool* pool) {
-    if (size == capacity) Grow(pool, NextCapacity(size, kFirstCapacity));
-    BindingProperty* cell = begin + size;
-    cell->InitMember(pool);
-    ++size;
-    return *cell;
+  /// Makes room for `wanted` elements; the collection may move to another header, which
+  /// is returned (the caller stores it in the collection's cell).
+  CollectionStorage* Grow(ValuePool* pool, std::size_t wanted) {
+    if (wanted > kMaxElements) throw std::length_error(kCollectionTooLong);
+    if (wanted <= capacity) return this;
+    if (capacity == 0 && wanted <= kInlineCells) {
+      CollectionStorage* moved = CreateInline(*pool);
+      pool->Free(this, sizeof(CollectionStorage));
+      return moved;
+    }
+    BindingProperty* cells = AllocateArray<BindingProperty>(pool, wanted);
+    CollectionStorage* target = this;
+    if (IsInline()) {
+      try {
+        target = CreatePlain(*pool);
+      } catch (...) {
+        FreeArray(pool, cells, wanted);
+        throw;
+      }
+    }
+    if (size != 0) {
+      std::memcpy(static_cast<void*>(cells), static_cast<const void*>(begin),
+                  size * sizeof(BindingProperty));
+    }
+    const std::uint32_t count = size;
+    if (target != this) {
+      pool->Free(this, InlineBlockSize());
+    } else {
+      FreeArray(pool, begin, capacity);
+    }
+    target->begin = cells;
+    target->size = count;
+    target->capacity = static_cast<std::uint32_t>(wanted);
+    return target;
   }
 };
 
-static_assert(sizeof(CollectionStorage) <= ValuePool::kLargestBlock);
+static_assert(CollectionStorage::InlineBlockSize() <= ValuePool::kLargestBlock);
+
 static_assert(sizeof(StructureStorage) <= ValuePool::kLargestBlock);
 static_assert(sizeof(std::vector<std::uint8_t>) <= ValuePool::kLargestBlock);
 static_assert(sizeof(BindingEnumValue) <= ValuePool::kLargestBlock);
@@ -194,8 +250,7 @@ struct ValueOperations {
           const ValueKind kind = cell->kind();
           if (kind > ValueKind::kFloat) ReleaseOrQueue(pool, kind, cell->payload_, work);
         }
-        storage->FreeCells(pool);
-        pool->Free(storage, sizeof(CollectionStorage));
+        storage->Destroy(pool);
       } else {
         StructureStorage* members = item.payload.structure;
         for (std::uint32_t i = 0; i < members->size; ++i) {
@@ -213,12 +268,29 @@ struct ValueOperations {
 
   static CollectionStorage& MakeCollectionStorage(BindingProperty& value) {
     ValuePool& pool = value.EnsurePool();
-    auto* storage = static_cast<CollectionStorage*>(pool.Allocate(sizeof(CollectionStorage)));
-    storage->begin = nullptr;
-    storage->size = storage->capacity = 0;
+    CollectionStorage* storage = CollectionStorage::CreatePlain(pool);
     value.setKind(ValueKind::kCollection);
     value.payload_.collection = storage;
     return *storage;
+  }
+
+  // Makes room for `wanted` elements in the collection `value`.
+  static CollectionStorage& GrowCollection(BindingProperty& value, std::size_t wanted) {
+    CollectionStorage* storage = value.payload_.collection->Grow(value.pool(), wanted);
+    value.payload_.collection = storage;
+    return *storage;
+  }
+
+  // Appends an empty element to the collection `value`.
+  static BindingProperty& AppendElement(BindingProperty& value) {
+    CollectionStorage* storage = value.payload_.collection;
+    if (storage->size == storage->capacity) {
+      storage = &GrowCollection(value, NextCapacity(storage->size, kFirstCapacity));
+    }
+    BindingProperty* cell = storage->begin + storage->size;
+    cell->InitMember(value.pool());
+    ++storage->size;
+    return *cell;
   }
 
   static StructureStorage& MakeStructureStorage(BindingProperty& value) {
@@ -322,12 +394,12 @@ struct ValueOperations {
           break;
         case ValueKind::kCollection: {
           const CollectionStorage& elements = *from.payload_.collection;
-          CollectionStorage& storage = MakeCollectionStorage(to);
-          storage.Grow(to.pool(), elements.Size());
+          MakeCollectionStorage(to);
+          GrowCollection(to, elements.Size());
           // Every element is appended before any is filled, so the cells queued below
           // never move.
           for (const BindingProperty* cell = elements.begin; cell != elements.end(); ++cell) {
-            BindingProperty& copy = storage.AppendCell(to.pool());
+            BindingProperty& copy = AppendElement(to);
             if (cell->kind() != ValueKind::kEmpty) work.push_back({&copy, cell});
           }
           break;
@@ -543,6 +615,14 @@ void BindingProperty::SetString(std::string_view text) {
   setKind(ValueKind::kString);
 }
 
+void BindingProperty::SetString(const detail::HashedText& text) {
+  const detail::InternedText* entry =
+      text.text.empty() ? detail::EmptyText() : EnsurePool().Intern(text);
+  Reset();
+  payload_.text = entry;
+  setKind(ValueKind::kString);
+}
+
 void BindingProperty::SetString(const char* text) {
   SetString(text == nullptr ? std::string_view() : std::string_view(text));
 }
@@ -671,24 +751,25 @@ const BindingProperty& BindingProperty::At(std::size_t index) const noexcept {
 
 BindingProperty& BindingProperty::AtGrow(std::size_t index) {
   MakeCollection();
-  detail::CollectionStorage& storage = *payload_.collection;
   if (index >= kMaxElements) throw std::length_error(kCollectionTooLong);
-  if (index < storage.Size()) return storage.begin[index];
-  if (index >= storage.Capacity()) {
-    storage.Grow(pool(), std::max(index + 1, std::min(storage.Capacity() * 2, kMaxElements)));
+  detail::CollectionStorage* storage = payload_.collection;
+  if (index < storage->Size()) return storage->begin[index];
+  if (index >= storage->Capacity()) {
+    storage = &ValueOperations::GrowCollection(
+        *this, std::max(index + 1, std::min(storage->Capacity() * 2, kMaxElements)));
   }
-  while (storage.Size() <= index) storage.AppendCell(pool());
-  return storage.begin[index];
+  while (storage->Size() <= index) ValueOperations::AppendElement(*this);
+  return storage->begin[index];
 }
 
 BindingProperty& BindingProperty::Append() {
   MakeCollection();
-  return payload_.collection->AppendCell(pool());
+  return ValueOperations::AppendElement(*this);
 }
 
 void BindingProperty::Reserve(std::size_t count) {
   if (kind() != ValueKind::kCollection) return;
-  payload_.collection->Grow(pool(), count);
+  ValueOperations::GrowCollection(*this, count);
 }
 
 std::span<const BindingProperty> BindingProperty::Elements() const noexcept {

@@ -149,6 +149,8 @@ class BindingProperty {
   void SetString(std::string_view text);
   /// As above for a zero-terminated text; null is the empty text.
   void SetString(const char* text);
+  /// As above for a text hashed already (the readers').
+  void SetString(const detail::HashedText& text);
   /// Takes the bytes over without copying them.
   void SetBlob(std::vector<std::uint8_t>&& bytes);
   /// Copies the bytes.

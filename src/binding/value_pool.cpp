@@ -113,6 +113,16 @@ std::uint32_t HashBytes(std::string_view text) {
   return hash;
 }
 
+HashedText HashUntilZero(const char* text, std::size_t length) {
+  std::uint32_t hash = 0x811C9DC5u;
+  std::size_t i = 0;
+  // The loop waits on each multiplication; the test for zero costs nothing beside it.
+  for (; i < length && text[i] != '\0'; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(text[i])) * 0x01000193u;
+  }
+  return {std::string_view(text, i), hash};
+}
+
 }  // namespace detail
 
 // ---------------------------------------------------------------------------------------
@@ -313,7 +323,13 @@ void ValuePool::GrowEntrySet() {
 
 const detail::InternedText* ValuePool::Intern(std::string_view text) {
   if (text.empty()) return detail::EmptyText();
-  const std::uint32_t hash = detail::HashBytes(text);
+  return Intern(detail::HashedText{text, detail::HashBytes(text)});
+}
+
+const detail::InternedText* ValuePool::Intern(const detail::HashedText& hashed) {
+  const std::string_view text = hashed.text;
+  if (text.empty()) return detail::EmptyText();
+  const std::uint32_t hash = hashed.hash;
   if (bucketCount_ != 0) {
     for (detail::InternedText* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
          entry = entry->next) {

@@ -94,6 +94,16 @@ const InternedText* EmptyText();
 /// bytes the same as HashText.
 std::uint32_t HashBytes(std::string_view text);
 
+/// A text with its HashBytes, for interning without hashing again.
+struct HashedText {
+  std::string_view text;
+  std::uint32_t hash;
+};
+
+/// The text up to its first zero byte (at most `length` bytes) and its hash, in one pass:
+/// how the readers take texts that end at a NUL.
+HashedText HashUntilZero(const char* text, std::size_t length);
+
 }  // namespace detail
 
 /// The pool of one value tree: 18 size classes of 4 to 72 bytes, each with an inline
@@ -148,6 +158,8 @@ class ValuePool {
   /// The pool's entry for `text`, created when absent; its count is incremented. The
   /// empty text yields the static empty entry.
   [[nodiscard]] const detail::InternedText* Intern(std::string_view text);
+  /// As above for a text already hashed.
+  [[nodiscard]] const detail::InternedText* Intern(const detail::HashedText& text);
   /// Adds one use to an entry of this pool (or the static empty entry).
   static void AddReference(const detail::InternedText* entry) noexcept;
   /// Drops one use of an entry of this pool; at zero it is removed and freed. The

@@ -174,7 +174,7 @@ class JsonValueHandler {
 
   bool String(const char* text, rapidjson::SizeType length, bool) {
     // An escaped NUL ends the text.
-    Target().SetString(std::string_view(text, strnlen(text, length)));
+    Target().SetString(HashUntilZero(text, length));
     return true;
   }
 
@@ -182,7 +182,7 @@ class JsonValueHandler {
   bool Key(const char* text, rapidjson::SizeType length, bool) {
     // The name ends at its first NUL (an escaped one included); the search stops at the
     // decoded length.
-    current_ = &structures_.Member(std::string_view(text, strnlen(text, length)));
+    current_ = &structures_.Member(HashUntilZero(text, length));
     return true;
   }
   bool EndObject(rapidjson::SizeType) {

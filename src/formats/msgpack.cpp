@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/structure_builder.h"
 #include "formats/limits.h"
 #include "formats/messages.h"
 #include "util/format.h"
@@ -47,6 +48,8 @@ class MessagePackReader {
     while (result_.ok && position_ < size_) {
       if (!Step()) break;
     }
+    // Structures still open at the end of the input are kept as read so far.
+    structures_.CloseAll();
     consumed = static_cast<std::size_t>(position_);
     return std::move(result_);
   }
@@ -63,6 +66,7 @@ class MessagePackReader {
         break;
       }
       if (top.index == top.count) {
+        if (top.kind == FrameKind::kStructure) structures_.Close();
         stack_.pop_back();
         continue;
       }
@@ -78,7 +82,7 @@ class MessagePackReader {
         break;
       } else {
         ++top.index;
-        BindingProperty& member = top.value->Member(top.key);
+        BindingProperty& member = structures_.Member(top.key);
         stack_.emplace_back(&member);
       }
       target = &stack_.back();
@@ -217,6 +221,7 @@ class MessagePackReader {
     if (!CanOpen()) return;
     MessagePackFrame& frame = stack_.back();
     frame.value->MakeStructure();
+    structures_.Open(*frame.value);
     frame.kind = FrameKind::kStructure;
     frame.count = entries * 2;
     frame.index = 0;
@@ -240,6 +245,7 @@ class MessagePackReader {
 
   bool HaveBytes(std::uint64_t length, const char* message) {
     if (size_ - position_ < length) {
+      structures_.CloseAll();
       result_.Fail(Format(message, length, position_));
       return false;
     }
@@ -262,7 +268,9 @@ class MessagePackReader {
     return true;
   }
 
+  // Open structures are closed first: the failure resets the value.
   void Fail(const char* message, std::uint64_t position) {
+    structures_.CloseAll();
     result_.Fail(Format(message, position));
   }
 
@@ -271,6 +279,7 @@ class MessagePackReader {
   std::uint64_t position_ = 0;
   BindingResult result_;
   std::vector<MessagePackFrame> stack_;
+  StructureBuilder structures_;
 };
 
 }  // namespace

@@ -234,6 +234,17 @@ TEST(BindingProperty, ShortCollectionsAcrossEveryArraySize) {
       }
     }
   }
+  // Room reserved first, of every size around the first elements' room.
+  for (std::size_t reserved = 0; reserved <= 4; ++reserved) {
+    for (int length = 0; length <= 5; ++length) {
+      BindingProperty& list = root.Append().MakeCollection();
+      list.Reserve(reserved);
+      for (int i = 0; i < length; ++i) list.Append().SetSigned(i);
+      list.Reserve(reserved + 1);
+      ASSERT_EQ(list.Size(), static_cast<std::size_t>(length));
+      for (int i = 0; i < length; ++i) EXPECT_EQ(list.At(i).GetSigned(-1), i);
+    }
+  }
   root.Reset();
   for (std::size_t k = 0; k < ValuePool::kClassCount; ++k) {
     EXPECT_EQ(root.Pool()->UsedBlocks(k), 0u) << "class " << k;
