@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
+#include <forward_list>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -31,31 +31,32 @@ constexpr std::uint64_t kAliasValuesAllowance = 10000;
 enum class YamlStepKind : std::uint8_t { kRoot, kElement, kMember };
 
 // One step of a path from the root, shared between the paths of all anchors that
-// pass through it, so entering an anchor costs no copy of the path.
+// pass through it, so entering an anchor costs no copy of the path. Nodes live as
+// long as the reader; only anchors build them.
 struct YamlPathNode {
-  std::shared_ptr<const YamlPathNode> parent;
+  const YamlPathNode* parent;
   YamlStepKind kind;
   std::size_t index;
   std::string key;
-};
-
-struct YamlPathStep {
-  YamlStepKind kind;
-  std::size_t index;
-  std::string key;
-  std::shared_ptr<const YamlPathNode> node;  // built when an anchor needs it
 };
 
 // What an anchor refers to: a mapping key's text, or the value at a path.
 struct YamlAnchorTarget {
   bool isKey = false;
   std::string keyText;
-  std::shared_ptr<const YamlPathNode> path;
+  const YamlPathNode* path = nullptr;
 };
 
-struct YamlOpenValue {
+// One open value together with the path step that leads to it from its parent. A
+// member step's key lives in the reader's key stack at `index`, `keyLength` bytes
+// long, so following a member costs no string of its own.
+struct YamlFrame {
   BindingProperty* value;
-  std::string anchor;  // the container's anchor name while it is open
+  std::size_t index;  // element index, or the key's offset in the key stack
+  std::size_t keyLength;
+  YamlStepKind kind;
+  bool anchored;             // an open container carrying an anchor
+  const YamlPathNode* node;  // built when an anchor needs it
 };
 
 // Counts the values of a tree and its container depth (a scalar has depth 0).
@@ -90,8 +91,8 @@ class YamlReader {
  public:
   explicit YamlReader(std::string_view text) : text_(text) {
     result_.ok = true;
-    openValues_.push_back({&result_.value, std::string()});
-    path_.push_back({YamlStepKind::kRoot, 0, std::string(), nullptr});
+    frames_.reserve(kInitialDepth);
+    frames_.push_back({&result_.value, 0, 0, YamlStepKind::kRoot, false, nullptr});
   }
 
   BindingResult Run() {
@@ -128,6 +129,9 @@ class YamlReader {
   }
 
  private:
+  // Frames reserved up front: ordinary documents never grow the stack.
+  static constexpr std::size_t kInitialDepth = 32;
+
   void Handle(const yaml_event_t& event) {
     switch (event.type) {
       case YAML_STREAM_START_EVENT:
@@ -141,25 +145,25 @@ class YamlReader {
       default:
         break;
     }
-    if (openValues_.empty()) return;  // nothing can follow a finished root value
+    if (frames_.empty()) return;  // nothing can follow a finished root value
 
     // Choose the target. A key is due only when the innermost open structure itself
     // is the target: a member or element chosen here may be a structure from an
     // earlier repeated key, and it receives the node as a value.
     bool keyDue = false;
-    BindingProperty& inner = *openValues_.back().value;
+    BindingProperty& inner = *frames_.back().value;
     if (inner.Is(ValueKind::kCollection) && event.type != YAML_SEQUENCE_END_EVENT) {
       const std::size_t index = inner.Size();
-      Push(inner.Append(), {YamlStepKind::kElement, index, std::string(), nullptr});
+      frames_.push_back({&inner.Append(), index, 0, YamlStepKind::kElement, false, nullptr});
     } else if (inner.Is(ValueKind::kStructure) && hasPendingKey_) {
       hasPendingKey_ = false;
-      BindingProperty& member = inner.Member(pendingKey_);
-      Push(member, {YamlStepKind::kMember, 0, std::move(pendingKey_), nullptr});
-      pendingKey_.clear();
+      const std::size_t length = keys_.size() - pendingKey_;
+      BindingProperty& member = inner.Member(std::string_view(keys_).substr(pendingKey_));
+      frames_.push_back({&member, pendingKey_, length, YamlStepKind::kMember, false, nullptr});
     } else {
       keyDue = inner.Is(ValueKind::kStructure) && event.type != YAML_MAPPING_END_EVENT;
     }
-    BindingProperty& target = *openValues_.back().value;
+    BindingProperty& target = *frames_.back().value;
 
     switch (event.type) {
       case YAML_SCALAR_EVENT:
@@ -181,6 +185,15 @@ class YamlReader {
     }
   }
 
+  // The key of the innermost mapping's next member; it stays on the key stack while
+  // that member is open.
+  void SetPendingKey(std::string_view key) {
+    if (hasPendingKey_) keys_.resize(pendingKey_);
+    pendingKey_ = keys_.size();
+    keys_.append(key);
+    hasPendingKey_ = true;
+  }
+
   void Scalar(const yaml_event_t& event, BindingProperty& target, bool keyDue) {
     const auto& scalar = event.data.scalar;
     const char* tag = reinterpret_cast<const char*>(scalar.tag);
@@ -191,21 +204,23 @@ class YamlReader {
         FailAt(FormatMessages::kYamlInvalidKey, event);
         return;
       }
-      pendingKey_.assign(text);
-      hasPendingKey_ = true;
+      SetPendingKey(text);
       if (anchor != nullptr) {
         EnterAnchor(anchor, YamlAnchorTarget{true, std::string(text), nullptr}, event);
       }
       return;
     }
     ++directValues_;
-    std::string failure;
-    if (!TypeYamlScalar(target, tag, text,
-                        scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
-                            scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE,
-                        failure)) {
-      result_.Fail(failure);
-      return;
+    const bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+                        scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
+    if (tag == nullptr && !quoted) {
+      TypePlainYamlScalar(target, text);
+    } else {
+      std::string failure;
+      if (!TypeYamlScalar(target, tag, text, quoted, failure)) {
+        result_.Fail(failure);
+        return;
+      }
     }
     if (anchor != nullptr) {
       EnterAnchor(anchor, YamlAnchorTarget{false, std::string(), CurrentPath()}, event);
@@ -222,7 +237,7 @@ class YamlReader {
       return;
     }
     // Every entry below the target is an open container.
-    if (openValues_.size() - 1 >= kMaxNestingDepth) {
+    if (frames_.size() - 1 >= kMaxNestingDepth) {
       FailAt(FormatMessages::kYamlNestingTooDeep, event);
       return;
     }
@@ -236,15 +251,22 @@ class YamlReader {
         sequence ? event.data.sequence_start.anchor : event.data.mapping_start.anchor;
     if (anchor != nullptr) {
       const char* name = reinterpret_cast<const char*>(anchor);
-      EnterAnchor(name, YamlAnchorTarget{false, std::string(), CurrentPath()}, event);
-      openValues_.back().anchor = name;
+      const std::string* entered =
+          EnterAnchor(name, YamlAnchorTarget{false, std::string(), CurrentPath()}, event);
+      // The container's anchor name while it is open, for the cyclic-alias check.
+      if (entered != nullptr) {
+        YamlFrame& frame = frames_.back();
+        if (frame.anchored) openAnchors_.pop_back();
+        frame.anchored = true;
+        openAnchors_.push_back(entered);
+      }
     }
   }
 
   void Alias(const yaml_event_t& event, BindingProperty& target, bool keyDue) {
     const char* name = reinterpret_cast<const char*>(event.data.alias.anchor);
-    for (const YamlOpenValue& open : openValues_) {
-      if (open.anchor == name) {
+    for (const std::string* open : openAnchors_) {
+      if (*open == name) {
         FailAt(FormatMessages::kYamlCyclicAlias, event, name);
         return;
       }
@@ -259,14 +281,12 @@ class YamlReader {
       // An alias as a key: the text of a key anchor, or an anchored string value.
       const BindingProperty* value = anchor.isKey ? nullptr : &Walk(anchor.path);
       if (anchor.isKey) {
-        pendingKey_ = anchor.keyText;
+        SetPendingKey(anchor.keyText);
       } else if (value->Is(ValueKind::kString)) {
-        pendingKey_.assign(value->GetString());
+        SetPendingKey(value->GetString());
       } else {
         FailAt(FormatMessages::kYamlInvalidKey, event);
-        return;
       }
-      hasPendingKey_ = true;
       return;
     }
     ++directValues_;
@@ -276,7 +296,7 @@ class YamlReader {
       const BindingProperty& source = Walk(anchor.path);
       ValueMeasure measure;
       source.Visit(measure);
-      if (openValues_.size() - 1 + measure.depth > kMaxNestingDepth) {
+      if (frames_.size() - 1 + measure.depth > kMaxNestingDepth) {
         FailAt(FormatMessages::kYamlNestingTooDeep, event);
         return;
       }
@@ -290,32 +310,40 @@ class YamlReader {
     Pop();
   }
 
-  void EnterAnchor(const char* name, YamlAnchorTarget target, const yaml_event_t& event) {
+  // Enters an anchor; its name as kept in the table, or null (and the read failed)
+  // when the name is taken.
+  const std::string* EnterAnchor(const char* name, YamlAnchorTarget target,
+                                 const yaml_event_t& event) {
     // Anchor names are never redefined, even after the first one's branch has closed.
-    if (!anchors_.try_emplace(name, std::move(target)).second) {
+    const auto [entry, inserted] = anchors_.try_emplace(name, std::move(target));
+    if (!inserted) {
       FailAt(FormatMessages::kYamlDuplicateAnchor, event, name);
+      return nullptr;
     }
+    return &entry->first;
   }
 
   // The shared node of the innermost path step, building missing ancestors.
-  std::shared_ptr<const YamlPathNode> CurrentPath() {
-    std::size_t first = path_.size();
-    while (first > 0 && path_[first - 1].node == nullptr) --first;
-    for (std::size_t i = first; i < path_.size(); ++i) {
-      YamlPathStep& step = path_[i];
-      step.node = std::make_shared<const YamlPathNode>(
-          YamlPathNode{i > 0 ? path_[i - 1].node : nullptr, step.kind, step.index, step.key});
+  const YamlPathNode* CurrentPath() {
+    std::size_t first = frames_.size();
+    while (first > 0 && frames_[first - 1].node == nullptr) --first;
+    for (std::size_t i = first; i < frames_.size(); ++i) {
+      YamlFrame& frame = frames_[i];
+      std::string key;
+      if (frame.kind == YamlStepKind::kMember) key.assign(keys_, frame.index, frame.keyLength);
+      frame.node = &nodes_.emplace_front(YamlPathNode{i > 0 ? frames_[i - 1].node : nullptr,
+                                                      frame.kind, frame.index, std::move(key)});
     }
-    return path_.back().node;
+    return frames_.back().node;
   }
 
-  const BindingProperty& Walk(const std::shared_ptr<const YamlPathNode>& path) const {
-    std::vector<const YamlPathNode*> steps;
-    for (const YamlPathNode* node = path.get(); node != nullptr; node = node->parent.get()) {
-      steps.push_back(node);
+  const BindingProperty& Walk(const YamlPathNode* path) {
+    walkSteps_.clear();
+    for (const YamlPathNode* node = path; node != nullptr; node = node->parent) {
+      walkSteps_.push_back(node);
     }
     const BindingProperty* value = &result_.value;
-    for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+    for (auto it = walkSteps_.rbegin(); it != walkSteps_.rend(); ++it) {
       const YamlPathNode& step = **it;
       if (step.kind == YamlStepKind::kElement) {
         value = &value->At(step.index);
@@ -326,14 +354,12 @@ class YamlReader {
     return *value;
   }
 
-  void Push(BindingProperty& value, YamlPathStep step) {
-    openValues_.push_back({&value, std::string()});
-    path_.push_back(std::move(step));
-  }
   void Pop() {
-    if (openValues_.empty()) return;
-    openValues_.pop_back();
-    path_.pop_back();
+    if (frames_.empty()) return;
+    const YamlFrame& frame = frames_.back();
+    if (frame.anchored) openAnchors_.pop_back();
+    if (frame.kind == YamlStepKind::kMember) keys_.resize(frame.index);
+    frames_.pop_back();
   }
 
   void FailAt(const char* message, const yaml_event_t& event) {
@@ -347,12 +373,18 @@ class YamlReader {
 
   std::string_view text_;
   BindingResult result_;
-  std::vector<YamlOpenValue> openValues_;
-  std::vector<YamlPathStep> path_;
-  // An explicit flag, so that an empty key is told apart from no key.
-  std::string pendingKey_;
+  // The open values from the root to the innermost one, each with its path step.
+  std::vector<YamlFrame> frames_;
+  // The keys of the open member steps, back to back, then the pending key (from offset
+  // pendingKey_). An explicit flag, so that an empty key is told apart from no key.
+  std::string keys_;
+  std::size_t pendingKey_ = 0;
   bool hasPendingKey_ = false;
   std::unordered_map<std::string, YamlAnchorTarget> anchors_;
+  // The anchor names of the open anchored containers, innermost last.
+  std::vector<const std::string*> openAnchors_;
+  std::forward_list<YamlPathNode> nodes_;  // allocates nothing until an anchor
+  std::vector<const YamlPathNode*> walkSteps_;
   int documents_ = 0;
   std::uint64_t directValues_ = 0;
   std::uint64_t aliasValues_ = 0;

@@ -15,4 +15,9 @@ namespace Kavren::detail {
 [[nodiscard]] bool TypeYamlScalar(BindingProperty& target, const char* tag, std::string_view text,
                                   bool quoted, std::string& failure);
 
+/// TypeYamlScalar for an untagged scalar in plain, literal or folded style, which cannot
+/// fail: a null form, a number, a boolean form, otherwise the text as a string. `text`
+/// must be followed by a NUL byte.
+void TypePlainYamlScalar(BindingProperty& target, std::string_view text);
+
 }  // namespace Kavren::detail
