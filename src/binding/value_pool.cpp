@@ -28,7 +28,10 @@ PageProvider::~PageProvider() {
 void* PageProvider::TakePage() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (regionsWithFreePages_.empty()) {
-    void* memory = Platform::AllocateRegion(kRegionSize);
+    // A region beside others serves trees that grow large: all of its pages will be
+    // used, so they are populated in one call rather than faulted in one by one. A lone
+    // region (small trees come and go) is left to fault in only the pages it needs.
+    void* memory = Platform::AllocateRegion(kRegionSize, !regions_.empty());
     if (memory == nullptr) throw std::bad_alloc();
     Region region{static_cast<unsigned char*>(memory), kPagesPerRegion, {}};
     // Highest page at the bottom of the stack, so the lowest page is handed out first.

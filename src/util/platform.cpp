@@ -66,11 +66,9 @@ void DebuggerOutput(const char* text) {
   if (text != nullptr && IsDebuggerAttached()) std::fputs(text, stderr);
 }
 
-void* AllocateRegion(std::size_t size) {
-  // Committed up front, as on the reference platform: the pages are populated in one call
-  // instead of one fault per page as values fill them.
+void* AllocateRegion(std::size_t size, bool populate) {
   void* region = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+                      MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
   return region == MAP_FAILED ? nullptr : region;
 }
 

@@ -46,8 +46,9 @@ bool IsDebuggerAttached();
 /// The debugger output: written to stderr only while a tracer is attached.
 void DebuggerOutput(const char* text);
 
-/// Reserves and commits a zeroed region of `size` bytes (mmap); null on failure.
-void* AllocateRegion(std::size_t size);
+/// Reserves and commits a zeroed region of `size` bytes (mmap); null on failure. With
+/// `populate` its pages are made present at once (one call) instead of on first touch.
+void* AllocateRegion(std::size_t size, bool populate = false);
 /// Returns a region taken by AllocateRegion (munmap).
 void FreeRegion(void* region, std::size_t size);
 
