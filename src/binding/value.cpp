@@ -60,6 +60,13 @@ void FreeArray(ValuePool* pool, T* array, std::size_t count) noexcept {
   }
 }
 
+// Frees an array of `count` entries only if it came from the general heap (a tree being
+// destroyed whole leaves its pool blocks to the pool).
+template <class T>
+void FreeHeapArray(T* array, std::size_t count) noexcept {
+  if (count != 0 && !PooledArray<T>(count)) ::operator delete(array);
+}
+
 // Moves `size` entries into a new array of `wanted` entries. Cells and slots hold no
 // pointers into themselves, so they move byte-wise.
 template <class T>
@@ -262,6 +269,40 @@ struct ValueOperations {
         }
         FreeArray(pool, members->slots, members->capacity);
         pool->Free(members, sizeof(StructureStorage));
+      }
+    }
+  }
+
+  // For a tree destroyed whole: frees only what lives outside the pool (blob bytes, long
+  // element and member arrays), reading each container once; the pool then gives back
+  // its pages at once. The tree must not be used afterwards.
+  static void ReleaseHeapContent(BindingProperty& root) noexcept {
+    std::vector<Pending> work;
+    const auto release = [&work](ValueKind kind, Payload payload) {
+      if (kind == ValueKind::kBlob) {
+        payload.blob->~vector();
+      } else if (IsContainer(kind)) {
+        work.push_back({kind, payload});
+      }
+    };
+    release(root.kind(), root.payload_);
+    Detach(root);
+    while (!work.empty()) {
+      const Pending item = work.back();
+      work.pop_back();
+      if (item.kind == ValueKind::kCollection) {
+        CollectionStorage* storage = item.payload.collection;
+        for (const BindingProperty* cell = storage->begin; cell != storage->end(); ++cell) {
+          if (cell->kind() >= ValueKind::kBlob) release(cell->kind(), cell->payload_);
+        }
+        if (!storage->IsInline()) FreeHeapArray(storage->begin, storage->capacity);
+      } else {
+        StructureStorage* members = item.payload.structure;
+        for (std::uint32_t i = 0; i < members->size; ++i) {
+          const BindingProperty& member = *members->slots[i].value;
+          if (member.kind() >= ValueKind::kBlob) release(member.kind(), member.payload_);
+        }
+        FreeHeapArray(members->slots, members->capacity);
       }
     }
   }
@@ -538,8 +579,13 @@ using detail::ValueOperations;
 // Life cycle
 
 BindingProperty::~BindingProperty() {
+  if (owns() && pool() != nullptr) {
+    // The whole tree goes with its pool: nothing is released block by block.
+    ValueOperations::ReleaseHeapContent(*this);
+    delete pool();
+    return;
+  }
   Reset();
-  if (owns()) delete pool();
 }
 
 BindingProperty::BindingProperty(const BindingProperty& other) { CopyFrom(other); }

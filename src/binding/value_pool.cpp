@@ -166,28 +166,26 @@ ValuePool::ValuePool(PageProvider& provider) : provider_(provider) {
   }
 }
 
-ValuePool::~ValuePool() {
-  // Entries still interned belong to values that were never reset; free them so that
-  // nothing leaks, then hand back any provider page still held.
+ValuePool::~ValuePool() { Discard(); }
+
+void ValuePool::Discard() noexcept {
+  // Entries still interned belong to values that were never reset (or to a tree being
+  // destroyed whole): those in the general heap are freed, the rest go with their pages.
   for (std::size_t i = 0; i < bucketCount_; ++i) {
     for (detail::InternedText* entry = buckets_[i]; entry != nullptr;) {
       detail::InternedText* next = entry->next;
-      Free(entry, detail::InternedText::BlockSize(entry->length));
+      const std::size_t size = detail::InternedText::BlockSize(entry->length);
+      if (size > kLargestBlock) ::operator delete(entry);
       entry = next;
     }
   }
   ::operator delete(buckets_);
-  for (SizeClass& sizeClass : classes_) {
-    // Full pages are not listed and cannot be found again; a pool whose values were all
-    // reset has none.
-    for (PageHeader* page = sizeClass.head; page != nullptr;) {
-      PageHeader* next = page->next;
-      if (reinterpret_cast<unsigned char*>(page) != sizeClass.inlinePage) {
-        provider_.ReturnPage(page);
-      }
-      page = next;
-    }
-  }
+  buckets_ = nullptr;
+  bucketCount_ = 0;
+  entryCount_ = 0;
+  for (PageHeader* page : pages_) provider_.ReturnPage(page);
+  pages_.clear();
+  for (SizeClass& sizeClass : classes_) sizeClass.head = nullptr;
 }
 
 void ValuePool::SetUpPage(PageHeader* page, std::size_t pageSize, std::size_t blockSize) {
@@ -202,6 +200,26 @@ void ValuePool::SetUpPage(PageHeader* page, std::size_t pageSize, std::size_t bl
     NextIndexOf(bytes + k * blockSize) = static_cast<std::uint16_t>(k < last ? k + 1 : 0);
   }
   page->freeHead = static_cast<std::uint16_t>(first <= last ? first : 0);
+  page->slot = 0;
+}
+
+ValuePool::PageHeader* ValuePool::TakePage(std::size_t blockSize) {
+  if (pages_.size() >= 0xFFFF) throw std::bad_alloc();  // 256 MiB of blocks in one tree
+  // Room first, so that a page once taken is always listed.
+  if (pages_.size() == pages_.capacity()) pages_.reserve(2 * pages_.size() + 16);
+  auto* page = static_cast<PageHeader*>(provider_.TakePage());
+  SetUpPage(page, PageProvider::kPageSize, blockSize);
+  page->slot = static_cast<std::uint16_t>(pages_.size());
+  pages_.push_back(page);
+  return page;
+}
+
+void ValuePool::ReturnPage(PageHeader* page) noexcept {
+  PageHeader* last = pages_.back();
+  pages_[page->slot] = last;
+  last->slot = page->slot;
+  pages_.pop_back();
+  provider_.ReturnPage(page);
 }
 
 void ValuePool::Link(SizeClass& sizeClass, PageHeader* page) noexcept {
@@ -228,11 +246,7 @@ void* ValuePool::Allocate(std::size_t size) {
   const std::size_t classIndex = ClassIndex(size);
   const std::size_t blockSize = BlockSizeOf(classIndex);
   SizeClass& sizeClass = classes_[classIndex];
-  if (sizeClass.head == nullptr) {
-    auto* page = static_cast<PageHeader*>(provider_.TakePage());
-    SetUpPage(page, PageProvider::kPageSize, blockSize);
-    Link(sizeClass, page);
-  }
+  if (sizeClass.head == nullptr) Link(sizeClass, TakePage(blockSize));
   PageHeader* page = sizeClass.head;
   unsigned char* block = reinterpret_cast<unsigned char*>(page) + page->freeHead * blockSize;
   page->freeHead = NextIndexOf(block);
@@ -267,7 +281,7 @@ void ValuePool::Free(void* block, std::size_t size) noexcept {
   --page->used;
   if (page->used == 0 && !inInlinePage) {
     Unlink(sizeClass, page);
-    provider_.ReturnPage(page);
+    ReturnPage(page);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Kavren {
 
@@ -125,6 +126,9 @@ class ValuePool {
     std::uint16_t pageSize;
     std::int16_t used;
     std::uint16_t freeHead;  // 0: the page is full (index 0 lies inside the header)
+    // Provider pages: the page's place in the pool's list of pages it holds (in the
+    // header's padding, so the header keeps its size).
+    std::uint16_t slot;
   };
   static constexpr std::size_t kPageHeaderSize = sizeof(PageHeader);
 
@@ -146,6 +150,12 @@ class ValuePool {
   ~ValuePool();
   ValuePool(const ValuePool&) = delete;
   ValuePool& operator=(const ValuePool&) = delete;
+
+  /// Gives every provider page back at once and frees the texts still interned, without
+  /// freeing blocks one by one: for a tree being destroyed whole. Afterwards the pool
+  /// holds nothing and may only be destroyed. Blocks from the general heap (sizes above
+  /// 72) are the caller's to free first.
+  void Discard() noexcept;
 
   /// A block of at least `size` bytes (0 is served as 1), aligned to the largest power of
   /// two dividing its class size (up to 16). Sizes above 72 come from the general heap.
@@ -184,12 +194,18 @@ class ValuePool {
   };
 
   static void SetUpPage(PageHeader* page, std::size_t pageSize, std::size_t blockSize);
+  // Takes a provider page into the pool's list of held pages.
+  PageHeader* TakePage(std::size_t blockSize);
+  // Gives a provider page back and drops it from the list.
+  void ReturnPage(PageHeader* page) noexcept;
   static void Link(SizeClass& sizeClass, PageHeader* page) noexcept;
   static void Unlink(SizeClass& sizeClass, PageHeader* page) noexcept;
   void GrowEntrySet();
 
   PageProvider& provider_;
   SizeClass classes_[kClassCount];
+  // Every provider page the pool holds, listed or full; PageHeader::slot is the index.
+  std::vector<PageHeader*> pages_;
   // The entry set: chained hash buckets (an array from the general heap, 8 at first).
   detail::InternedText** buckets_ = nullptr;
   std::size_t bucketCount_ = 0;
