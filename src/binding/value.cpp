@@ -16,8 +16,9 @@ constexpr std::size_t kMaxElements = 0x0FFFFFFF;
 // Two elements first: pairs and short lists are the common case, and their arrays fit a
 // pool block.
 constexpr std::size_t kFirstCapacity = 2;
-// Four members first: a slot array of four fits a pool block on either platform.
-constexpr std::size_t kFirstMemberCapacity = 4;
+// Two members first, as for elements: small records and pairs are the common structures
+// of documents, and their slot arrays then have no spare room.
+constexpr std::size_t kFirstMemberCapacity = 2;
 
 constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   "float",
                                       "string", "blob", "enum",   "collection", "structure"};

@@ -229,18 +229,7 @@ void ValuePool::Link(SizeClass& sizeClass, PageHeader* page) noexcept {
   sizeClass.head = page;
 }
 
-void ValuePool::Unlink(SizeClass& sizeClass, PageHeader* page) noexcept {
-  if (page->previous != nullptr) {
-    page->previous->next = page->next;
-  } else {
-    sizeClass.head = page->next;
-  }
-  if (page->next != nullptr) page->next->previous = page->previous;
-  page->next = nullptr;
-  page->previous = nullptr;
-}
-
-void* ValuePool::Allocate(std::size_t size) {
+void* ValuePool::AllocateSlowly(std::size_t size) {
   if (size == 0) size = 1;
   if (size > kLargestBlock) return ::operator new(size);
   const std::size_t classIndex = ClassIndex(size);

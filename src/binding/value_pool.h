@@ -160,7 +160,22 @@ class ValuePool {
   /// A block of at least `size` bytes (0 is served as 1), aligned to the largest power of
   /// two dividing its class size (up to 16). Sizes above 72 come from the general heap.
   /// Throws std::bad_alloc when no memory is left.
-  [[nodiscard]] void* Allocate(std::size_t size);
+  [[nodiscard]] void* Allocate(std::size_t size) {
+    if (size - 1 < kLargestBlock) {  // 1 to 72: a block of a page with free blocks
+      const std::size_t classIndex = ClassIndex(size);
+      SizeClass& sizeClass = classes_[classIndex];
+      PageHeader* page = sizeClass.head;
+      if (page != nullptr) {
+        unsigned char* block =
+            reinterpret_cast<unsigned char*>(page) + page->freeHead * (classIndex + 1) * kGranularity;
+        page->freeHead = *reinterpret_cast<const std::uint16_t*>(block);
+        ++page->used;
+        if (page->freeHead == 0) Unlink(sizeClass, page);
+        return block;
+      }
+    }
+    return AllocateSlowly(size);
+  }
   /// Returns a block of Allocate with the same `size`; null is ignored. The block must
   /// come from this pool (not checked).
   void Free(void* block, std::size_t size) noexcept;
@@ -199,7 +214,19 @@ class ValuePool {
   // Gives a provider page back and drops it from the list.
   void ReturnPage(PageHeader* page) noexcept;
   static void Link(SizeClass& sizeClass, PageHeader* page) noexcept;
-  static void Unlink(SizeClass& sizeClass, PageHeader* page) noexcept;
+  static void Unlink(SizeClass& sizeClass, PageHeader* page) noexcept {
+    if (page->previous != nullptr) {
+      page->previous->next = page->next;
+    } else {
+      sizeClass.head = page->next;
+    }
+    if (page->next != nullptr) page->next->previous = page->previous;
+    page->next = nullptr;
+    page->previous = nullptr;
+  }
+  // Allocate when the class has no page with free blocks, for size 0, and for sizes
+  // above 72.
+  void* AllocateSlowly(std::size_t size);
   void GrowEntrySet();
 
   PageProvider& provider_;
