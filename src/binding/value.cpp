@@ -555,8 +555,7 @@ StructureStorage& MemberSlots::Of(BindingProperty& structure) noexcept {
   return *structure.payload_.structure;
 }
 
-BindingProperty& MemberSlots::AppendUnordered(BindingProperty& structure,
-                                              const InternedText* key) {
+BindingProperty& MemberSlots::AppendUnordered(BindingProperty& structure, const InternedText* key) {
   StructureStorage& members = *structure.payload_.structure;
   return ValueOperations::InsertMember(members, members.size, key, structure.pool());
 }

@@ -274,7 +274,8 @@ class BindingProperty {
     return reinterpret_cast<ValuePool*>(static_cast<std::uintptr_t>(word_ & kPoolMask));
   }
   void setPool(ValuePool* pool) noexcept {
-    word_ = (word_ & ~kPoolMask) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pool));
+    word_ =
+        (word_ & ~kPoolMask) | static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pool));
   }
   [[nodiscard]] bool owns() const noexcept { return (word_ & kOwnsBit) != 0; }
   void setOwns(bool owns) noexcept { word_ = (word_ & ~kOwnsBit) | (owns ? kOwnsBit : 0); }

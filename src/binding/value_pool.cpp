@@ -3,8 +3,8 @@
 
 #include <cstddef>
 #include <cstring>
-#include <stdexcept>
 #include <iterator>
+#include <stdexcept>
 
 #include "util/platform.h"
 
@@ -348,8 +348,8 @@ const detail::InternedText* ValuePool::Intern(const detail::HashedText& hashed) 
   if (entryCount_ >= bucketCount_) GrowEntrySet();
   if (text.size() > 0xFFFFFFFEu) throw std::length_error("text too long");
   void* block = Allocate(detail::InternedText::BlockSize(text.size()));
-  auto* entry = new (block) detail::InternedText{
-      nullptr, nullptr, hash, 1, static_cast<std::uint32_t>(text.size())};
+  auto* entry = new (block)
+      detail::InternedText{nullptr, nullptr, hash, 1, static_cast<std::uint32_t>(text.size())};
   char* bytes = reinterpret_cast<char*>(entry + 1);
   std::memcpy(bytes, text.data(), text.size());
   bytes[text.size()] = '\0';

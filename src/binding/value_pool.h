@@ -166,8 +166,8 @@ class ValuePool {
       SizeClass& sizeClass = classes_[classIndex];
       PageHeader* page = sizeClass.head;
       if (page != nullptr) {
-        unsigned char* block =
-            reinterpret_cast<unsigned char*>(page) + page->freeHead * (classIndex + 1) * kGranularity;
+        unsigned char* block = reinterpret_cast<unsigned char*>(page) +
+                               page->freeHead * (classIndex + 1) * kGranularity;
         page->freeHead = *reinterpret_cast<const std::uint16_t*>(block);
         ++page->used;
         if (page->freeHead == 0) Unlink(sizeClass, page);

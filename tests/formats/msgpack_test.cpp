@@ -89,10 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
                         13},
         MessagePackCase{{0x82, 0xA1, 'a', 0x01, 0xA1, 'a', 0xC0}, "{a:s1}", 7},
         // Members arrive in any order; the same key inside an inner map is another member.
-        MessagePackCase{{0x83, 0xA1, 'b', 0x81, 0xA1, 'b', 2, 0xA1, 'a', 1, 0xA1, 'b', 0x81, 0xA1,
-                         'c', 3},
-                        "{a:s1,b:{b:s2,c:s3}}",
-                        16},
+        MessagePackCase{
+            {0x83, 0xA1, 'b', 0x81, 0xA1, 'b', 2, 0xA1, 'a', 1, 0xA1, 'b', 0x81, 0xA1, 'c', 3},
+            "{a:s1,b:{b:s2,c:s3}}",
+            16},
         // Input ending inside open maps keeps what was read, in key order.
         MessagePackCase{{0x83, 0xA1, 'z', 1, 0xA1, 'y', 0x82, 0xA1, 'q', 2, 0xA1, 'p'},
                         "{y:{q:s2},z:s1}",
