@@ -124,6 +124,8 @@ struct CollectionStorage {
   }
 
   BindingProperty* InlineCells() { return reinterpret_cast<BindingProperty*>(this + 1); }
+  // Arrays of their own always hold three cells or more, so they never come from the
+  // headers' size class and cannot start right behind a plain header.
   bool IsInline() { return begin == InlineCells(); }
   std::size_t Size() const { return size; }
   std::size_t Capacity() const { return capacity; }
