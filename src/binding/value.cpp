@@ -467,83 +467,81 @@ struct ValueOperations {
   }
 
   static void Visit(const BindingProperty& root, BindingVisitor& visitor) {
+    // One open container: its elements or member slots, and the next one to visit.
     struct Frame {
-      const BindingProperty* value;
+      bool isCollection;
+      const BindingProperty* elements;
+      const MemberSlot* slots;
+      std::size_t count;
       std::size_t index;
-      bool inChild;
     };
     std::vector<Frame> frames;
-    // Reports a scalar, or opens a container (a new frame).
-    auto enter = [&](const BindingProperty& value) {
-      switch (value.kind()) {
-        case ValueKind::kEmpty:
-          visitor.VisitEmpty();
-          break;
-        case ValueKind::kBool:
-          visitor.VisitBool(value.payload_.boolean);
-          break;
-        case ValueKind::kSigned:
-          visitor.VisitSigned(value.payload_.signedNumber);
-          break;
-        case ValueKind::kUnsigned:
-          visitor.VisitUnsigned(value.payload_.unsignedNumber);
-          break;
-        case ValueKind::kFloat:
-          visitor.VisitFloat(value.payload_.floating);
-          break;
-        case ValueKind::kString:
-          visitor.VisitString(value.payload_.text->text());
-          break;
-        case ValueKind::kBlob:
-          visitor.VisitBlob(value.GetBlob());
-          break;
-        case ValueKind::kEnum:
-          visitor.VisitEnum(*value.payload_.enumeration);
-          break;
-        case ValueKind::kCollection:
-          visitor.BeginCollection(value.payload_.collection->Size());
-          frames.push_back({&value, 0, false});
-          break;
-        case ValueKind::kStructure:
-          visitor.BeginStructure(value.payload_.structure->size);
-          frames.push_back({&value, 0, false});
-          break;
-        default:
-          break;
-      }
-    };
-    enter(root);
-    while (!frames.empty()) {
-      Frame& frame = frames.back();
-      const BindingProperty& value = *frame.value;
-      if (value.kind() == ValueKind::kCollection) {
-        const CollectionStorage& elements = *value.payload_.collection;
-        if (frame.inChild) {
-          visitor.EndItem(frame.index);
-          ++frame.index;
-          frame.inChild = false;
+    const BindingProperty* next = &root;
+    for (;;) {
+      // Report a scalar, or open a container (a new frame). The one place where values
+      // are entered, so that it is compiled inline.
+      if (next != nullptr) {
+        const BindingProperty& value = *next;
+        next = nullptr;
+        switch (value.kind()) {
+          case ValueKind::kEmpty:
+            visitor.VisitEmpty();
+            break;
+          case ValueKind::kBool:
+            visitor.VisitBool(value.payload_.boolean);
+            break;
+          case ValueKind::kSigned:
+            visitor.VisitSigned(value.payload_.signedNumber);
+            break;
+          case ValueKind::kUnsigned:
+            visitor.VisitUnsigned(value.payload_.unsignedNumber);
+            break;
+          case ValueKind::kFloat:
+            visitor.VisitFloat(value.payload_.floating);
+            break;
+          case ValueKind::kString:
+            visitor.VisitString(value.payload_.text->text());
+            break;
+          case ValueKind::kBlob:
+            visitor.VisitBlob(value.GetBlob());
+            break;
+          case ValueKind::kEnum:
+            visitor.VisitEnum(*value.payload_.enumeration);
+            break;
+          case ValueKind::kCollection: {
+            const CollectionStorage& elements = *value.payload_.collection;
+            visitor.BeginCollection(elements.Size());
+            frames.push_back({true, elements.begin, nullptr, elements.Size(), 0});
+            break;
+          }
+          case ValueKind::kStructure: {
+            const StructureStorage& members = *value.payload_.structure;
+            visitor.BeginStructure(members.size);
+            frames.push_back({false, nullptr, members.slots, members.size, 0});
+            break;
+          }
+          default:
+            break;
         }
-        if (frame.index < elements.Size()) {
-          const BindingProperty& element = elements.begin[frame.index];
+      }
+      if (frames.empty()) return;
+      Frame& frame = frames.back();
+      // Close the child visited last, then enter the next one or close the container.
+      if (frame.isCollection) {
+        if (frame.index != 0) visitor.EndItem(frame.index - 1);
+        if (frame.index < frame.count) {
           visitor.BeginItem(frame.index);
-          frame.inChild = true;
-          enter(element);  // may add a frame: `frame` is not used after this
+          next = &frame.elements[frame.index++];
         } else {
           visitor.EndCollection();
           frames.pop_back();
         }
       } else {
-        const StructureStorage& members = *value.payload_.structure;
-        if (frame.inChild) {
-          visitor.EndMember(members.slots[frame.index].key->text());
-          ++frame.index;
-          frame.inChild = false;
-        }
-        if (frame.index < members.size) {
-          const MemberSlot& slot = members.slots[frame.index];
+        if (frame.index != 0) visitor.EndMember(frame.slots[frame.index - 1].key->text());
+        if (frame.index < frame.count) {
+          const MemberSlot& slot = frame.slots[frame.index++];
           visitor.BeginMember(slot.key->text());
-          frame.inChild = true;
-          enter(*slot.value);
+          next = slot.value;
         } else {
           visitor.EndStructure();
           frames.pop_back();

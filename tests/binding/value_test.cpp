@@ -281,9 +281,13 @@ TEST(BindingProperty, VisitReportsEveryKindInOrder) {
   list.Append().SetFloat(0.5);
   list.Append();
   value.Member("c").SetSigned(-1);
+  value.Member("d").MakeCollection();
   EXPECT_EQ(Trace(value),
-            "{3 a: [7 <0 u3 0> <1 's' 1> <2 blob3 2> <3 enum2 3> <4 {0 } 4> <5 f0.500000 5> "
-            "<6 empty 6> ] /a b: false /b c: s-1 /c }");
+            "{4 a: [7 <0 u3 0> <1 's' 1> <2 blob3 2> <3 enum2 3> <4 {0 } 4> <5 f0.500000 5> "
+            "<6 empty 6> ] /a b: false /b c: s-1 /c d: [0 ] /d }");
+  BindingProperty emptyStructure;
+  emptyStructure.MakeStructure();
+  EXPECT_EQ(Trace(emptyStructure), "{0 }");
 }
 
 TEST(BindingProperty, SameTextIsInternedOncePerTree) {
