@@ -98,6 +98,7 @@ bool KeyLess(const InternedText* left, const InternedText* right) noexcept {
 // elements right behind it in the same block: a collection's first elements go there, so
 // a short collection (pairs and the like) takes one block while an empty one stays small.
 // Growing past the inline room moves the collection to a plain header and an array.
+// An empty collection shares one static header without room (Empty) and takes no block.
 struct CollectionStorage {
   static constexpr std::size_t kInlineCells = 2;
 
@@ -105,15 +106,19 @@ struct CollectionStorage {
   std::uint32_t size;
   std::uint32_t capacity;
 
+  /// The header of every collection that never had room for an element; never written.
+  static CollectionStorage* Empty() {
+    static CollectionStorage empty{nullptr, 0, 0};
+    return &empty;
+  }
+
   static constexpr std::size_t InlineBlockSize() {
     return sizeof(CollectionStorage) + kInlineCells * sizeof(BindingProperty);
   }
 
+  // A plain header; its array is the caller's to set.
   static CollectionStorage* CreatePlain(ValuePool& pool) {
-    auto* storage = static_cast<CollectionStorage*>(pool.Allocate(sizeof(CollectionStorage)));
-    storage->begin = nullptr;
-    storage->size = storage->capacity = 0;
-    return storage;
+    return static_cast<CollectionStorage*>(pool.Allocate(sizeof(CollectionStorage)));
   }
   static CollectionStorage* CreateInline(ValuePool& pool) {
     auto* storage = static_cast<CollectionStorage*>(pool.Allocate(InlineBlockSize()));
@@ -125,7 +130,7 @@ struct CollectionStorage {
 
   BindingProperty* InlineCells() { return reinterpret_cast<BindingProperty*>(this + 1); }
   // Arrays of their own always hold three cells or more, so they never come from the
-  // headers' size class and cannot start right behind a plain header.
+  // headers' size class and cannot start right behind a plain header (Empty's is null).
   bool IsInline() { return begin == InlineCells(); }
   std::size_t Size() const { return size; }
   std::size_t Capacity() const { return capacity; }
@@ -134,6 +139,7 @@ struct CollectionStorage {
   /// Releases the element array and the header (the cells must hold nothing that needs
   /// releasing).
   void Destroy(ValuePool* pool) noexcept {
+    if (this == Empty()) return;
     if (IsInline()) {
       pool->Free(this, InlineBlockSize());
       return;
@@ -147,14 +153,11 @@ struct CollectionStorage {
   CollectionStorage* Grow(ValuePool* pool, std::size_t wanted) {
     if (wanted > kMaxElements) throw std::length_error(kCollectionTooLong);
     if (wanted <= capacity) return this;
-    if (capacity == 0 && wanted <= kInlineCells) {
-      CollectionStorage* moved = CreateInline(*pool);
-      pool->Free(this, sizeof(CollectionStorage));
-      return moved;
-    }
+    const bool empty = this == Empty();
+    if (empty && wanted <= kInlineCells) return CreateInline(*pool);
     BindingProperty* cells = AllocateArray<BindingProperty>(pool, wanted);
     CollectionStorage* target = this;
-    if (IsInline()) {
+    if (empty || IsInline()) {
       try {
         target = CreatePlain(*pool);
       } catch (...) {
@@ -167,9 +170,9 @@ struct CollectionStorage {
                   size * sizeof(BindingProperty));
     }
     const std::uint32_t count = size;
-    if (target != this) {
+    if (IsInline()) {
       pool->Free(this, InlineBlockSize());
-    } else {
+    } else if (!empty) {
       FreeArray(pool, begin, capacity);
     }
     target->begin = cells;
@@ -311,8 +314,7 @@ struct ValueOperations {
   }
 
   static CollectionStorage& MakeCollectionStorage(BindingProperty& value) {
-    ValuePool& pool = value.EnsurePool();
-    CollectionStorage* storage = CollectionStorage::CreatePlain(pool);
+    CollectionStorage* storage = CollectionStorage::Empty();
     value.setKind(ValueKind::kCollection);
     value.payload_.collection = storage;
     return *storage;
@@ -320,7 +322,7 @@ struct ValueOperations {
 
   // Makes room for `wanted` elements in the collection `value`.
   static CollectionStorage& GrowCollection(BindingProperty& value, std::size_t wanted) {
-    CollectionStorage* storage = value.payload_.collection->Grow(value.pool(), wanted);
+    CollectionStorage* storage = value.payload_.collection->Grow(&value.EnsurePool(), wanted);
     value.payload_.collection = storage;
     return *storage;
   }
