@@ -188,7 +188,7 @@ static_assert(sizeof(StructureStorage) <= ValuePool::kLargestBlock);
 static_assert(sizeof(std::vector<std::uint8_t>) <= ValuePool::kLargestBlock);
 static_assert(sizeof(BindingEnumValue) <= ValuePool::kLargestBlock);
 static_assert(sizeof(BindingProperty) == 16, "a cell is an 8-byte payload and 8 bytes more");
-static_assert(alignof(ValuePool) >= 2, "bit 0 of a pool's address holds the ownership flag");
+static_assert(alignof(ValuePool) >= 32, "a pool's address leaves five bits for kind and flag");
 
 // The tree-wide operations, written as loops over explicit work lists so that no depth
 // of nesting can exhaust the stack.

@@ -255,20 +255,22 @@ class BindingProperty {
   };
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
-  // On 64-bit platforms the pool pointer, the ownership flag and the kind share one word,
-  // so that a cell is 16 bytes as on the reference platform: the kind in the top 8 bits,
-  // the pointer in the low 56 (pools are aligned to 16 bytes, so bit 0 is free for the
-  // flag). User-space addresses never reach bit 56.
+  // On 64-bit platforms the pool pointer, the kind and the ownership flag share one word,
+  // so that a cell is 16 bytes as on the reference platform. Pools are aligned to 32
+  // bytes, which leaves the pointer's low five bits free: bit 0 holds the flag, bits 1 to
+  // 4 the kind (every kind a value can hold is below 16). The word still points into the
+  // pool, so leak checkers see the pool as referenced.
   static constexpr std::uint64_t kOwnsBit = 1;
-  static constexpr unsigned kKindShift = 56;
-  static constexpr std::uint64_t kPoolMask = ((std::uint64_t{1} << kKindShift) - 1) & ~kOwnsBit;
+  static constexpr unsigned kKindShift = 1;
+  static constexpr std::uint64_t kKindMask = std::uint64_t{0xF} << kKindShift;
+  static constexpr std::uint64_t kPoolMask = ~std::uint64_t{0x1F};
 
   [[nodiscard]] ValueKind kind() const noexcept {
-    return static_cast<ValueKind>(word_ >> kKindShift);
+    return static_cast<ValueKind>((word_ & kKindMask) >> kKindShift);
   }
   void setKind(ValueKind kind) noexcept {
-    word_ = (word_ & ~(std::uint64_t{0xFF} << kKindShift)) |
-            (std::uint64_t{static_cast<std::uint8_t>(kind)} << kKindShift);
+    word_ = (word_ & ~kKindMask) |
+            (std::uint64_t{static_cast<std::uint8_t>(kind)} << kKindShift & kKindMask);
   }
   [[nodiscard]] ValuePool* pool() const noexcept {
     return reinterpret_cast<ValuePool*>(static_cast<std::uintptr_t>(word_ & kPoolMask));

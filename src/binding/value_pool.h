@@ -107,10 +107,11 @@ HashedText HashUntilZero(const char* text, std::size_t length);
 
 }  // namespace detail
 
-/// The pool of one value tree: 18 size classes of 4 to 72 bytes, each with an inline
+/// The pool of one value tree (aligned to 32 bytes: 64-bit cells keep their kind and flag
+/// in the low bits of its address): 18 size classes of 4 to 72 bytes, each with an inline
 /// 144-byte first page and further 4096-byte pages from a PageProvider, plus the tree's
 /// set of interned texts. Used by one thread at a time; it has no lock.
-class ValuePool {
+class alignas(32) ValuePool {
  public:
   static constexpr std::size_t kClassCount = 18;
   static constexpr std::size_t kGranularity = 4;
