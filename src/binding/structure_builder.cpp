@@ -58,9 +58,11 @@ BindingProperty& StructureBuilder::Member(const detail::HashedText& key) {
   const InternedText* entry = pool.Intern(key);
   // The static empty entry is shared by every pool and never marked: it is searched for.
   const bool shared = entry == detail::EmptyText();
-  if (shared ? SlotOf(members, entry) != nullptr : entry->mark == &members) {
-    pool.Release(entry);
-    return *SlotOf(members, entry)->value;
+  if (shared || entry->mark == &members) {
+    if (MemberSlot* existing = SlotOf(members, entry)) {
+      pool.Release(entry);
+      return *existing->value;
+    }
   }
   if (!shared) {
     try {

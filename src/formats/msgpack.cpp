@@ -245,8 +245,7 @@ class MessagePackReader {
 
   bool HaveBytes(std::uint64_t length, const char* message) {
     if (size_ - position_ < length) {
-      structures_.CloseAll();
-      result_.Fail(Format(message, length, position_));
+      Fail(Format(message, length, position_));
       return false;
     }
     return true;
@@ -268,10 +267,11 @@ class MessagePackReader {
     return true;
   }
 
+  void Fail(const char* message, std::uint64_t position) { Fail(Format(message, position)); }
   // Open structures are closed first: the failure resets the value.
-  void Fail(const char* message, std::uint64_t position) {
+  void Fail(const std::string& message) {
     structures_.CloseAll();
-    result_.Fail(Format(message, position));
+    result_.Fail(message);
   }
 
   const std::uint8_t* data_;
