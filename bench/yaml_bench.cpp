@@ -18,7 +18,7 @@ const char* const kCorpora[] = {
 const std::string& Corpus(std::size_t index) {
   static std::string texts[5];
   if (texts[index].empty()) {
-    std::ifstream file(std::string(HXA_SHARED_DIR) + "/conformance/corpora/yaml/" + kCorpora[index],
+    std::ifstream file(std::string(HXA_DATA_DIR) + "/corpora/yaml/" + kCorpora[index],
                        std::ios::binary);
     std::ostringstream bytes;
     bytes << file.rdbuf();

@@ -21,7 +21,7 @@ namespace {
 using Testing::KindText;
 using Testing::ReadFileBytes;
 
-const std::string kConformance = std::string(HXA_SHARED_DIR) + "/conformance/";
+const std::string kConformance = std::string(HXA_DATA_DIR) + "/";
 
 // The rows of a tab-separated table, header skipped.
 std::vector<std::vector<std::string>> ReadTable(const std::string& path) {
