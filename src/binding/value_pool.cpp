@@ -79,6 +79,7 @@ void* PageProvider::TakePage() {
   const std::uint8_t pageNumber = region.freePages[--region.freeCount];
   if (region.freeCount == 0) UnlinkWithFree(region);
   ++pagesInUse_;
+  ++pagesTaken_;
   return region.base + pageNumber * kPageSize;
 }
 
@@ -122,6 +123,11 @@ std::uint64_t PageProvider::RegionsMapped() const {
   return regionsMapped_;
 }
 
+std::uint64_t PageProvider::PagesTaken() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pagesTaken_;
+}
+
 std::size_t PageProvider::PagesInUse() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return pagesInUse_;
@@ -138,8 +144,10 @@ const InternedText* EmptyText() {
     InternedText header;
     char zero;
   };
+  // Where the record has tail padding (64-bit platforms) the text's place lies in it; a
+  // static object's padding is zero.
   static const EmptyEntry empty{{nullptr, nullptr, HashBytes({}), 0, 0}, '\0'};
-  static_assert(offsetof(EmptyEntry, zero) == sizeof(InternedText));
+  static_assert(kInternedTextBytes <= offsetof(EmptyEntry, zero));
   return &empty.header;
 }
 
@@ -179,6 +187,8 @@ std::uint16_t& NextIndexOf(unsigned char* block) {
 }  // namespace
 
 static_assert(ValuePool::kLargestBlock == 72);
+static_assert(detail::InternedText::BlockSize(0) >= sizeof(detail::InternedText),
+              "an entry's block holds the whole record");
 static_assert(PageProvider::kPageSize / ValuePool::kGranularity - 1 <= 0xFFFF,
               "block indexes must fit 16 bits");
 #if defined(__i386__)
@@ -413,7 +423,8 @@ const detail::InternedText* ValuePool::Intern(const detail::HashedText& hashed) 
   void* block = Allocate(detail::InternedText::BlockSize(text.size()));
   auto* entry = new (block)
       detail::InternedText{nullptr, nullptr, hash, 1, static_cast<std::uint32_t>(text.size())};
-  char* bytes = reinterpret_cast<char*>(entry + 1);
+  // After the record is made: its tail padding may hold the first bytes.
+  char* bytes = reinterpret_cast<char*>(block) + detail::kInternedTextBytes;
   std::memcpy(bytes, text.data(), text.size());
   bytes[text.size()] = '\0';
   detail::InternedText*& slot = buckets_[hash & (bucketCount_ - 1)];

@@ -45,6 +45,8 @@ class PageProvider {
   [[nodiscard]] std::size_t RegionCount() const;
   /// [thread-safe] Regions mapped from the operating system over the provider's life.
   [[nodiscard]] std::uint64_t RegionsMapped() const;
+  /// [thread-safe] Pages handed out over the provider's life.
+  [[nodiscard]] std::uint64_t PagesTaken() const;
   /// [thread-safe] Pages currently handed out.
   [[nodiscard]] std::size_t PagesInUse() const;
 
@@ -74,6 +76,7 @@ class PageProvider {
   Region* keptFree_ = nullptr;
   std::size_t pagesInUse_ = 0;
   std::uint64_t regionsMapped_ = 0;
+  std::uint64_t pagesTaken_ = 0;
 };
 
 namespace detail {
@@ -94,15 +97,25 @@ struct InternedText {
 
   /// The owned text (all of its bytes; zero-terminated).
   [[nodiscard]] std::string_view text() const noexcept { return {bytes(), length}; }
-  [[nodiscard]] const char* bytes() const noexcept {
-    return reinterpret_cast<const char*>(this + 1);
-  }
+  [[nodiscard]] const char* bytes() const noexcept;
   /// The block size of an entry for a text of `length` bytes, a multiple of the entry's
   /// alignment so that a pool block of that size is aligned for it.
-  static constexpr std::size_t BlockSize(std::size_t length) {
-    return (sizeof(InternedText) + length + alignof(InternedText)) & ~(alignof(InternedText) - 1);
-  }
+  static constexpr std::size_t BlockSize(std::size_t length);
 };
+
+/// Where an entry's text starts: right after `length`. On 64-bit platforms that is inside
+/// the record's tail padding, which saves a short text the next larger block (the record
+/// is never copied or assigned whole, so nothing writes its padding).
+inline constexpr std::size_t kInternedTextBytes =
+    offsetof(InternedText, length) + sizeof(InternedText::length);
+
+inline const char* InternedText::bytes() const noexcept {
+  return reinterpret_cast<const char*>(this) + kInternedTextBytes;
+}
+
+constexpr std::size_t InternedText::BlockSize(std::size_t length) {
+  return (kInternedTextBytes + length + alignof(InternedText)) & ~(alignof(InternedText) - 1);
+}
 
 /// The one entry that stands for every empty text.
 const InternedText* EmptyText();
