@@ -540,7 +540,8 @@ void ConvertBlob(BindingResult& status, std::vector<std::uint8_t>& target,
 
 void ConvertObject(BindingResult& status, BindingProperty& target, const BindingProperty& input) {
   if (!status.ok) return;
-  target.Reset();
+  // No reset first: the input may lie inside the target, and CopyFrom copies before it
+  // releases the old content.
   target.CopyFrom(input);
 }
 

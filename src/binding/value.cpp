@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "log/assertion.h"
+
 namespace Kavren {
 
 namespace {
@@ -25,6 +27,10 @@ constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   
 
 constexpr char kErrorMember[] = "error";
 constexpr char kCollectionTooLong[] = "collection too long";
+// The assertion report of a move of a container into a value inside it.
+constexpr char kMoveIntoOwnPartExpression[] = "ALE-3271836A";
+constexpr char kMoveIntoOwnPart[] =
+    "A value cannot be moved into one of its own elements or members.";
 
 }  // namespace
 
@@ -130,7 +136,9 @@ struct CollectionStorage {
 
   BindingProperty* InlineCells() { return reinterpret_cast<BindingProperty*>(this + 1); }
   // Arrays of their own always hold three cells or more, so they never come from the
-  // headers' size class and cannot start right behind a plain header (Empty's is null).
+  // headers' size class and cannot start right behind a plain header (Empty's is null):
+  // that address lies inside the header's block when the header borrowed a larger one,
+  // and is never a block's start otherwise.
   bool IsInline() { return begin == InlineCells(); }
   std::size_t Size() const { return size; }
   std::size_t Capacity() const { return capacity; }
@@ -189,6 +197,7 @@ static_assert(sizeof(std::vector<std::uint8_t>) <= ValuePool::kLargestBlock);
 static_assert(sizeof(BindingEnumValue) <= ValuePool::kLargestBlock);
 static_assert(sizeof(BindingProperty) == 16, "a cell is an 8-byte payload and 8 bytes more");
 static_assert(alignof(ValuePool) >= 32, "a pool's address leaves five bits for kind and flag");
+static_assert(alignof(BindingProperty) >= 2, "a cell's address leaves its low bit for a flag");
 
 // The tree-wide operations, written as loops over explicit work lists so that no depth
 // of nesting can exhaust the stack.
@@ -217,99 +226,136 @@ struct ValueOperations {
     cell.payload_ = content.payload;
   }
 
-  // Releases a non-container payload, or queues a container.
-  static void ReleaseOrQueue(ValuePool* pool, ValueKind kind, Payload payload,
-                             std::vector<Pending>& work) {
+  // Releases a payload that holds no further values. A tree released whole (kWhole) goes
+  // with its pool, so only what lives outside the pool is freed: blob bytes.
+  template <bool kWhole>
+  static void ReleaseLeaf(ValuePool* pool, ValueKind kind, Payload payload) noexcept {
     switch (kind) {
       case ValueKind::kString:
-        if (pool != nullptr) pool->Release(payload.text);
+        if (!kWhole && pool != nullptr) pool->Release(payload.text);
         break;
       case ValueKind::kBlob:
         payload.blob->~vector();
-        pool->Free(payload.blob, sizeof(std::vector<std::uint8_t>));
+        if (!kWhole) pool->Free(payload.blob, sizeof(std::vector<std::uint8_t>));
         break;
       case ValueKind::kEnum:
-        pool->Free(payload.enumeration, sizeof(BindingEnumValue));
-        break;
-      case ValueKind::kCollection:
-      case ValueKind::kStructure:
-        work.push_back({kind, payload});
+        if (!kWhole) pool->Free(payload.enumeration, sizeof(BindingEnumValue));
         break;
       default:
         break;
     }
   }
 
-  static void ReleaseContent(BindingProperty& value) noexcept {
-    ValuePool* pool = value.pool();
-    const Pending root = Detach(value);
-    if (!IsContainer(root.kind)) {
-      std::vector<Pending> none;
-      ReleaseOrQueue(pool, root.kind, root.payload, none);
-      return;
-    }
-    // Running out of memory for the work list here ends the process (noexcept): there is
-    // no sound way to continue with a half-released tree.
-    std::vector<Pending> work;
-    work.push_back(root);
-    while (!work.empty()) {
-      const Pending item = work.back();
-      work.pop_back();
-      if (item.kind == ValueKind::kCollection) {
-        CollectionStorage* storage = item.payload.collection;
-        // The cells go with their array and are never destroyed one by one, so their
-        // content is taken as it stands, without clearing each cell.
-        for (const BindingProperty* cell = storage->begin; cell != storage->end(); ++cell) {
-          const ValueKind kind = cell->kind();
-          if (kind > ValueKind::kFloat) ReleaseOrQueue(pool, kind, cell->payload_, work);
-        }
+  // Releases the last member of a structure after its value: the key and the cell.
+  template <bool kWhole>
+  static void DropLastMember(ValuePool* pool, StructureStorage& members) noexcept {
+    const MemberSlot& slot = members.slots[--members.size];
+    if (kWhole) return;
+    pool->Release(slot.key);
+    pool->Free(slot.value, sizeof(BindingProperty));
+  }
+
+  // Frees a container's storage once its children are released.
+  template <bool kWhole>
+  static void FreeStorage(ValuePool* pool, ValueKind kind, Payload payload) noexcept {
+    if (kind == ValueKind::kCollection) {
+      CollectionStorage* storage = payload.collection;
+      if (!kWhole) {
         storage->Destroy(pool);
-      } else {
-        StructureStorage* members = item.payload.structure;
-        for (std::uint32_t i = 0; i < members->size; ++i) {
-          const MemberSlot& slot = members->slots[i];
-          pool->Release(slot.key);
-          const ValueKind kind = slot.value->kind();
-          if (kind > ValueKind::kFloat) ReleaseOrQueue(pool, kind, slot.value->payload_, work);
-          pool->Free(slot.value, sizeof(BindingProperty));
-        }
+      } else if (storage != CollectionStorage::Empty() && !storage->IsInline()) {
+        FreeHeapArray(storage->begin, storage->capacity);
+      }
+    } else {
+      StructureStorage* members = payload.structure;
+      if (!kWhole) {
         FreeArray(pool, members->slots, members->capacity);
         pool->Free(members, sizeof(StructureStorage));
+      } else {
+        FreeHeapArray(members->slots, members->capacity);
       }
     }
   }
 
-  // For a tree destroyed whole: frees only what lives outside the pool (blob bytes, long
-  // element and member arrays), reading each container once; the pool then gives back
-  // its pages at once. The tree must not be used afterwards.
-  static void ReleaseHeapContent(BindingProperty& root) noexcept {
-    std::vector<Pending> work;
-    const auto release = [&work](ValueKind kind, Payload payload) {
-      if (kind == ValueKind::kBlob) {
-        payload.blob->~vector();
-      } else if (IsContainer(kind)) {
-        work.push_back({kind, payload});
-      }
-    };
-    release(root.kind(), root.payload_);
-    Detach(root);
-    while (!work.empty()) {
-      const Pending item = work.back();
-      work.pop_back();
-      if (item.kind == ValueKind::kCollection) {
-        CollectionStorage* storage = item.payload.collection;
-        for (const BindingProperty* cell = storage->begin; cell != storage->end(); ++cell) {
-          if (cell->kind() >= ValueKind::kBlob) release(cell->kind(), cell->payload_);
+  // While a tree is released, the cell of each container on the way down holds, in place
+  // of its pool word, the cell of its parent container (null for the root's content) and,
+  // in the low bit, whether that parent is a structure. Cells are at least 4-byte aligned.
+  static void SetWayBack(BindingProperty& cell, BindingProperty* parent, bool parentIsStructure) {
+    cell.setWalkLink(reinterpret_cast<std::uintptr_t>(parent) | (parentIsStructure ? 1u : 0u));
+  }
+  static BindingProperty* WayBack(const BindingProperty& cell, bool& parentIsStructure) {
+    const std::uintptr_t link = cell.walkLink();
+    parentIsStructure = (link & 1u) != 0;
+    return reinterpret_cast<BindingProperty*>(link & ~static_cast<std::uintptr_t>(1));
+  }
+
+  // Releases the content of `root` and leaves it empty, at any depth and without
+  // allocating, so that releasing never fails. Children are released from the last one
+  // back: a container's size counts the children still to release. The walk descends
+  // into the last child that is a container; coming back up, that child is dropped from
+  // its parent, whose storage and cell the way back (SetWayBack) leads to. The storage of
+  // the containers being walked stays in place until they are finished, so the way back
+  // lives in the tree itself. With kWhole the tree goes with its pool afterwards and must
+  // not be used again: only what lives outside the pool is freed (blob bytes, long
+  // element and member arrays), and each container is read once.
+  template <bool kWhole>
+  static void Release(BindingProperty& root) noexcept {
+    ValuePool* pool = root.pool();
+    const Pending top = Detach(root);
+    if (!IsContainer(top.kind)) {
+      ReleaseLeaf<kWhole>(pool, top.kind, top.payload);
+      return;
+    }
+    BindingProperty* cell = nullptr;  // the container being released; null: the root's
+    ValueKind kind = top.kind;
+    Payload payload = top.payload;
+    for (;;) {
+      BindingProperty* child = nullptr;
+      if (kind == ValueKind::kCollection) {
+        CollectionStorage& elements = *payload.collection;
+        while (elements.size != 0) {
+          BindingProperty& last = elements.begin[elements.size - 1];
+          if (IsContainer(last.kind())) {
+            child = &last;
+            break;
+          }
+          // The cells go with their array and are never destroyed one by one, so their
+          // content is taken as it stands, without clearing each cell.
+          ReleaseLeaf<kWhole>(pool, last.kind(), last.payload_);
+          --elements.size;
         }
-        if (!storage->IsInline()) FreeHeapArray(storage->begin, storage->capacity);
       } else {
-        StructureStorage* members = item.payload.structure;
-        for (std::uint32_t i = 0; i < members->size; ++i) {
-          const BindingProperty& member = *members->slots[i].value;
-          if (member.kind() >= ValueKind::kBlob) release(member.kind(), member.payload_);
+        StructureStorage& members = *payload.structure;
+        while (members.size != 0) {
+          BindingProperty& last = *members.slots[members.size - 1].value;
+          if (IsContainer(last.kind())) {
+            child = &last;
+            break;
+          }
+          ReleaseLeaf<kWhole>(pool, last.kind(), last.payload_);
+          DropLastMember<kWhole>(pool, members);
         }
-        FreeHeapArray(members->slots, members->capacity);
       }
+      if (child != nullptr) {
+        const ValueKind childKind = child->kind();
+        SetWayBack(*child, cell, kind == ValueKind::kStructure);
+        cell = child;
+        kind = childKind;
+        payload = child->payload_;
+        continue;
+      }
+      FreeStorage<kWhole>(pool, kind, payload);
+      if (cell == nullptr) return;
+      // Back up: the container just finished is its parent's last child.
+      bool parentIsStructure = false;
+      BindingProperty* parent = WayBack(*cell, parentIsStructure);
+      kind = parentIsStructure ? ValueKind::kStructure : ValueKind::kCollection;
+      payload = parent != nullptr ? parent->payload_ : top.payload;
+      if (parentIsStructure) {
+        DropLastMember<kWhole>(pool, *payload.structure);
+      } else {
+        --payload.collection->size;
+      }
+      cell = parent;
     }
   }
 
@@ -400,6 +446,32 @@ struct ValueOperations {
       return entry;
     }
     return pool.Intern(entry->text());
+  }
+
+  // True when `cell` lies inside `container` (at any depth below it).
+  static bool Encloses(const BindingProperty& container, const BindingProperty& cell) {
+    std::vector<const BindingProperty*> work;
+    if (IsContainer(container.kind())) work.push_back(&container);
+    while (!work.empty()) {
+      const BindingProperty& value = *work.back();
+      work.pop_back();
+      if (value.kind() == ValueKind::kCollection) {
+        const CollectionStorage& elements = *value.payload_.collection;
+        for (const BindingProperty* element = elements.begin; element != elements.end();
+             ++element) {
+          if (element == &cell) return true;
+          if (IsContainer(element->kind())) work.push_back(element);
+        }
+      } else {
+        const StructureStorage& members = *value.payload_.structure;
+        for (std::uint32_t i = 0; i < members.size; ++i) {
+          const BindingProperty* member = members.slots[i].value;
+          if (member == &cell) return true;
+          if (IsContainer(member->kind())) work.push_back(member);
+        }
+      }
+    }
+    return false;
   }
 
   // Deep copy of `source` into the empty cell `target`.
@@ -583,7 +655,7 @@ using detail::ValueOperations;
 BindingProperty::~BindingProperty() {
   if (owns() && pool() != nullptr) {
     // The whole tree goes with its pool: nothing is released block by block.
-    ValueOperations::ReleaseHeapContent(*this);
+    ValueOperations::Release<true>(*this);
     delete pool();
     return;
   }
@@ -626,7 +698,7 @@ void BindingProperty::Reset() noexcept {
     payload_.unsignedNumber = 0;
     return;
   }
-  ValueOperations::ReleaseContent(*this);
+  ValueOperations::Release<false>(*this);
 }
 
 void BindingProperty::SetBool(bool value) {
@@ -901,7 +973,14 @@ void BindingProperty::MoveFrom(BindingProperty& other) {
     return;
   }
   if (other.pool() != nullptr && other.pool() == pool()) {
-    // The same tree: the content changes places without a copy.
+    // The same tree. A value cannot take in a container it lies in: it would end up
+    // inside itself, a cycle no release could end. Such a move is refused and reported,
+    // and both values stay as they are.
+    if (!owns() && ValueOperations::Encloses(other, *this)) {
+      ReportAssertion(kMoveIntoOwnPartExpression, kMoveIntoOwnPart, "", 0, "");
+      return;
+    }
+    // Otherwise the content changes places without a copy.
     const ValueOperations::Pending taken = ValueOperations::Detach(other);
     Reset();
     ValueOperations::Install(*this, taken);

@@ -161,7 +161,8 @@ class BindingProperty {
   /// Makes the value an empty structure; a structure is left as it is.
   BindingProperty& MakeStructure();
   /// Releases the content (texts drop one reference, containers release everything
-  /// inside them, at any depth) and makes the value empty. The pool stays.
+  /// inside them, at any depth) and makes the value empty. The pool stays. Never
+  /// allocates, whatever the depth.
   void Reset() noexcept;
 
   // Reading. A getter returns its default unless the kind matches exactly: nothing is
@@ -227,8 +228,9 @@ class BindingProperty {
   /// may be anywhere, even inside this tree or an ancestor of this value.
   void CopyFrom(const BindingProperty& other);
   /// Takes `other`'s content and leaves `other` empty. When both are standalone the cells
-  /// are exchanged (no copy); otherwise this becomes a deep copy. `other` must not be an
-  /// ancestor of this value.
+  /// are exchanged (no copy); otherwise this becomes a deep copy. A move of a container
+  /// into a value inside it is refused: both stay as they are and an assertion report
+  /// ("ALE-3271836A") is logged.
   void MoveFrom(BindingProperty& other);
   /// Walks the value depth first (see BindingVisitor); works at any depth without
   /// recursion.
@@ -286,6 +288,11 @@ class BindingProperty {
     payload_.unsignedNumber = 0;
     word_ = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(pool));
   }
+  // While its tree is released, a container cell holds the way back up in its word.
+  [[nodiscard]] std::uintptr_t walkLink() const noexcept {
+    return static_cast<std::uintptr_t>(word_);
+  }
+  void setWalkLink(std::uintptr_t link) noexcept { word_ = link; }
 
   Payload payload_{.unsignedNumber = 0};
   std::uint64_t word_ = kOwnsBit;
@@ -302,6 +309,10 @@ class BindingProperty {
     kind_ = ValueKind::kEmpty;
     ownsPool_ = 0;
   }
+  [[nodiscard]] std::uintptr_t walkLink() const noexcept {
+    return reinterpret_cast<std::uintptr_t>(pool_);
+  }
+  void setWalkLink(std::uintptr_t link) noexcept { pool_ = reinterpret_cast<ValuePool*>(link); }
 
   Payload payload_{.unsignedNumber = 0};
   ValuePool* pool_ = nullptr;

@@ -25,38 +25,65 @@ PageProvider::~PageProvider() {
   for (auto& [base, region] : regions_) Platform::FreeRegion(region.base, kRegionSize);
 }
 
+void PageProvider::LinkWithFree(Region& region) noexcept {
+  // Kept in address order, so that pages are taken from the lowest region and the higher
+  // ones can empty out; few regions have free pages at once, so the walk is short.
+  Region* previous = nullptr;
+  Region* next = withFreePages_;
+  while (next != nullptr && next->base < region.base) {
+    previous = next;
+    next = next->nextWithFree;
+  }
+  region.previousWithFree = previous;
+  region.nextWithFree = next;
+  (previous != nullptr ? previous->nextWithFree : withFreePages_) = &region;
+  if (next != nullptr) next->previousWithFree = &region;
+  region.hasFreePages = true;
+}
+
+void PageProvider::UnlinkWithFree(Region& region) noexcept {
+  (region.previousWithFree != nullptr ? region.previousWithFree->nextWithFree : withFreePages_) =
+      region.nextWithFree;
+  if (region.nextWithFree != nullptr)
+    region.nextWithFree->previousWithFree = region.previousWithFree;
+  region.nextWithFree = nullptr;
+  region.previousWithFree = nullptr;
+  region.hasFreePages = false;
+}
+
 void* PageProvider::TakePage() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (regionsWithFreePages_.empty()) {
+  if (withFreePages_ == nullptr) {
     // A region beside others serves trees that grow large: all of its pages will be
     // used, so they are populated in one call rather than faulted in one by one. A lone
     // region (small trees come and go) is left to fault in only the pages it needs.
     void* memory = Platform::AllocateRegion(kRegionSize, !regions_.empty());
     if (memory == nullptr) throw std::bad_alloc();
-    Region region{static_cast<unsigned char*>(memory), kPagesPerRegion, {}};
+    Region region{
+        static_cast<unsigned char*>(memory), nullptr, nullptr, false, kPagesPerRegion, {}};
     // Highest page at the bottom of the stack, so the lowest page is handed out first.
     for (std::size_t i = 0; i < kPagesPerRegion; ++i) {
       region.freePages[i] = static_cast<std::uint8_t>(kPagesPerRegion - 1 - i);
     }
     const auto base = reinterpret_cast<std::uintptr_t>(memory);
     try {
-      regions_.emplace(base, region);
-      regionsWithFreePages_.insert(base);
+      LinkWithFree(regions_.emplace(base, region).first->second);
     } catch (...) {
-      regions_.erase(base);
       Platform::FreeRegion(memory, kRegionSize);
       throw;
     }
+    ++regionsMapped_;
   }
-  const std::uintptr_t base = *regionsWithFreePages_.begin();
-  Region& region = regions_.at(base);
+  Region& region = *withFreePages_;
+  if (keptFree_ == &region) keptFree_ = nullptr;
   const std::uint8_t pageNumber = region.freePages[--region.freeCount];
-  if (region.freeCount == 0) regionsWithFreePages_.erase(base);
+  if (region.freeCount == 0) UnlinkWithFree(region);
   ++pagesInUse_;
+  ++pagesTaken_;
   return region.base + pageNumber * kPageSize;
 }
 
-void PageProvider::ReturnPage(void* page) {
+void PageProvider::ReturnPage(void* page) noexcept {
   if (page == nullptr) return;
   std::lock_guard<std::mutex> lock(mutex_);
   const auto address = reinterpret_cast<std::uintptr_t>(page);
@@ -73,20 +100,32 @@ void PageProvider::ReturnPage(void* page) {
   }
   region.freePages[region.freeCount++] = pageNumber;
   --pagesInUse_;
-  if (region.freeCount == kPagesPerRegion) {
-    regionsWithFreePages_.erase(found->first);
-    Platform::FreeRegion(region.base, kRegionSize);
-    regions_.erase(found);
-    return;
-  }
-  // Cannot throw for want of memory in practice: the set holds at most one node per region
-  // and this region's node is only absent while the region is fully taken.
-  regionsWithFreePages_.insert(found->first);
+  if (!region.hasFreePages) LinkWithFree(region);
+  if (region.freeCount != kPagesPerRegion) return;
+  // Wholly free: kept while it is the only one, so that a tree taking and returning one
+  // page does not cost a map and an unmap each time. A second wholly free region sends
+  // the kept one back to the operating system and is kept in its place.
+  Region* release = keptFree_;
+  keptFree_ = &region;
+  if (release == nullptr) return;
+  UnlinkWithFree(*release);
+  Platform::FreeRegion(release->base, kRegionSize);
+  regions_.erase(reinterpret_cast<std::uintptr_t>(release->base));
 }
 
 std::size_t PageProvider::RegionCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return regions_.size();
+}
+
+std::uint64_t PageProvider::RegionsMapped() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return regionsMapped_;
+}
+
+std::uint64_t PageProvider::PagesTaken() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pagesTaken_;
 }
 
 std::size_t PageProvider::PagesInUse() const {
@@ -105,8 +144,10 @@ const InternedText* EmptyText() {
     InternedText header;
     char zero;
   };
+  // Where the record has tail padding (64-bit platforms) the text's place lies in it; a
+  // static object's padding is zero.
   static const EmptyEntry empty{{nullptr, nullptr, HashBytes({}), 0, 0}, '\0'};
-  static_assert(offsetof(EmptyEntry, zero) == sizeof(InternedText));
+  static_assert(kInternedTextBytes <= offsetof(EmptyEntry, zero));
   return &empty.header;
 }
 
@@ -146,6 +187,8 @@ std::uint16_t& NextIndexOf(unsigned char* block) {
 }  // namespace
 
 static_assert(ValuePool::kLargestBlock == 72);
+static_assert(detail::InternedText::BlockSize(0) >= sizeof(detail::InternedText),
+              "an entry's block holds the whole record");
 static_assert(PageProvider::kPageSize / ValuePool::kGranularity - 1 <= 0xFFFF,
               "block indexes must fit 16 bits");
 #if defined(__i386__)
@@ -229,19 +272,39 @@ void ValuePool::Link(SizeClass& sizeClass, PageHeader* page) noexcept {
   sizeClass.head = page;
 }
 
+void* ValuePool::TakeBlock(SizeClass& sizeClass, PageHeader* page, std::size_t blockSize) noexcept {
+  unsigned char* block = reinterpret_cast<unsigned char*>(page) + page->freeHead * blockSize;
+  page->freeHead = NextIndexOf(block);
+  ++page->used;
+  if (page->freeHead == 0) Unlink(sizeClass, page);
+  return block;
+}
+
+void* ValuePool::BorrowInlineBlock(std::size_t classIndex) noexcept {
+  // The pieces of a small tree crowd a few classes (short texts and keys all round to
+  // the same size), while the inline pages of the others stay unused. Rather than take
+  // a provider page, a full class borrows a free block of a larger class's inline page
+  // that is aligned at least as well as its own blocks.
+  const std::size_t alignment = ClassAlignment(classIndex);
+  for (std::size_t lender = classIndex + 1; lender < kClassCount; ++lender) {
+    if (ClassAlignment(lender) < alignment) continue;
+    auto* page = reinterpret_cast<PageHeader*>(classes_[lender].inlinePage);
+    if (page->freeHead != 0) return TakeBlock(classes_[lender], page, BlockSizeOf(lender));
+  }
+  return nullptr;
+}
+
 void* ValuePool::AllocateSlowly(std::size_t size) {
   if (size == 0) size = 1;
   if (size > kLargestBlock) return ::operator new(size);
   const std::size_t classIndex = ClassIndex(size);
   const std::size_t blockSize = BlockSizeOf(classIndex);
   SizeClass& sizeClass = classes_[classIndex];
-  if (sizeClass.head == nullptr) Link(sizeClass, TakePage(blockSize));
-  PageHeader* page = sizeClass.head;
-  unsigned char* block = reinterpret_cast<unsigned char*>(page) + page->freeHead * blockSize;
-  page->freeHead = NextIndexOf(block);
-  ++page->used;
-  if (page->freeHead == 0) Unlink(sizeClass, page);
-  return block;
+  if (sizeClass.head == nullptr) {
+    if (void* borrowed = BorrowInlineBlock(classIndex)) return borrowed;
+    Link(sizeClass, TakePage(blockSize));
+  }
+  return TakeBlock(sizeClass, sizeClass.head, blockSize);
 }
 
 void ValuePool::Free(void* block, std::size_t size) noexcept {
@@ -251,17 +314,27 @@ void ValuePool::Free(void* block, std::size_t size) noexcept {
     ::operator delete(block);
     return;
   }
-  const std::size_t classIndex = ClassIndex(size);
+  auto* bytes = static_cast<unsigned char*>(block);
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  const auto inlineBegin = reinterpret_cast<std::uintptr_t>(classes_);
+  std::size_t classIndex;
+  unsigned char* pageBytes;
+  bool inInlinePage;
+  if (address - inlineBegin < sizeof(classes_)) {
+    // An inline page's block, of its own class or lent to a smaller one: the page, and so
+    // the block size, follow from the address.
+    classIndex = (address - inlineBegin) / sizeof(SizeClass);
+    pageBytes = classes_[classIndex].inlinePage;
+    inInlinePage = true;
+  } else {
+    // Provider pages are page-aligned, so a block's page is its address rounded down.
+    classIndex = ClassIndex(size);
+    pageBytes = reinterpret_cast<unsigned char*>(
+        address & ~static_cast<std::uintptr_t>(PageProvider::kPageSize - 1));
+    inInlinePage = false;
+  }
   const std::size_t blockSize = BlockSizeOf(classIndex);
   SizeClass& sizeClass = classes_[classIndex];
-  auto* bytes = static_cast<unsigned char*>(block);
-  const bool inInlinePage = std::less_equal<>()(sizeClass.inlinePage, bytes) &&
-                            std::less<>()(bytes, sizeClass.inlinePage + kInlinePageSize);
-  // Provider pages are page-aligned, so a block's page is its address rounded down.
-  auto* pageBytes = inInlinePage ? sizeClass.inlinePage
-                                 : reinterpret_cast<unsigned char*>(
-                                       reinterpret_cast<std::uintptr_t>(bytes) &
-                                       ~static_cast<std::uintptr_t>(PageProvider::kPageSize - 1));
   auto* page = reinterpret_cast<PageHeader*>(pageBytes);
   if (page->freeHead == 0) Link(sizeClass, page);
   NextIndexOf(bytes) = page->freeHead;
@@ -350,7 +423,8 @@ const detail::InternedText* ValuePool::Intern(const detail::HashedText& hashed) 
   void* block = Allocate(detail::InternedText::BlockSize(text.size()));
   auto* entry = new (block)
       detail::InternedText{nullptr, nullptr, hash, 1, static_cast<std::uint32_t>(text.size())};
-  char* bytes = reinterpret_cast<char*>(entry + 1);
+  // After the record is made: its tail padding may hold the first bytes.
+  char* bytes = reinterpret_cast<char*>(block) + detail::kInternedTextBytes;
   std::memcpy(bytes, text.data(), text.size());
   bytes[text.size()] = '\0';
   detail::InternedText*& slot = buckets_[hash & (bucketCount_ - 1)];

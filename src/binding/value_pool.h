@@ -6,7 +6,6 @@
 #include <map>
 #include <mutex>
 #include <new>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,8 +14,10 @@ namespace Kavren {
 
 /// The process-wide source of 4096-byte pages, cut from 64 KiB operating-system regions
 /// of 16 pages each. The lowest free page of the lowest region with free pages is handed
-/// out first; a region is given back to the operating system as soon as all 16 of its
-/// pages are returned.
+/// out first. A region whose 16 pages are all returned is kept mapped while it is the only
+/// wholly free one, so that a tree that takes a page and gives it back again does not map
+/// and unmap a region each time; it is given back to the operating system as soon as a
+/// second region becomes wholly free.
 class PageProvider {
  public:
   static constexpr std::size_t kPageSize = 4096;
@@ -35,29 +36,47 @@ class PageProvider {
   /// [thread-safe] A page of kPageSize bytes, aligned to kPageSize. Throws std::bad_alloc
   /// when the operating system refuses a region.
   [[nodiscard]] void* TakePage();
-  /// [thread-safe] Gives back a page of TakePage; unknown pages are ignored.
-  void ReturnPage(void* page);
+  /// [thread-safe] Gives back a page of TakePage; unknown pages are ignored. Never
+  /// allocates, so trees can be released when memory has run out.
+  void ReturnPage(void* page) noexcept;
 
-  /// [thread-safe] Regions currently held from the operating system.
+  /// [thread-safe] Regions currently held from the operating system, the wholly free one
+  /// kept included.
   [[nodiscard]] std::size_t RegionCount() const;
+  /// [thread-safe] Regions mapped from the operating system over the provider's life.
+  [[nodiscard]] std::uint64_t RegionsMapped() const;
+  /// [thread-safe] Pages handed out over the provider's life.
+  [[nodiscard]] std::uint64_t PagesTaken() const;
   /// [thread-safe] Pages currently handed out.
   [[nodiscard]] std::size_t PagesInUse() const;
 
  private:
   struct Region {
     unsigned char* base;
+    // The list of regions with free pages, in address order (see withFreePages_).
+    Region* nextWithFree;
+    Region* previousWithFree;
+    bool hasFreePages;
     std::uint8_t freeCount;
     std::uint8_t freePages[kPagesPerRegion];  // stack of page numbers, top at freeCount - 1
   };
 
+  void LinkWithFree(Region& region) noexcept;
+  void UnlinkWithFree(Region& region) noexcept;
+
   // Guards every member below.
   mutable std::mutex mutex_;
   // Regions by base address; a page belongs to the region whose base is the greatest
-  // one not above it.
+  // one not above it. A region's node is made when it is mapped, so that returning a
+  // page never allocates.
   std::map<std::uintptr_t, Region> regions_;
-  // Base addresses of the regions that have free pages.
-  std::set<std::uintptr_t> regionsWithFreePages_;
+  // The regions that have free pages, lowest address first, linked through the regions.
+  Region* withFreePages_ = nullptr;
+  // The wholly free region kept mapped, or null.
+  Region* keptFree_ = nullptr;
   std::size_t pagesInUse_ = 0;
+  std::uint64_t regionsMapped_ = 0;
+  std::uint64_t pagesTaken_ = 0;
 };
 
 namespace detail {
@@ -78,15 +97,25 @@ struct InternedText {
 
   /// The owned text (all of its bytes; zero-terminated).
   [[nodiscard]] std::string_view text() const noexcept { return {bytes(), length}; }
-  [[nodiscard]] const char* bytes() const noexcept {
-    return reinterpret_cast<const char*>(this + 1);
-  }
+  [[nodiscard]] const char* bytes() const noexcept;
   /// The block size of an entry for a text of `length` bytes, a multiple of the entry's
   /// alignment so that a pool block of that size is aligned for it.
-  static constexpr std::size_t BlockSize(std::size_t length) {
-    return (sizeof(InternedText) + length + alignof(InternedText)) & ~(alignof(InternedText) - 1);
-  }
+  static constexpr std::size_t BlockSize(std::size_t length);
 };
+
+/// Where an entry's text starts: right after `length`. On 64-bit platforms that is inside
+/// the record's tail padding, which saves a short text the next larger block (the record
+/// is never copied or assigned whole, so nothing writes its padding).
+inline constexpr std::size_t kInternedTextBytes =
+    offsetof(InternedText, length) + sizeof(InternedText::length);
+
+inline const char* InternedText::bytes() const noexcept {
+  return reinterpret_cast<const char*>(this) + kInternedTextBytes;
+}
+
+constexpr std::size_t InternedText::BlockSize(std::size_t length) {
+  return (kInternedTextBytes + length + alignof(InternedText)) & ~(alignof(InternedText) - 1);
+}
 
 /// The one entry that stands for every empty text.
 const InternedText* EmptyText();
@@ -145,6 +174,13 @@ class alignas(32) ValuePool {
   static constexpr std::size_t ClassIndex(std::size_t size) {
     return (size + kGranularity - 1) / kGranularity - 1;
   }
+  /// The alignment of a class's blocks: the largest power of two dividing its block
+  /// size, at most 16.
+  static constexpr std::size_t ClassAlignment(std::size_t classIndex) {
+    const std::size_t blockSize = (classIndex + 1) * kGranularity;
+    const std::size_t alignment = blockSize & (~blockSize + 1);
+    return alignment < 16 ? alignment : 16;
+  }
 
   explicit ValuePool(PageProvider& provider = PageProvider::Instance());
   /// Every block should have been freed; provider pages still held are returned anyway.
@@ -159,8 +195,10 @@ class alignas(32) ValuePool {
   void Discard() noexcept;
 
   /// A block of at least `size` bytes (0 is served as 1), aligned to the largest power of
-  /// two dividing its class size (up to 16). Sizes above 72 come from the general heap.
-  /// Throws std::bad_alloc when no memory is left.
+  /// two dividing its class size (up to 16). A class whose pages are all full first
+  /// borrows a free block of a larger class's inline page (aligned at least as well), and
+  /// only then takes a provider page. Sizes above 72 come from the general heap. Throws
+  /// std::bad_alloc when no memory is left.
   [[nodiscard]] void* Allocate(std::size_t size) {
     if (size - 1 < kLargestBlock) {  // 1 to 72: a block of a page with free blocks
       const std::size_t classIndex = ClassIndex(size);
@@ -210,6 +248,10 @@ class alignas(32) ValuePool {
   };
 
   static void SetUpPage(PageHeader* page, std::size_t pageSize, std::size_t blockSize);
+  // Hands out the first free block of `page`, a listed page of `sizeClass`.
+  static void* TakeBlock(SizeClass& sizeClass, PageHeader* page, std::size_t blockSize) noexcept;
+  // A free block of a larger, at least as well aligned class's inline page; null if none.
+  void* BorrowInlineBlock(std::size_t classIndex) noexcept;
   // Takes a provider page into the pool's list of held pages.
   PageHeader* TakePage(std::size_t blockSize);
   // Gives a provider page back and drops it from the list.

@@ -2,6 +2,7 @@
 #include "log/event_tracing.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "log/messages.h"
 #include "util/platform.h"
@@ -66,6 +67,7 @@ void EventTracing::OnEnable(const TraceProviderId*, std::uint32_t controlCode, s
 }
 
 std::uint32_t EventTracing::SetUp() noexcept {
+  clockFrequency_ = Platform::HighResolutionFrequency();
   if (backend_ == nullptr) return 0;
   for (TraceProvider& provider : providers_) {
     if (provider.handle != 0) continue;
@@ -110,17 +112,18 @@ TracingBackend* LoadPlatformTracingBackend() noexcept {
   return nullptr;
 }
 
-namespace {
+static_assert(std::is_trivially_destructible_v<EventTracing>,
+              "the process's providers outlive every static object that releases them");
 
-EventTracing& ProcessTracing() noexcept {
+EventTracing& ProcessEventTracing() noexcept {
   static EventTracing tracing(LoadPlatformTracingBackend());
   return tracing;
 }
 
-}  // namespace
+EventTracingLifetime::EventTracingLifetime(EventTracing& tracing) noexcept : tracing_(tracing) {
+  IgnoreStatus(tracing_.SetUp());
+}
 
-void SetUpEventTracing() noexcept { IgnoreStatus(ProcessTracing().SetUp()); }
-
-void ReleaseEventTracing() noexcept { IgnoreStatus(ProcessTracing().Release()); }
+EventTracingLifetime::~EventTracingLifetime() { IgnoreStatus(tracing_.Release()); }
 
 }  // namespace Kavren

@@ -85,8 +85,9 @@ class EventTracing {
   EventTracing(const EventTracing&) = delete;
   EventTracing& operator=(const EventTracing&) = delete;
 
-  /// Registers the providers (skipping any whose handle is set) and writes
-  /// the main-thread event of provider 2 when it is enabled. Returns 0.
+  /// Reads the high-resolution clock's frequency, then, with a backend, registers the
+  /// providers (skipping any whose handle is set) and writes the main-thread event of
+  /// provider 2 when it is enabled. Returns 0.
   std::uint32_t SetUp() noexcept;
   /// Unregisters the providers in reverse order, each only if registered,
   /// and clears their handles. Returns 0.
@@ -97,6 +98,9 @@ class EventTracing {
   /// backend's status, 0 without a backend.
   std::uint32_t WriteThreadEvent(std::uint64_t handle, const TraceEventDescriptor& descriptor,
                                  std::uint32_t threadId, const char* name) noexcept;
+
+  /// The high-resolution clock's frequency read at set-up (0 before).
+  [[nodiscard]] std::uint64_t ClockFrequency() const noexcept { return clockFrequency_; }
 
   /// True when provider 2 has its main-thread event enabled.
   [[nodiscard]] bool MainThreadEventEnabled() const noexcept;
@@ -111,6 +115,7 @@ class EventTracing {
 
  private:
   TracingBackend* backend_;
+  std::uint64_t clockFrequency_ = 0;
   std::uint32_t mainThreadEnabled_[1] = {0};
   TraceProvider providers_[kTraceProviderCount];
 };
@@ -120,9 +125,22 @@ extern const TraceProviderId kTraceProviderIds[kTraceProviderCount];
 /// The main-thread event of provider 2.
 extern const TraceEventDescriptor kMainThreadEvent;
 
-/// Set-up at library load, over the platform's backend.
-void SetUpEventTracing() noexcept;
-/// Release at library unload.
-void ReleaseEventTracing() noexcept;
+/// The process's providers, over the platform's backend (loaded on first use).
+[[nodiscard]] EventTracing& ProcessEventTracing() noexcept;
+
+/// Ties a provider set to the library's lifetime: set up when constructed, released when
+/// destroyed. The library holds one as a static object, so the set-up runs when the
+/// library is loaded (before the host can call its export) and the release when it is
+/// unloaded or the process ends, each exactly once per load.
+class EventTracingLifetime {
+ public:
+  explicit EventTracingLifetime(EventTracing& tracing) noexcept;
+  ~EventTracingLifetime();
+  EventTracingLifetime(const EventTracingLifetime&) = delete;
+  EventTracingLifetime& operator=(const EventTracingLifetime&) = delete;
+
+ private:
+  EventTracing& tracing_;
+};
 
 }  // namespace Kavren

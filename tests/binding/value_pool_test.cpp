@@ -53,11 +53,12 @@ TEST(ValuePoolGeometry, ReferenceHeaderGivesTheDocumentedInlineBlocks) {
 #endif
 
 // Every class hands out its inline blocks first, in index order, at k * size; then it
-// continues on a provider page, again from the first block index.
+// continues on a provider page, again from the first block index. The classes are filled
+// from the largest down, so no inline page of a larger class is left to borrow from.
 TEST(ValuePool, ServesInlineBlocksInOrderThenAProviderPage) {
   PageProvider provider;
   ValuePool pool(provider);
-  for (std::size_t i = 0; i < ValuePool::kClassCount; ++i) {
+  for (std::size_t i = ValuePool::kClassCount; i-- > 0;) {
     const std::size_t size = BlockSize(i);
     const Header* inlinePage = pool.InlinePage(i);
     EXPECT_EQ(inlinePage->pageSize, ValuePool::kInlinePageSize);
@@ -76,7 +77,53 @@ TEST(ValuePool, ServesInlineBlocksInOrderThenAProviderPage) {
     const std::uintptr_t page = Address(fromPage) & ~(PageProvider::kPageSize - 1);
     EXPECT_EQ(Address(fromPage), page + first * size);
     EXPECT_EQ(reinterpret_cast<const Header*>(page)->pageSize, PageProvider::kPageSize);
-    EXPECT_EQ(provider.PagesInUse(), i + 1);
+    EXPECT_EQ(provider.PagesInUse(), ValuePool::kClassCount - i);
+  }
+}
+
+// A class whose inline page is full borrows the first free block of a larger class's
+// inline page that is aligned at least as well, before it takes a provider page; the
+// block goes back to the lender's page.
+TEST(ValuePool, FullClassBorrowsFromALargerInlinePageAlignedAsWell) {
+  struct Row {
+    std::size_t size;
+    std::size_t lenderSize;   // 0: none left, a provider page
+    std::size_t filledFirst;  // a lender filled beforehand, or 0
+  };
+  for (const Row row : {Row{40, 48, 0}, Row{16, 32, 0}, Row{16, 48, 32}, Row{12, 16, 0},
+                        Row{36, 40, 0}, Row{68, 72, 0}, Row{72, 0, 0}, Row{64, 0, 0}}) {
+    PageProvider provider;
+    ValuePool pool(provider);
+    const std::size_t classIndex = ValuePool::ClassIndex(row.size);
+    std::vector<std::pair<void*, std::size_t>> held;
+    auto fill = [&](std::size_t size) {
+      const Header* page = pool.InlinePage(ValuePool::ClassIndex(size));
+      while (page->freeHead != 0) held.emplace_back(pool.Allocate(size), size);
+    };
+    fill(row.size);
+    if (row.filledFirst != 0) fill(row.filledFirst);
+    void* block = pool.Allocate(row.size);
+    if (row.lenderSize == 0) {
+      EXPECT_EQ(provider.PagesInUse(), 1u) << row.size;
+      EXPECT_EQ(pool.ListedPages(classIndex), 1u) << row.size;
+    } else {
+      const std::size_t lender = ValuePool::ClassIndex(row.lenderSize);
+      const Header* page = pool.InlinePage(lender);
+      EXPECT_EQ(provider.PagesInUse(), 0u) << row.size;
+      EXPECT_EQ(Address(block),
+                Address(page) + ValuePool::FirstBlockIndex(row.lenderSize) * row.lenderSize)
+          << row.size;
+      EXPECT_EQ(Address(block) % ValuePool::ClassAlignment(classIndex), 0u) << row.size;
+      EXPECT_EQ(page->used, 1) << row.size;
+      pool.Free(block, row.size);
+      EXPECT_EQ(page->used, 0) << row.size;
+      EXPECT_EQ(pool.UsedBlocks(lender), 0u) << row.size;
+      block = nullptr;
+    }
+    pool.Free(block, row.size);
+    for (const auto& [heldBlock, size] : held) pool.Free(heldBlock, size);
+    EXPECT_EQ(provider.PagesInUse(), 0u) << row.size;
+    EXPECT_EQ(pool.UsedBlocks(classIndex), 0u) << row.size;
   }
 }
 
@@ -90,7 +137,7 @@ TEST(ValuePool, LastFreeOnAProviderPageReturnsItButTheInlinePageStays) {
 
   pool.Free(pageBlock, 72);
   EXPECT_EQ(provider.PagesInUse(), 0u);
-  EXPECT_EQ(provider.RegionCount(), 0u);
+  EXPECT_EQ(provider.RegionCount(), 1u);  // kept, wholly free
   EXPECT_EQ(pool.ListedPages(17), 0u);
 
   pool.Free(inlineBlock, 72);
@@ -134,7 +181,7 @@ TEST(ValuePool, DestructionReturnsPagesOfBlocksNeverFreed) {
     EXPECT_EQ(provider.PagesInUse(), 1u);
   }
   EXPECT_EQ(provider.PagesInUse(), 0u);
-  EXPECT_EQ(provider.RegionCount(), 0u);
+  EXPECT_EQ(provider.RegionCount(), 1u);
 }
 
 TEST(ValuePoolInterning, EqualTextsShareOneCountedEntry) {
@@ -196,35 +243,55 @@ TEST(ValuePoolInterning, ManyEntriesStayFindableAcrossGrowth) {
   EXPECT_EQ(provider.PagesInUse(), 0u);
 }
 
-TEST(PageProvider, HandsOutTheLowestPageFirstAndReleasesAFullyReturnedRegion) {
+TEST(PageProvider, HandsOutTheLowestPageFirstAndKeepsOneWhollyFreeRegion) {
   PageProvider provider;
   std::vector<void*> pages;
   for (std::size_t i = 0; i < PageProvider::kPagesPerRegion; ++i)
     pages.push_back(provider.TakePage());
   EXPECT_EQ(provider.RegionCount(), 1u);
+  EXPECT_EQ(provider.RegionsMapped(), 1u);
   for (std::size_t i = 1; i < pages.size(); ++i) {
     EXPECT_EQ(Address(pages[i]), Address(pages[0]) + i * PageProvider::kPageSize);
   }
   EXPECT_EQ(Address(pages[0]) % PageProvider::kPageSize, 0u);
 
-  // The seventeenth page comes from a second region.
+  // The seventeenth page comes from a second region, which stays mapped once it is
+  // wholly free again, and serves the next page that the first region cannot.
   void* seventeenth = provider.TakePage();
   EXPECT_EQ(provider.RegionCount(), 2u);
   EXPECT_TRUE(Address(seventeenth) < Address(pages[0]) ||
               Address(seventeenth) >= Address(pages[0]) + PageProvider::kRegionSize);
-
   EXPECT_EQ(Address(seventeenth) % PageProvider::kPageSize, 0u);
   provider.ReturnPage(seventeenth);
-  EXPECT_EQ(provider.RegionCount(), 1u);
+  EXPECT_EQ(provider.RegionCount(), 2u);
+  EXPECT_EQ(provider.TakePage(), seventeenth);
+  provider.ReturnPage(seventeenth);
+  EXPECT_EQ(provider.RegionsMapped(), 2u);
 
   for (std::size_t i = 0; i + 1 < pages.size(); ++i) provider.ReturnPage(pages[i]);
-  EXPECT_EQ(provider.RegionCount(), 1u);
-  // A returned page is handed out again (the last returned first), no region is added.
-  EXPECT_EQ(provider.TakePage(), pages[pages.size() - 2]);
-  EXPECT_EQ(provider.RegionCount(), 1u);
-  provider.ReturnPage(pages[pages.size() - 2]);
+  EXPECT_EQ(provider.RegionCount(), 2u);
+  // A returned page is handed out again (from the lower region, the last returned page
+  // first), no region is added.
+  void* const lowest =
+      Address(seventeenth) < Address(pages[0]) ? seventeenth : pages[pages.size() - 2];
+  EXPECT_EQ(provider.TakePage(), lowest);
+  EXPECT_EQ(provider.RegionCount(), 2u);
+  provider.ReturnPage(lowest);
+  // The first region becomes wholly free too: the region kept until then goes back.
   provider.ReturnPage(pages.back());
-  EXPECT_EQ(provider.RegionCount(), 0u);
+  EXPECT_EQ(provider.RegionCount(), 1u);
+  EXPECT_EQ(provider.PagesInUse(), 0u);
+  EXPECT_EQ(provider.TakePage(), pages.back());
+  EXPECT_EQ(provider.RegionsMapped(), 2u);
+  provider.ReturnPage(pages.back());
+}
+
+// A page taken and returned over and over maps its region once.
+TEST(PageProvider, TakingAndReturningOnePageMapsOneRegion) {
+  PageProvider provider;
+  for (int i = 0; i < 100; ++i) provider.ReturnPage(provider.TakePage());
+  EXPECT_EQ(provider.RegionsMapped(), 1u);
+  EXPECT_EQ(provider.RegionCount(), 1u);
   EXPECT_EQ(provider.PagesInUse(), 0u);
 }
 
@@ -244,7 +311,8 @@ TEST(PageProvider, IgnoresPagesItNeverGaveOut) {
   void* third = provider.TakePage();
   EXPECT_NE(third, page);
   for (void* taken : {page, other, third}) provider.ReturnPage(taken);
-  EXPECT_EQ(provider.RegionCount(), 0u);
+  EXPECT_EQ(provider.RegionCount(), 1u);
+  EXPECT_EQ(provider.PagesInUse(), 0u);
 }
 
 }  // namespace

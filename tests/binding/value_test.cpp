@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "log/capturing_log_target.h"
+#include "log/log_manager.h"
+
 namespace Kavren {
 namespace {
 
@@ -386,6 +389,43 @@ TEST(BindingProperty, MoveWithinOneTree) {
   root.MoveFrom(root.Member("c"));  // a descendant replaces its ancestor
   EXPECT_EQ(Trace(root), "'v'");
   EXPECT_EQ(root.Pool()->EntryCount(), 1u);
+}
+
+// A container moved into a value inside it would contain itself: the move is refused
+// with an assertion report, and the tree stays as it was.
+TEST(BindingProperty, MoveOfAContainerIntoItsOwnPartIsRefused) {
+  const LogApi& api = GetLogApi();
+  api.Acquire();
+  for (LogTargetEntry* entry : {api.StdErrTarget(), api.DebuggerTarget()}) entry->Detach(entry);
+  {
+    testing::CapturingLogTarget target;
+    LogTargetSettings settings;
+    settings.level = kLogLevelOkay;
+    Configure(target, settings);
+    BindingProperty root;
+    BindingProperty& deep = root.Member("a").Append().Member("b");
+    deep.SetString("v");
+    root.Member("c").Append().SetSigned(1);
+    const std::string before = Trace(root);
+    BindingProperty& a = root.Member("a");
+    for (BindingProperty* part : {&deep, &a, &a.AtGrow(0)}) {
+      part->MoveFrom(root);
+      EXPECT_EQ(Trace(root), before);
+    }
+    deep.MoveFrom(a);
+    EXPECT_EQ(Trace(root), before);
+    // A sibling, or a part of another branch, is no part of the source.
+    root.Member("c").AtGrow(0).MoveFrom(a.AtGrow(0));
+    EXPECT_EQ(Trace(root), "{2 a: [1 <0 empty 0> ] /a c: [1 <0 {1 b: 'v' /b } 0> ] /c }");
+    const auto messages = target.Messages();
+    ASSERT_EQ(messages.size(), 4u);
+    for (const std::string& message : messages) {
+      EXPECT_EQ(message,
+                "Assertion failed!\n\nExpression: ALE-3271836A\n\nDescription: A value cannot "
+                "be moved into one of its own elements or members.");
+    }
+  }
+  api.Release();
 }
 
 // Nesting far beyond what any reader accepts: copy, visit and reset must not recurse.

@@ -172,8 +172,24 @@ TEST(EventTracing, WithoutABackendEverythingIsANoOp) {
   EXPECT_EQ(tracing.Provider(0).handle, 0u);
   EXPECT_EQ(tracing.WriteThreadEvent(1, kMainThreadEvent, 1, "x"), 0u);
   EXPECT_EQ(tracing.Release(), 0u);
-  SetUpEventTracing();
-  ReleaseEventTracing();
+  EXPECT_EQ(tracing.ClockFrequency(), Platform::HighResolutionFrequency());
+  const EventTracingLifetime library(ProcessEventTracing());
+  EXPECT_EQ(ProcessEventTracing().Provider(0).handle, 0u);
+}
+
+// The library holds one lifetime: its load sets the providers up once, its unload
+// releases them once, in reverse order.
+TEST(EventTracingLifetime, SetsUpAtLoadAndReleasesAtUnloadOnce) {
+  FakeTracingBackend backend;
+  EventTracing tracing(&backend);
+  {
+    const EventTracingLifetime library(tracing);
+    EXPECT_EQ(backend.registered.size(), kTraceProviderCount);
+    EXPECT_TRUE(backend.unregistered.empty());
+    EXPECT_NE(tracing.ClockFrequency(), 0u);
+  }
+  EXPECT_EQ(backend.registered.size(), kTraceProviderCount);
+  EXPECT_THAT(backend.unregistered, ElementsAre(104u, 103u, 102u, 101u));
 }
 
 }  // namespace
