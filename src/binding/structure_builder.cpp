@@ -17,11 +17,12 @@ bool IsContainer(const BindingProperty& value) {
 // The slot of `key` among the first `count` members, which are in key order. Keys of one
 // tree are interned in its pool, so the slot found holds the same entry or another text.
 MemberSlot* FindInOrder(const StructureStorage& members, std::uint32_t count,
-                        const InternedText* key) noexcept {
+                        const InternedText* key, std::uint64_t& examined) noexcept {
   const std::string_view text = key->text();
   const std::uint32_t end = count;
   std::uint32_t low = 0;
   while (count > 0) {
+    ++examined;
     const std::uint32_t half = count / 2;
     if (members.slots[low + half].key->text() < text) {
       low += half + 1;
@@ -64,6 +65,7 @@ MemberSlot* StructureBuilder::Lookup(const StructureStorage& members,
     const std::size_t mask = index_.size() - 1;
     for (std::size_t i = tag & mask; index_[i].tag != 0; i = (i + 1) & mask) {
       const IndexEntry& entry = index_[i];
+      ++work_.slotsExamined;
       if (entry.tag == tag && entry.position < members.size &&
           members.slots[entry.position].key == key) {
         return &members.slots[entry.position];
@@ -71,10 +73,11 @@ MemberSlot* StructureBuilder::Lookup(const StructureStorage& members,
     }
   } else {
     for (std::uint32_t i = ordered; i < members.size; ++i) {
+      ++work_.slotsExamined;
       if (members.slots[i].key == key) return &members.slots[i];
     }
   }
-  return ordered == 0 ? nullptr : FindInOrder(members, ordered, key);
+  return ordered == 0 ? nullptr : FindInOrder(members, ordered, key, work_.slotsExamined);
 }
 
 void StructureBuilder::ReserveIndex(std::size_t count) {
@@ -147,7 +150,7 @@ void StructureBuilder::Close() {
   StructureStorage& members = MemberSlots::Of(*closing.structure);
   if (open_.empty()) {
     if (deferred_ == 0) {
-      MemberSlots::PutInOrder(members);
+      PutInOrder(members);
     } else {
       deferred_ = 0;
       PutTreeInOrder(*closing.structure);
@@ -159,9 +162,15 @@ void StructureBuilder::Close() {
     if (closing.reopened) {
       ++deferred_;
     } else {
-      MemberSlots::PutInOrder(members);
+      PutInOrder(members);
     }
   }
+}
+
+void StructureBuilder::PutInOrder(StructureStorage& members) noexcept {
+  if (members.unsorted == 0) return;
+  work_.membersOrdered += members.size;
+  MemberSlots::PutInOrder(members);
 }
 
 void StructureBuilder::CloseAll() {
@@ -197,7 +206,7 @@ void StructureBuilder::PutTreeInOrder(BindingProperty& value) {
       continue;
     }
     StructureStorage& members = MemberSlots::Of(next);
-    MemberSlots::PutInOrder(members);
+    PutInOrder(members);
     for (std::uint32_t i = 0; i < members.size; ++i) {
       if (IsContainer(*members.slots[i].value)) work.push_back(members.slots[i].value);
     }

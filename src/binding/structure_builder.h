@@ -63,6 +63,14 @@ class StructureBuilder {
   /// open. Structures of `value` that are open stay open.
   void Settle(BindingProperty& value);
 
+  /// The work done so far, for tests of its bounds: member slots compared with a key by
+  /// lookups, and members of the structures put in order (each counted once per ordering).
+  struct Work {
+    std::uint64_t slotsExamined = 0;
+    std::uint64_t membersOrdered = 0;
+  };
+  [[nodiscard]] const Work& WorkDone() const noexcept { return work_; }
+
  private:
   struct OpenStructure {
     BindingProperty* structure;
@@ -87,6 +95,7 @@ class StructureBuilder {
   // Room for `count` more index entries; the only step of appending that can fail.
   void ReserveIndex(std::size_t count);
   void IndexMember(const detail::StructureStorage& members, std::uint32_t position) noexcept;
+  void PutInOrder(detail::StructureStorage& members) noexcept;
   // Puts every structure in `value` into key order (a walk over its containers).
   void PutTreeInOrder(BindingProperty& value);
 
@@ -96,6 +105,7 @@ class StructureBuilder {
   std::size_t indexUsed_ = 0;
   // Structures closed inside another one while not in key order.
   std::size_t deferred_ = 0;
+  mutable Work work_;
 };
 
 }  // namespace Kavren
