@@ -48,6 +48,8 @@ struct YamlAnchorTarget {
   bool isKey = false;
   std::string keyText;
   const YamlPathNode* path = nullptr;
+  // The anchored container is open now (an alias to it is cyclic).
+  bool open = false;
 };
 
 // One open value together with the path step that leads to it from its parent. A
@@ -258,13 +260,14 @@ class YamlReader {
         sequence ? event.data.sequence_start.anchor : event.data.mapping_start.anchor;
     if (anchor != nullptr) {
       const char* name = reinterpret_cast<const char*>(anchor);
-      const std::string* entered =
+      YamlAnchorTarget* entered =
           EnterAnchor(name, YamlAnchorTarget{false, std::string(), CurrentPath()}, event);
-      // The container's anchor name while it is open, for the cyclic-alias check.
+      // The container's anchor is open while it is, for the cyclic-alias check.
       if (entered != nullptr) {
         YamlFrame& frame = frames_.back();
-        if (frame.anchored) openAnchors_.pop_back();
+        if (frame.anchored) CloseAnchor();
         frame.anchored = true;
+        entered->open = true;
         openAnchors_.push_back(entered);
       }
     }
@@ -272,13 +275,11 @@ class YamlReader {
 
   void Alias(const yaml_event_t& event, BindingProperty& target, bool keyDue) {
     const char* name = reinterpret_cast<const char*>(event.data.alias.anchor);
-    for (const std::string* open : openAnchors_) {
-      if (*open == name) {
-        FailAt(FormatMessages::kYamlCyclicAlias, event, name);
-        return;
-      }
-    }
     const auto found = anchors_.find(name);
+    if (found != anchors_.end() && found->second.open) {
+      FailAt(FormatMessages::kYamlCyclicAlias, event, name);
+      return;
+    }
     if (found == anchors_.end()) {
       FailAt(FormatMessages::kYamlUndefinedAlias, event, name);
       return;
@@ -286,7 +287,7 @@ class YamlReader {
     const YamlAnchorTarget& anchor = found->second;
     if (keyDue) {
       // An alias as a key: the text of a key anchor, or an anchored string value.
-      const BindingProperty* value = anchor.isKey ? nullptr : &Walk(anchor.path);
+      const BindingProperty* value = anchor.isKey ? nullptr : &WalkCounted(anchor.path);
       if (!anchor.isKey && !value->Is(ValueKind::kString)) {
         FailAt(FormatMessages::kYamlInvalidKey, event);
         return;
@@ -301,7 +302,7 @@ class YamlReader {
       if (!WithinAliasBudget(event)) return;
       target.SetString(anchor.keyText);
     } else {
-      BindingProperty& source = Walk(anchor.path);
+      BindingProperty& source = WalkCounted(anchor.path);
       // The copy and the measure below read the value with the ordinary interface.
       structures_.Settle(source);
       ValueMeasure measure;
@@ -317,17 +318,22 @@ class YamlReader {
     Pop();
   }
 
-  // Enters an anchor; its name as kept in the table, or null (and the read failed)
-  // when the name is taken.
-  const std::string* EnterAnchor(const char* name, YamlAnchorTarget target,
-                                 const yaml_event_t& event) {
+  // Enters an anchor; its entry in the table, or null (and the read failed) when the name
+  // is taken.
+  YamlAnchorTarget* EnterAnchor(const char* name, YamlAnchorTarget target,
+                                const yaml_event_t& event) {
     // Anchor names are never redefined, even after the first one's branch has closed.
     const auto [entry, inserted] = anchors_.try_emplace(name, std::move(target));
     if (!inserted) {
       FailAt(FormatMessages::kYamlDuplicateAnchor, event, name);
       return nullptr;
     }
-    return &entry->first;
+    return &entry->second;
+  }
+
+  void CloseAnchor() {
+    openAnchors_.back()->open = false;
+    openAnchors_.pop_back();
   }
 
   // The shared node of the innermost path step, building missing ancestors.
@@ -348,6 +354,14 @@ class YamlReader {
     if (aliasBytes_ <= kAliasBytesPerTextByte * text_.size() + kAliasBytesAllowance) return true;
     FailAt(FormatMessages::kYamlAliasBudget, event);
     return false;
+  }
+
+  // Walk, with the steps walked counted against the alias budget (a cell each): an anchor
+  // deep in the tree must not make every one of many short aliases cost its depth.
+  BindingProperty& WalkCounted(const YamlPathNode* path) {
+    BindingProperty& value = Walk(path);
+    aliasBytes_ += kCellBytes * walkSteps_.size();
+    return value;
   }
 
   // The value at the end of `path` in this reader's tree (structures on the way may be
@@ -376,7 +390,7 @@ class YamlReader {
   void Pop() {
     if (frames_.empty()) return;
     const YamlFrame& frame = frames_.back();
-    if (frame.anchored) openAnchors_.pop_back();
+    if (frame.anchored) CloseAnchor();
     if (frame.kind == YamlStepKind::kMember) keys_.resize(frame.index);
     frames_.pop_back();
   }
@@ -405,8 +419,8 @@ class YamlReader {
   std::size_t pendingKey_ = 0;
   bool hasPendingKey_ = false;
   std::unordered_map<std::string, YamlAnchorTarget> anchors_;
-  // The anchor names of the open anchored containers, innermost last.
-  std::vector<const std::string*> openAnchors_;
+  // The anchors of the open anchored containers, innermost last.
+  std::vector<YamlAnchorTarget*> openAnchors_;
   std::forward_list<YamlPathNode> nodes_;  // allocates nothing until an anchor
   std::vector<const YamlPathNode*> walkSteps_;
   int documents_ = 0;

@@ -174,6 +174,22 @@ TEST(YamlAliasBudget, CountsTheTextBytesOfEveryUse) {
   }
 }
 
+// Reaching an anchor costs a cell per step of its path, so that many short aliases of an
+// anchor 400 levels deep are refused where as many of a shallow one are not.
+TEST(YamlAliasBudget, CountsTheStepsToTheAnchor) {
+  const auto document = [](int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += "{k: ";
+    text += "{z: &x 1, y: [";
+    for (int i = 0; i < 200; ++i) text += "*x,";
+    text.back() = ']';
+    return text + "}" + std::string(depth, '}');
+  };
+  EXPECT_TRUE(ReadYaml(document(3)).ok);
+  EXPECT_EQ(ReadYaml(document(400)).ErrorText(),
+            "Alias expansion exceeds the document size limit. At line: 1 col: 2140");
+}
+
 // A mapping reopened by a repeated key takes new members and finds old ones, in whatever
 // key order; aliases read mappings that are still open, also the one they land in.
 TEST(YamlRead, ReopenedMappingsMergeAndAliasesReadOpenMappings) {
