@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <forward_list>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
