@@ -12,6 +12,7 @@
 
 #include "binding/host_value.h"
 #include "binding/messages.h"
+#include "binding/structure_builder.h"
 #include "util/format.h"
 
 namespace Kavren {
@@ -756,8 +757,10 @@ void FieldToValue(BindingResult& output, const void* field, const FieldDescripto
 namespace {
 
 // Converts one host record at container depth `depth`; false with `error` set on failure.
+// Structures are filled through `structures`, so that members in any order cost n log n.
 bool HostToValueAt(MaybeType<Failure, void>& error, BindingProperty& output,
-                   const Abi::HostValue& input, const char* name, std::size_t depth) {
+                   const Abi::HostValue& input, const char* name, std::size_t depth,
+                   StructureBuilder& structures) {
   switch (input.type) {
     case Abi::kHostValueEmpty:
       output.Reset();
@@ -801,15 +804,21 @@ bool HostToValueAt(MaybeType<Failure, void>& error, BindingProperty& output,
     output.MakeCollection();
     output.Reserve(elements.size());
     for (const Abi::HostValue& element : elements) {
-      if (!HostToValueAt(error, output.Append(), element, name, depth + 1)) return false;
+      if (!HostToValueAt(error, output.Append(), element, name, depth + 1, structures)) {
+        return false;
+      }
     }
     return true;
   }
   output.MakeStructure();
+  structures.Open(output);
   for (const Abi::HostStructMember& member : HostMembers(input)) {
     const std::string_view key = member.key != nullptr ? member.key : "";
-    if (!HostToValueAt(error, output.Member(key), member.value, name, depth + 1)) return false;
+    if (!HostToValueAt(error, structures.Member(key), member.value, name, depth + 1, structures)) {
+      return false;  // the caller closes what is still open
+    }
   }
+  structures.Close();
   return true;
 }
 
@@ -817,7 +826,11 @@ bool HostToValueAt(MaybeType<Failure, void>& error, BindingProperty& output,
 
 bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
                  const Abi::HostValue& input, const char* name) {
-  return HostToValueAt(error, output, input, name, 0);
+  StructureBuilder structures;
+  const bool converted = HostToValueAt(error, output, input, name, 0, structures);
+  // What was converted before a failure stays in `output`, in key order.
+  structures.CloseAll();
+  return converted;
 }
 
 void ValueToHost(Abi::HostValue& output, const BindingProperty& value,

@@ -389,7 +389,7 @@ struct ValueOperations {
     ValuePool& pool = value.EnsurePool();
     auto* members = static_cast<StructureStorage*>(pool.Allocate(sizeof(StructureStorage)));
     members->slots = nullptr;
-    members->size = members->capacity = 0;
+    members->size = members->capacity = members->unsorted = 0;
     value.setKind(ValueKind::kStructure);
     value.payload_.structure = members;
     return *members;
@@ -629,20 +629,34 @@ StructureStorage& MemberSlots::Of(BindingProperty& structure) noexcept {
   return *structure.payload_.structure;
 }
 
-BindingProperty& MemberSlots::AppendUnordered(BindingProperty& structure, const InternedText* key) {
-  StructureStorage& members = *structure.payload_.structure;
-  return ValueOperations::InsertMember(members, members.size, key, structure.pool());
+const StructureStorage& MemberSlots::Of(const BindingProperty& structure) noexcept {
+  return *structure.payload_.structure;
 }
 
-void MemberSlots::Sort(StructureStorage& members) noexcept {
+BindingProperty& MemberSlots::AppendUnordered(BindingProperty& structure, const InternedText* key) {
+  StructureStorage& members = *structure.payload_.structure;
+  BindingProperty& member =
+      ValueOperations::InsertMember(members, members.size, key, structure.pool());
+  ++members.unsorted;
+  return member;
+}
+
+void MemberSlots::PutInOrder(StructureStorage& members) noexcept {
+  if (members.unsorted == 0) return;
   MemberSlot* begin = members.slots;
+  MemberSlot* middle = begin + (members.size - members.unsorted);
   MemberSlot* end = begin + members.size;
+  members.unsorted = 0;
   const auto less = [](const MemberSlot& left, const MemberSlot& right) {
     return KeyLess(left.key, right.key);
   };
   // Documents often list members in order already.
-  if (std::is_sorted(begin, end, less)) return;
-  std::sort(begin, end, less);
+  if (!std::is_sorted(middle, end, less)) std::sort(middle, end, less);
+  // A structure filled again after it was in order: one merge of the two runs (its
+  // buffer, if the heap gives one, holds the shorter run).
+  if (middle != begin && less(*middle, *(middle - 1))) {
+    std::inplace_merge(begin, middle, end, less);
+  }
 }
 
 }  // namespace detail

@@ -77,11 +77,14 @@ struct MemberSlot {
   BindingProperty* value;
 };
 
-/// The pooled header of a structure: its members in key order.
+/// The pooled header of a structure: its members in key order. While a reader's
+/// StructureBuilder fills the structure, its last `unsorted` members are in the order they
+/// were added (0 otherwise).
 struct StructureStorage {
   MemberSlot* slots;
   std::uint32_t size;
   std::uint32_t capacity;
+  std::uint32_t unsorted;
 };
 
 struct CollectionStorage;
@@ -92,11 +95,14 @@ struct ValueOperations;
 struct MemberSlots {
   /// The members of `structure`, a value of kind structure.
   static StructureStorage& Of(BindingProperty& structure) noexcept;
+  static const StructureStorage& Of(const BindingProperty& structure) noexcept;
   /// Appends an empty member under `key` (already counted for this use) at the end of the
-  /// structure `structure`, whatever the key order. On failure the key's count is dropped.
+  /// structure `structure`, whatever the key order, and counts it as unsorted. On failure
+  /// the key's count is dropped.
   static BindingProperty& AppendUnordered(BindingProperty& structure, const InternedText* key);
-  /// Puts the members back into key order; their keys must be distinct.
-  static void Sort(StructureStorage& members) noexcept;
+  /// Puts the unsorted members into key order and merges them with the members before
+  /// them; all keys must be distinct. Costs nothing when no member is unsorted.
+  static void PutInOrder(StructureStorage& members) noexcept;
 };
 
 }  // namespace detail

@@ -80,8 +80,10 @@ class JsonValueHandler {
   JsonValueHandler(BindingProperty& root, rapidjson::InsituStringStream& stream)
       : current_(&root), stream_(stream) {}
 
-  /// Closes the structures a stopped read left open; before the value is used or reset.
+  /// Closes the structures a read left open, putting every structure into key order.
   void Finish() { structures_.CloseAll(); }
+  /// Forgets the open structures of a failed read, whose value is reset next.
+  void Abandon() { structures_.Abandon(); }
 
   JsonStop stop() const { return stop_; }
   std::size_t stopOffset() const { return stopOffset_; }
@@ -248,8 +250,11 @@ BindingResult ReadJsonText(const char* text, std::size_t length) {
   JsonValueHandler handler(result.value, stream);
   rapidjson::Reader reader(nullptr, kJsonInitialStackCapacity);
   const rapidjson::ParseResult parsed = reader.Parse<kJsonReadFlags>(stream, handler);
-  handler.Finish();
-  if (parsed) return result;
+  if (parsed) {
+    handler.Finish();
+    return result;
+  }
+  handler.Abandon();
   switch (parsed.Code()) {
     case rapidjson::kParseErrorDocumentEmpty:
       result.value.Reset();

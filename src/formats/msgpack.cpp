@@ -1,7 +1,6 @@
 // ReadMessagePack: a loop over the bytes with an explicit stack of open containers.
 #include "formats/msgpack.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -17,9 +16,6 @@
 namespace Kavren {
 namespace detail {
 namespace {
-
-// The largest number of elements a collection may hold.
-constexpr std::uint64_t kMostReserved = 0x0FFFFFFF;
 
 enum class FrameKind : std::uint8_t { kValue, kCollection, kStructure };
 
@@ -197,8 +193,6 @@ class MessagePackReader {
     stack_.pop_back();
   }
 
-  // A collection reserves room for its declared count only as far as the remaining input
-  // can hold (every element takes at least one byte), so a false count costs nothing.
   bool CanOpen() {
     // Every frame below the target is an open container.
     if (stack_.size() - 1 >= kMaxNestingDepth) {
@@ -210,9 +204,9 @@ class MessagePackReader {
   void OpenCollection(std::uint64_t count) {
     if (!CanOpen()) return;
     MessagePackFrame& frame = stack_.back();
+    // Nothing is reserved for the announced count: elements are added as their items
+    // arrive, so a count that the data does not back costs nothing.
     frame.value->MakeCollection();
-    const std::uint64_t room = std::min<std::uint64_t>(size_ - position_, kMostReserved);
-    frame.value->Reserve(static_cast<std::size_t>(std::min(count, room)));
     frame.kind = FrameKind::kCollection;
     frame.count = count;
     frame.index = 0;
@@ -268,9 +262,9 @@ class MessagePackReader {
   }
 
   void Fail(const char* message, std::uint64_t position) { Fail(Format(message, position)); }
-  // Open structures are closed first: the failure resets the value.
+  // The failure resets the value, so the open structures are left as they are.
   void Fail(const std::string& message) {
-    structures_.CloseAll();
+    structures_.Abandon();
     result_.Fail(message);
   }
 

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <forward_list>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "binding/structure_builder.h"
 #include "formats/limits.h"
 #include "formats/messages.h"
 #include "formats/yaml_scalar.h"
@@ -23,10 +25,12 @@ namespace {
 
 constexpr std::string_view kTagString = "tag:yaml.org,2002:str";
 
-// Alias copies may create this many values per value read directly, plus a fixed
-// allowance, so a small text cannot expand into an enormous value.
-constexpr std::uint64_t kAliasValuesPerValue = 100;
-constexpr std::uint64_t kAliasValuesAllowance = 10000;
+// Alias copies may add this many bytes per byte of text, plus a fixed allowance, counted
+// as they expand (kCellBytes per value, and every text byte at every use), so a small text
+// cannot expand into an enormous value, neither in memory nor once written or converted.
+constexpr std::uint64_t kAliasBytesPerTextByte = 32;
+constexpr std::uint64_t kAliasBytesAllowance = std::uint64_t{1} << 20;
+constexpr std::uint64_t kCellBytes = 16;
 
 enum class YamlStepKind : std::uint8_t { kRoot, kElement, kMember };
 
@@ -45,6 +49,8 @@ struct YamlAnchorTarget {
   bool isKey = false;
   std::string keyText;
   const YamlPathNode* path = nullptr;
+  // The anchored container is open now (an alias to it is cyclic).
+  bool open = false;
 };
 
 // One open value together with the path step that leads to it from its parent. A
@@ -59,28 +65,30 @@ struct YamlFrame {
   const YamlPathNode* node;  // built when an anchor needs it
 };
 
-// Counts the values of a tree and its container depth (a scalar has depth 0).
+// Measures the expanded size of a tree (kCellBytes per value plus the bytes of its
+// texts, blobs and member keys) and its container depth (a scalar has depth 0).
 class ValueMeasure final : public BindingVisitor {
  public:
-  std::uint64_t values = 0;
+  std::uint64_t bytes = 0;
   std::size_t depth = 0;
 
-  void VisitEmpty() override { ++values; }
-  void VisitBool(bool) override { ++values; }
-  void VisitSigned(std::int64_t) override { ++values; }
-  void VisitUnsigned(std::uint64_t) override { ++values; }
-  void VisitFloat(double) override { ++values; }
-  void VisitString(std::string_view) override { ++values; }
-  void VisitBlob(std::span<const std::uint8_t>) override { ++values; }
-  void VisitEnum(BindingEnumValue) override { ++values; }
+  void VisitEmpty() override { bytes += kCellBytes; }
+  void VisitBool(bool) override { bytes += kCellBytes; }
+  void VisitSigned(std::int64_t) override { bytes += kCellBytes; }
+  void VisitUnsigned(std::uint64_t) override { bytes += kCellBytes; }
+  void VisitFloat(double) override { bytes += kCellBytes; }
+  void VisitString(std::string_view text) override { bytes += kCellBytes + text.size(); }
+  void VisitBlob(std::span<const std::uint8_t> blob) override { bytes += kCellBytes + blob.size(); }
+  void VisitEnum(BindingEnumValue) override { bytes += kCellBytes; }
   void BeginCollection(std::size_t) override { Open(); }
   void EndCollection() override { --open_; }
   void BeginStructure(std::size_t) override { Open(); }
+  void BeginMember(std::string_view key) override { bytes += key.size(); }
   void EndStructure() override { --open_; }
 
  private:
   void Open() {
-    ++values;
+    bytes += kCellBytes;
     ++open_;
     if (open_ > depth) depth = open_;
   }
@@ -99,7 +107,7 @@ class YamlReader {
     yaml_parser_t parser;
     yaml_event_t event;
     if (yaml_parser_initialize(&parser) == 0) {
-      result_.Fail(Format(FormatMessages::kYamlParserError, "memory error", 0, 0));
+      Fail(Format(FormatMessages::kYamlParserError, "memory error", 0, 0));
       return std::move(result_);
     }
     yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
@@ -118,13 +126,13 @@ class YamlReader {
       parsed = yaml_parser_parse(&parser, &event);
     }
     if (result_.ok && parser.error != YAML_NO_ERROR) {
-      result_.Fail(Format(FormatMessages::kYamlParserError,
-                          parser.problem != nullptr ? parser.problem : "",
-                          static_cast<std::uint64_t>(parser.problem_mark.line),
-                          static_cast<std::uint64_t>(parser.problem_mark.column)));
+      Fail(Format(FormatMessages::kYamlParserError, parser.problem != nullptr ? parser.problem : "",
+                  static_cast<std::uint64_t>(parser.problem_mark.line),
+                  static_cast<std::uint64_t>(parser.problem_mark.column)));
     }
     if (parsed != 0) yaml_event_delete(&event);
     yaml_parser_delete(&parser);
+    if (result_.ok) structures_.CloseAll();
     return std::move(result_);
   }
 
@@ -140,7 +148,7 @@ class YamlReader {
       case YAML_NO_EVENT:
         return;
       case YAML_DOCUMENT_START_EVENT:
-        if (documents_++ > 0) result_.Fail(FormatMessages::kYamlMultiDocument);
+        if (documents_++ > 0) Fail(FormatMessages::kYamlMultiDocument);
         return;
       default:
         break;
@@ -158,7 +166,7 @@ class YamlReader {
     } else if (inner.Is(ValueKind::kStructure) && hasPendingKey_) {
       hasPendingKey_ = false;
       const std::size_t length = keys_.size() - pendingKey_;
-      BindingProperty& member = inner.Member(std::string_view(keys_).substr(pendingKey_));
+      BindingProperty& member = structures_.Member(std::string_view(keys_).substr(pendingKey_));
       frames_.push_back({&member, pendingKey_, length, YamlStepKind::kMember, false, nullptr});
     } else {
       keyDue = inner.Is(ValueKind::kStructure) && event.type != YAML_MAPPING_END_EVENT;
@@ -174,7 +182,10 @@ class YamlReader {
         Start(event, target, keyDue);
         return;
       case YAML_SEQUENCE_END_EVENT:
+        Pop();
+        return;
       case YAML_MAPPING_END_EVENT:
+        structures_.Close();
         Pop();
         return;
       case YAML_ALIAS_EVENT:
@@ -210,7 +221,6 @@ class YamlReader {
       }
       return;
     }
-    ++directValues_;
     const bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
                         scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
     if (tag == nullptr && !quoted) {
@@ -218,7 +228,7 @@ class YamlReader {
     } else {
       std::string failure;
       if (!TypeYamlScalar(target, tag, text, quoted, failure)) {
-        result_.Fail(failure);
+        Fail(failure);
         return;
       }
     }
@@ -241,23 +251,24 @@ class YamlReader {
       FailAt(FormatMessages::kYamlNestingTooDeep, event);
       return;
     }
-    ++directValues_;
     if (sequence) {
       target.MakeCollection();
     } else {
       target.MakeStructure();
+      structures_.Open(target);
     }
     const yaml_char_t* anchor =
         sequence ? event.data.sequence_start.anchor : event.data.mapping_start.anchor;
     if (anchor != nullptr) {
       const char* name = reinterpret_cast<const char*>(anchor);
-      const std::string* entered =
+      YamlAnchorTarget* entered =
           EnterAnchor(name, YamlAnchorTarget{false, std::string(), CurrentPath()}, event);
-      // The container's anchor name while it is open, for the cyclic-alias check.
+      // The container's anchor is open while it is, for the cyclic-alias check.
       if (entered != nullptr) {
         YamlFrame& frame = frames_.back();
-        if (frame.anchored) openAnchors_.pop_back();
+        if (frame.anchored) CloseAnchor();
         frame.anchored = true;
+        entered->open = true;
         openAnchors_.push_back(entered);
       }
     }
@@ -265,13 +276,11 @@ class YamlReader {
 
   void Alias(const yaml_event_t& event, BindingProperty& target, bool keyDue) {
     const char* name = reinterpret_cast<const char*>(event.data.alias.anchor);
-    for (const std::string* open : openAnchors_) {
-      if (*open == name) {
-        FailAt(FormatMessages::kYamlCyclicAlias, event, name);
-        return;
-      }
-    }
     const auto found = anchors_.find(name);
+    if (found != anchors_.end() && found->second.open) {
+      FailAt(FormatMessages::kYamlCyclicAlias, event, name);
+      return;
+    }
     if (found == anchors_.end()) {
       FailAt(FormatMessages::kYamlUndefinedAlias, event, name);
       return;
@@ -279,48 +288,53 @@ class YamlReader {
     const YamlAnchorTarget& anchor = found->second;
     if (keyDue) {
       // An alias as a key: the text of a key anchor, or an anchored string value.
-      const BindingProperty* value = anchor.isKey ? nullptr : &Walk(anchor.path);
-      if (anchor.isKey) {
-        SetPendingKey(anchor.keyText);
-      } else if (value->Is(ValueKind::kString)) {
-        SetPendingKey(value->GetString());
-      } else {
+      const BindingProperty* value = anchor.isKey ? nullptr : &WalkCounted(anchor.path);
+      if (!anchor.isKey && !value->Is(ValueKind::kString)) {
         FailAt(FormatMessages::kYamlInvalidKey, event);
+        return;
       }
+      const std::string_view key = anchor.isKey ? anchor.keyText : value->GetString();
+      aliasBytes_ += key.size();
+      if (WithinAliasBudget(event)) SetPendingKey(key);
       return;
     }
-    ++directValues_;
     if (anchor.isKey) {
+      aliasBytes_ += kCellBytes + anchor.keyText.size();
+      if (!WithinAliasBudget(event)) return;
       target.SetString(anchor.keyText);
     } else {
-      const BindingProperty& source = Walk(anchor.path);
+      BindingProperty& source = WalkCounted(anchor.path);
+      // The copy and the measure below read the value with the ordinary interface.
+      structures_.Settle(source);
       ValueMeasure measure;
       source.Visit(measure);
       if (frames_.size() - 1 + measure.depth > kMaxNestingDepth) {
         FailAt(FormatMessages::kYamlNestingTooDeep, event);
         return;
       }
-      aliasValues_ += measure.values;
-      if (aliasValues_ > kAliasValuesPerValue * directValues_ + kAliasValuesAllowance) {
-        FailAt(FormatMessages::kYamlAliasBudget, event);
-        return;
-      }
+      aliasBytes_ += measure.bytes;
+      if (!WithinAliasBudget(event)) return;
       target.CopyFrom(source);
     }
     Pop();
   }
 
-  // Enters an anchor; its name as kept in the table, or null (and the read failed)
-  // when the name is taken.
-  const std::string* EnterAnchor(const char* name, YamlAnchorTarget target,
-                                 const yaml_event_t& event) {
+  // Enters an anchor; its entry in the table, or null (and the read failed) when the name
+  // is taken.
+  YamlAnchorTarget* EnterAnchor(const char* name, YamlAnchorTarget target,
+                                const yaml_event_t& event) {
     // Anchor names are never redefined, even after the first one's branch has closed.
     const auto [entry, inserted] = anchors_.try_emplace(name, std::move(target));
     if (!inserted) {
       FailAt(FormatMessages::kYamlDuplicateAnchor, event, name);
       return nullptr;
     }
-    return &entry->first;
+    return &entry->second;
+  }
+
+  void CloseAnchor() {
+    openAnchors_.back()->open = false;
+    openAnchors_.pop_back();
   }
 
   // The shared node of the innermost path step, building missing ancestors.
@@ -337,38 +351,63 @@ class YamlReader {
     return frames_.back().node;
   }
 
-  const BindingProperty& Walk(const YamlPathNode* path) {
+  bool WithinAliasBudget(const yaml_event_t& event) {
+    if (aliasBytes_ <= kAliasBytesPerTextByte * text_.size() + kAliasBytesAllowance) return true;
+    FailAt(FormatMessages::kYamlAliasBudget, event);
+    return false;
+  }
+
+  // Walk, with the steps walked counted against the alias budget (a cell each): an anchor
+  // deep in the tree must not make every one of many short aliases cost its depth.
+  BindingProperty& WalkCounted(const YamlPathNode* path) {
+    BindingProperty& value = Walk(path);
+    aliasBytes_ += kCellBytes * walkSteps_.size();
+    return value;
+  }
+
+  // The value at the end of `path` in this reader's tree (structures on the way may be
+  // open), or a value of its own that stays empty when the path leads nowhere now.
+  BindingProperty& Walk(const YamlPathNode* path) {
     walkSteps_.clear();
     for (const YamlPathNode* node = path; node != nullptr; node = node->parent) {
       walkSteps_.push_back(node);
     }
-    const BindingProperty* value = &result_.value;
-    for (auto it = walkSteps_.rbegin(); it != walkSteps_.rend(); ++it) {
+    BindingProperty* value = &result_.value;
+    for (auto it = walkSteps_.rbegin(); it != walkSteps_.rend() && value != nullptr; ++it) {
       const YamlPathNode& step = **it;
       if (step.kind == YamlStepKind::kElement) {
-        value = &value->At(step.index);
+        const std::span<BindingProperty> elements = value->Elements();
+        value = step.index < elements.size() ? &elements[step.index] : nullptr;
       } else if (step.kind == YamlStepKind::kMember) {
-        value = &value->Find(step.key);
+        // Members are cells of their own: the builder's const lookup finds this tree's cell.
+        value = const_cast<BindingProperty*>(structures_.Find(*value, step.key));
       }
     }
-    return *value;
+    if (value != nullptr) return *value;
+    nowhere_.Reset();
+    return nowhere_;
   }
 
   void Pop() {
     if (frames_.empty()) return;
     const YamlFrame& frame = frames_.back();
-    if (frame.anchored) openAnchors_.pop_back();
+    if (frame.anchored) CloseAnchor();
     if (frame.kind == YamlStepKind::kMember) keys_.resize(frame.index);
     frames_.pop_back();
   }
 
+  // Every failure resets the value, so the open structures are left as they are.
+  void Fail(std::string_view message) {
+    structures_.Abandon();
+    result_.Fail(message);
+  }
   void FailAt(const char* message, const yaml_event_t& event) {
-    result_.Fail(Format(message, static_cast<std::uint64_t>(event.start_mark.line + 1),
-                        static_cast<std::uint64_t>(event.start_mark.column + 1)));
+    Fail(Format(message, static_cast<std::uint64_t>(event.start_mark.line + 1),
+                static_cast<std::uint64_t>(event.start_mark.column + 1)));
   }
   void FailAt(const char* message, const yaml_event_t& event, const char* name) {
-    result_.Fail(Format(message, name, static_cast<std::uint64_t>(event.start_mark.line + 1),
-                        static_cast<std::uint64_t>(event.start_mark.column + 1)));
+    Fail(Format(message, name, static_cast<std::uint64_t>(event.start_mark.line + 1),
+                static_cast<std::uint64_t>(event.start_mark.column + 1)));
   }
 
   std::string_view text_;
@@ -381,13 +420,16 @@ class YamlReader {
   std::size_t pendingKey_ = 0;
   bool hasPendingKey_ = false;
   std::unordered_map<std::string, YamlAnchorTarget> anchors_;
-  // The anchor names of the open anchored containers, innermost last.
-  std::vector<const std::string*> openAnchors_;
+  // The anchors of the open anchored containers, innermost last.
+  std::vector<YamlAnchorTarget*> openAnchors_;
   std::forward_list<YamlPathNode> nodes_;  // allocates nothing until an anchor
   std::vector<const YamlPathNode*> walkSteps_;
   int documents_ = 0;
-  std::uint64_t directValues_ = 0;
-  std::uint64_t aliasValues_ = 0;
+  // Fills the mappings; every structure of the tree is in key order once the read ends.
+  StructureBuilder structures_;
+  // What a path that leads nowhere now yields (a copy of it is empty).
+  BindingProperty nowhere_;
+  std::uint64_t aliasBytes_ = 0;
 };
 
 }  // namespace

@@ -170,6 +170,13 @@ Outcome StoreArgumentText(BindingProperty& target, std::string_view text,
 
 Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>& arguments,
                     std::string_view key, std::string_view text, std::int32_t location) {
+  std::size_t cellsLeft = kMaxKeyCells;
+  return BindKeyText(function, arguments, key, text, location, cellsLeft);
+}
+
+Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>& arguments,
+                    std::string_view key, std::string_view text, std::int32_t location,
+                    std::size_t& cellsLeft) {
   const std::size_t firstDot = key.find('.');
   const std::string_view first = key.substr(0, firstDot);
   // Counted before anything is created, so a hostile key cannot build a deep value.
@@ -221,6 +228,14 @@ Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>
         case IndexParse::kOk:
           break;
       }
+      // Counted before anything is created: each index alone is small, but a key can nest
+      // them and a request can hold many keys.
+      const std::size_t existing = place->Is(ValueKind::kCollection) ? place->Size() : 0;
+      if (elementIndex >= existing) {
+        const std::size_t created = elementIndex + std::size_t{1} - existing;
+        if (created > cellsLeft) return Fail(Format(RouterMessages::kIndexRange, component));
+        cellsLeft -= created;
+      }
       place = &place->AtGrow(elementIndex);
     } else {
       place = &place->Member(component);
@@ -257,17 +272,19 @@ Outcome BindRequestArguments(const FunctionRecord& function, const Abi::HttpRequ
       }
     }
   }
+  // One allowance of created elements for all keys of the request.
+  std::size_t cellsLeft = kMaxKeyCells;
   for (const auto& [key, text] : headerCandidates) {
-    Outcome bound = BindKeyText(function, arguments, key, text, kLocationHeader);
+    Outcome bound = BindKeyText(function, arguments, key, text, kLocationHeader, cellsLeft);
     if (bound.Failed()) return bound;
   }
   for (const auto& [key, text] : captures) {
-    Outcome bound = BindKeyText(function, arguments, key, text, kLocationPath);
+    Outcome bound = BindKeyText(function, arguments, key, text, kLocationPath, cellsLeft);
     if (bound.Failed()) return bound;
   }
   if (request.path != nullptr) {
     for (const auto& [key, text] : ParseQuery(request.path)) {
-      Outcome bound = BindKeyText(function, arguments, key, text, kLocationQuery);
+      Outcome bound = BindKeyText(function, arguments, key, text, kLocationQuery, cellsLeft);
       if (bound.Failed()) return bound;
     }
   }

@@ -26,6 +26,10 @@ inline constexpr std::int32_t kLocationBody = 5;
 inline constexpr std::size_t kMaxKeyComponents = 512;
 /// The largest index a key may name: a query must not make the plugin allocate gigabytes.
 inline constexpr std::uint32_t kMaxKeyIndex = 65535;
+/// The elements that the index components of one request's keys may create in all, so
+/// that indexes nested in one key, or spread over many, cannot multiply that cost. A key
+/// that needs more fails with "Index %1 is out of range".
+inline constexpr std::size_t kMaxKeyCells = 65536;
 
 /// True when `text` starts with `prefix`, ignoring ASCII letter case.
 [[nodiscard]] bool StartsWithNoCase(std::string_view text, std::string_view prefix);
@@ -42,6 +46,13 @@ inline constexpr std::uint32_t kMaxKeyIndex = 65535;
 /// component names the argument, each further component an index (a leading decimal
 /// digit; "0x" hexadecimal, a leading 0 octal) or a member, created as needed; the text
 /// is stored at the place reached. `arguments` is indexed like `function.arguments`.
+/// `cellsLeft` is what remains of the request's kMaxKeyCells; the elements the key
+/// creates are taken from it.
+[[nodiscard]] MaybeType<Failure, void> BindKeyText(const FunctionRecord& function,
+                                                   std::vector<BindingProperty>& arguments,
+                                                   std::string_view key, std::string_view text,
+                                                   std::int32_t location, std::size_t& cellsLeft);
+/// As above for a key bound on its own, with a whole kMaxKeyCells.
 [[nodiscard]] MaybeType<Failure, void> BindKeyText(const FunctionRecord& function,
                                                    std::vector<BindingProperty>& arguments,
                                                    std::string_view key, std::string_view text,

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -577,6 +579,35 @@ TEST_F(ConvertTest, HostStructureWithARepeatedKeyKeepsTheLastValue) {
   ASSERT_TRUE(HostToValue(error, output, input, "arg"));
   ASSERT_EQ(output.Find("k").Size(), 1u);
   EXPECT_EQ(output.Find("k").At(0).GetSigned(), 2);
+}
+
+TEST_F(ConvertTest, HostStructureInAnyKeyOrderComesOutInKeyOrderEvenAfterAFailure) {
+  // 40 keys in descending order, one of them again (replacing its value), then a value of
+  // an unknown type: the members converted before the failure stay, in key order.
+  HostValueHolder host;
+  const std::span<Abi::HostStructMember> members = MakeHostStructure(host.value(), 42);
+  for (int i = 0; i < 40; ++i) {
+    SetHostMemberKey(members[i], "k" + std::to_string(100 - i));
+    SetHostSigned(members[i].value, 100 - i);
+  }
+  SetHostMemberKey(members[40], "k70");
+  SetHostOwnedString(members[40].value, "again");
+  SetHostMemberKey(members[41], "bad");
+  members[41].value.type = 11;
+
+  BindingProperty output;
+  MaybeType<Kavren::Failure, void> error;
+  EXPECT_FALSE(HostToValue(error, output, host.value(), "arg"));
+  EXPECT_EQ(error.GetFailure().message,
+            "Couldn't assign value to 'arg' of type object because the input is of an "
+            "incompatible type ''.");
+  std::vector<std::string> keys;
+  output.ForEachMember(
+      [&](std::string_view key, const BindingProperty&) { keys.emplace_back(key); });
+  ASSERT_EQ(keys.size(), 41u);  // "bad" was added, empty, before its value failed
+  EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+  EXPECT_EQ(output.Find("k70").GetString(), "again");
+  EXPECT_EQ(output.Find("k61").GetSigned(), 61);
 }
 
 TEST_F(ConvertTest, EnumWithoutNameTravelsAsNumber) {

@@ -1,8 +1,10 @@
-// Tests of StructureBuilder: document-order filling, repeated keys, marks put back.
+// Tests of StructureBuilder: document-order filling, repeated keys, reopened structures, and
+// the work that repetition and reopening cost.
 #include "binding/structure_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,8 +41,7 @@ TEST(StructureBuilder, FillsInAnyOrderAndFindsRepeatedKeysLikeMember) {
   EXPECT_EQ(root.Find("b").GetSigned(), 4);
   EXPECT_EQ(Keys(root.Find("a")), (std::vector<std::string>{"", "b"}));
   EXPECT_EQ(root.Find("a").Find("b").GetSigned(), 2);
-  // Every mark was put back, so the ordinary interface sees a plain tree.
-  for (const char* key : {"a", "b", "B"}) EXPECT_EQ(root.Pool()->FindEntry(key)->mark, nullptr);
+  // A repeated key takes no further reference.
   EXPECT_EQ(root.Pool()->FindEntry("b")->refCount, 2u);
 }
 
@@ -55,7 +56,80 @@ TEST(StructureBuilder, ReopenedStructureFindsTheMembersItHad) {
   builder.Close();
   EXPECT_EQ(Keys(root), (std::vector<std::string>{"a", "x", "y"}));
   EXPECT_EQ(root.Find("y").GetSigned(), 20);
-  EXPECT_EQ(root.Pool()->FindEntry("y")->mark, nullptr);
+}
+
+std::string Key(int i) { return "k" + std::to_string(i); }
+
+// Hostile shapes cost work in proportion to their members: a repeated key is found without
+// a scan of the structure, and a structure reopened k times is put in order once, not k
+// times (either would be about members * repetitions here).
+TEST(StructureBuilder, RepetitionAndReopeningCostWorkInProportionToTheMembers) {
+  constexpr int kMembers = 2000;
+  struct Row {
+    const char* shape;
+    int newKeysPerReopen;   // -1: the last key repeated instead of reopening
+    std::uint64_t members;  // of the inner structure at the end
+  };
+  const Row rows[] = {{"last key repeated", -1, kMembers},
+                      {"reopened, no new key", 0, kMembers},
+                      {"reopened, one new key", 1, 2 * kMembers}};
+  for (const Row& row : rows) {
+    BindingProperty root;
+    StructureBuilder builder;
+    builder.Open(root.MakeStructure());
+    BindingProperty& inner = builder.Member("a").MakeStructure();
+    builder.Open(inner);
+    for (int i = 0; i < kMembers; ++i) builder.Member(Key(i)).SetSigned(i);
+    for (int round = 0; round < kMembers; ++round) {
+      if (row.newKeysPerReopen < 0) {
+        builder.Member(Key(kMembers - 1)).SetSigned(-1);
+        continue;
+      }
+      builder.Close();
+      builder.Open(builder.Member("a").MakeStructure());
+      builder.Member(Key(round)).SetSigned(-round);  // in the ordered part
+      if (row.newKeysPerReopen == 1) builder.Member("x" + Key(round)).SetSigned(round);
+    }
+    builder.CloseAll();
+    const StructureBuilder::Work& work = builder.WorkDone();
+    EXPECT_LE(work.slotsExamined, 40u * kMembers) << row.shape;
+    EXPECT_LE(work.membersOrdered, 4u * kMembers) << row.shape;
+    ASSERT_EQ(root.Find("a").Size(), row.members) << row.shape;
+    const std::vector<std::string> keys = Keys(root.Find("a"));
+    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end())) << row.shape;
+    EXPECT_EQ(root.Find("a").Find(Key(kMembers - 1)).GetSigned(),
+              row.newKeysPerReopen < 0 ? -1 : -(kMembers - 1))
+        << row.shape;
+  }
+}
+
+// A structure reopened inside another waits for the outermost close, even when it lies in
+// a collection; Find and Settle read it meanwhile.
+TEST(StructureBuilder, ReopenedStructuresAreOrderedWhenTheOutermostCloses) {
+  BindingProperty root;
+  StructureBuilder builder;
+  builder.Open(root.MakeStructure());
+  BindingProperty& inner = builder.Member("list").MakeCollection().Append().MakeStructure();
+  builder.Open(inner);
+  for (const char* key : {"m", "c"}) builder.Member(key).SetSigned(1);
+  builder.Close();
+  builder.Open(inner);
+  for (const char* key : {"z", "a", "c"}) builder.Member(key).SetSigned(2);
+  builder.Close();
+  ASSERT_NE(builder.Find(inner, "a"), nullptr);
+  EXPECT_EQ(builder.Find(inner, "c")->GetSigned(), 2);
+  EXPECT_EQ(builder.Find(inner, "m")->GetSigned(), 1);
+  EXPECT_EQ(builder.Find(inner, "q"), nullptr);
+  EXPECT_EQ(builder.Find(root, "list"), &root.Find("list"));
+
+  BindingProperty& list = builder.Member("list");
+  builder.Settle(list);
+  EXPECT_EQ(Keys(inner), (std::vector<std::string>{"a", "c", "m", "z"}));
+  builder.Open(inner);
+  builder.Member("b");
+  builder.Close();
+  builder.Close();
+  EXPECT_EQ(Keys(inner), (std::vector<std::string>{"a", "b", "c", "m", "z"}));
 }
 
 // Random documents with few distinct keys (so keys repeat, at every depth, with values of
@@ -77,6 +151,8 @@ class RandomDocument {
   static constexpr const char* kKeys[] = {"a", "b", "", "ab"};
 
   int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
+
+  friend class WideRandomDocument;
 
   void FillValue(BindingProperty& target, StructureBuilder* builder, int depth) {
     switch (depth > 3 ? Pick(2) : Pick(5)) {
@@ -125,6 +201,32 @@ std::string Text(const BindingProperty& value) {
   }
 }
 
+// As RandomDocument, with many keys per structure and structures reopened several times, so
+// that lookups go through the index and through the part already in order.
+class WideRandomDocument {
+ public:
+  explicit WideRandomDocument(unsigned seed) : random_(seed) {}
+
+  void Fill(BindingProperty& structure, StructureBuilder* builder, int depth) {
+    const int members = random_.Pick(depth == 0 ? 60 : 25);
+    for (int i = 0; i < members; ++i) {
+      const std::string key = "key" + std::to_string(random_.Pick(30));
+      BindingProperty& member = builder != nullptr ? builder->Member(key) : structure.Member(key);
+      if (depth < 2 && random_.Pick(3) == 0) {
+        member.MakeStructure();
+        if (builder != nullptr) builder->Open(member);
+        Fill(member, builder, depth + 1);
+        if (builder != nullptr) builder->Close();
+      } else {
+        member.SetSigned(random_.Pick(1000));
+      }
+    }
+  }
+
+ private:
+  RandomDocument random_;
+};
+
 TEST(StructureBuilder, BuildsWhatMemberBuildsForRandomDocuments) {
   for (unsigned seed = 1; seed <= 300; ++seed) {
     BindingProperty built;
@@ -136,6 +238,17 @@ TEST(StructureBuilder, BuildsWhatMemberBuildsForRandomDocuments) {
     BindingProperty expected;
     RandomDocument(seed).Fill(expected.MakeStructure(), nullptr, 0);
     ASSERT_EQ(Text(built), Text(expected)) << "seed " << seed;
+  }
+  for (unsigned seed = 1; seed <= 100; ++seed) {
+    BindingProperty built;
+    {
+      StructureBuilder builder;
+      builder.Open(built.MakeStructure());
+      WideRandomDocument(seed).Fill(built, &builder, 0);
+    }
+    BindingProperty expected;
+    WideRandomDocument(seed).Fill(expected.MakeStructure(), nullptr, 0);
+    ASSERT_EQ(Text(built), Text(expected)) << "wide, seed " << seed;
   }
 }
 

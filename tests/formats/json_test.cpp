@@ -74,23 +74,20 @@ INSTANTIATE_TEST_SUITE_P(
                  false}));
 
 // A repeated key addresses the same member.
-INSTANTIATE_TEST_SUITE_P(RepeatedKeys, JsonReadTest,
-                         testing::Values(ReadCase{R"({"a":1,"a":"x"})", R"({a:"x"})"},
-                                         ReadCase{R"({"a":[1],"a":[2]})", "{a:[u1,u2]}"},
-                                         ReadCase{R"({"a":{"b":1,"c":1},"a":{"c":2,"d":3}})",
-                                                  "{a:{b:u1,c:u2,d:u3}}"},
-                                         ReadCase{R"({"a":1,"a":null})", "{a:u1}"},
-                                         ReadCase{R"({"b":1,"A":2,"a":3})", "{A:u2,a:u3,b:u1}"},
-                                         // The same key in an inner structure is another member.
-                                         ReadCase{R"({"a":1,"b":{"a":2},"a":3})", "{a:u3,b:{a:u2}}"},
-                                         // A scalar between two mappings replaces the first.
-                                         ReadCase{R"({"a":{"x":{"p":1}},"a":{"x":5,"x":{"q":2}}})",
-                                                  "{a:{x:{q:u2}}}"},
-                                         ReadCase{R"({"a":{"x":{"p":1}},"a":{"x":{"q":2}}})",
-                                                  "{a:{x:{p:u1,q:u2}}}"},
-                                         ReadCase{R"({"":1,"z":0,"":2})", "{:u2,z:u0}"},
-                                         ReadCase{R"({"c":[{"k":1,"k":2}],"c":[{"k":3}]})",
-                                                  "{c:[{k:u2},{k:u3}]}"}));
+INSTANTIATE_TEST_SUITE_P(
+    RepeatedKeys, JsonReadTest,
+    testing::Values(ReadCase{R"({"a":1,"a":"x"})", R"({a:"x"})"},
+                    ReadCase{R"({"a":[1],"a":[2]})", "{a:[u1,u2]}"},
+                    ReadCase{R"({"a":{"b":1,"c":1},"a":{"c":2,"d":3}})", "{a:{b:u1,c:u2,d:u3}}"},
+                    ReadCase{R"({"a":1,"a":null})", "{a:u1}"},
+                    ReadCase{R"({"b":1,"A":2,"a":3})", "{A:u2,a:u3,b:u1}"},
+                    // The same key in an inner structure is another member.
+                    ReadCase{R"({"a":1,"b":{"a":2},"a":3})", "{a:u3,b:{a:u2}}"},
+                    // A scalar between two mappings replaces the first.
+                    ReadCase{R"({"a":{"x":{"p":1}},"a":{"x":5,"x":{"q":2}}})", "{a:{x:{q:u2}}}"},
+                    ReadCase{R"({"a":{"x":{"p":1}},"a":{"x":{"q":2}}})", "{a:{x:{p:u1,q:u2}}}"},
+                    ReadCase{R"({"":1,"z":0,"":2})", "{:u2,z:u0}"},
+                    ReadCase{R"({"c":[{"k":1,"k":2}],"c":[{"k":3}]})", "{c:[{k:u2},{k:u3}]}"}));
 
 // Members arrive in any order and are read into key order; a read that stops inside open
 // structures leaves nothing behind (the failure value only).
@@ -116,6 +113,28 @@ TEST(JsonReadTest, WideObjectsAndStopsInsideOpenStructures) {
   const BindingResult stopped = ReadJson(R"({"b":1,"a":{"c":[{"d":2,"d":)");
   EXPECT_FALSE(stopped.ok);
   EXPECT_EQ(stopped.ErrorText(), "Error: Invalid value. at offset 28.");
+}
+
+// An object reopened by a repeated key takes new members and finds old ones, in whatever
+// key order, also when it is reopened inside one that is reopened.
+TEST(JsonReadTest, ReopenedObjectsMergeWhateverTheirKeyOrder) {
+  std::string text = R"({"a":{)";
+  for (int i = 19; i >= 0; --i) text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  text.back() = '}';
+  text += R"(,"a":{"x":1,"k3":"again","n":{"q":1}},"a":{"n":{"p":2},"k19":{}},"b":0})";
+  const BindingResult result = ReadJson(text);
+  ASSERT_TRUE(result.ok) << result.ErrorText();
+
+  BindingProperty expected;
+  BindingProperty& a = expected.Member("a");
+  for (int i = 0; i < 20; ++i) a.Member("k" + std::to_string(i)).SetUnsigned(i);
+  a.Member("x").SetUnsigned(1);
+  a.Member("k3").SetString("again");
+  a.Member("n").Member("q").SetUnsigned(1);
+  a.Member("n").Member("p").SetUnsigned(2);
+  a.Member("k19").MakeStructure();
+  expected.Member("b").SetUnsigned(0);
+  EXPECT_EQ(KindText(result.value), KindText(expected));
 }
 
 // An escaped NUL ends a string or a key.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/heap_peak_support.h"
 #include "formats/value_text_support.h"
 
 namespace Kavren {
@@ -179,6 +180,80 @@ TEST(MessagePackNesting, AcceptsFiveHundredTwelveLevelsAndRefusesMore) {
   EXPECT_EQ(result.ErrorText(),
             "Invalid MessagePack data at position 1537. Nesting depth exceeds 512.");
   EXPECT_EQ(consumed, 1537u);
+}
+
+// A map reopened by a repeated key takes new members and finds old ones, in whatever key
+// order, also when it is reopened inside one that is reopened.
+TEST(MessagePackReadTest, ReopenedMapsMergeWhateverTheirKeyOrder) {
+  const auto text = [](std::string& out, const std::string& key) {
+    out += static_cast<char>(0xA0 | key.size());
+    out += key;
+  };
+  std::string bytes = "\x84";
+  text(bytes, "a");
+  bytes += "\xDE";
+  bytes += '\0';
+  bytes += '\x14';
+  for (int i = 19; i >= 0; --i) {
+    text(bytes, "k" + std::to_string(i));
+    bytes += static_cast<char>(i);
+  }
+  text(bytes, "a");
+  bytes += "\x83";
+  text(bytes, "x");
+  bytes += '\x01';
+  text(bytes, "k3");
+  text(bytes, "again");
+  text(bytes, "n");
+  bytes += "\x81";
+  text(bytes, "q");
+  bytes += '\x01';
+  text(bytes, "a");
+  bytes += "\x82";
+  text(bytes, "n");
+  bytes += "\x81";
+  text(bytes, "p");
+  bytes += '\x02';
+  text(bytes, "k19");
+  bytes += "\x80";
+  text(bytes, "b");
+  bytes += '\0';
+  std::size_t consumed = 0;
+  const BindingResult result = ReadMessagePack(bytes.data(), bytes.size(), consumed);
+  ASSERT_TRUE(result.ok) << result.ErrorText();
+  EXPECT_EQ(consumed, bytes.size());
+
+  BindingProperty expected;
+  BindingProperty& a = expected.Member("a");
+  for (int i = 0; i < 20; ++i) a.Member("k" + std::to_string(i)).SetSigned(i);
+  a.Member("x").SetSigned(1);
+  a.Member("k3").SetString("again");
+  a.Member("n").Member("q").SetSigned(1);
+  a.Member("n").Member("p").SetSigned(2);
+  a.Member("k19").MakeStructure();
+  expected.Member("b").SetSigned(0);
+  EXPECT_EQ(KindText(result.value), KindText(expected));
+}
+
+// Counts announced by arrays reserve nothing: 512 nested arrays each announcing 2^32-1
+// elements, then nils, hold no more than the data read (pre-sized, they held 128 MiB).
+TEST(MessagePackReadTest, AnnouncedCountsReserveNothing) {
+  std::string bytes;
+  for (int i = 0; i < 512; ++i) bytes += "\xDD\xFF\xFF\xFF\xFF";
+  bytes.append(16384, '\xC0');
+  std::size_t consumed = 0;
+  bool ok = false;
+  std::size_t peak = 0;
+  {
+    const Testing::HeapPeak heap;
+    ok = ReadMessagePack(bytes.data(), bytes.size(), consumed).ok;
+    peak = heap.Peak();
+  }
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(consumed, bytes.size());
+  // The innermost array holds every nil (16-byte cells): the heap is counted.
+  EXPECT_GE(peak, 16384u * 16);
+  EXPECT_LE(peak, Testing::ReadPeakBound(bytes.size()));
 }
 
 TEST(MessagePackFormatTest, OnlyTopLevelContainersPass) {

@@ -149,6 +149,78 @@ TEST(YamlAliasBudget, RefusesExponentialExpansion) {
   EXPECT_TRUE(ReadYaml("a: &a [1, 2, 3]\nb: [*a, *a, *a, *a]\n").ok);
 }
 
+// Aliases count what they expand to: 16 bytes per value and every text byte at every use,
+// at most 32 per byte of text plus 1 MiB. A 100,000-byte text may be used 42 times here
+// (30,000 uses would be a 3 GB value); the 43rd use is refused.
+TEST(YamlAliasBudget, CountsTheTextBytesOfEveryUse) {
+  struct Row {
+    int uses;
+    std::string failure;
+  };
+  const Row rows[] = {
+      {30, ""},
+      {100, "Alias expansion exceeds the document size limit. At line: 2 col: 131"},
+  };
+  for (const Row& row : rows) {
+    std::string text = "a: &k " + std::string(100000, 'x') + "\nb: [";
+    for (int i = 0; i < row.uses; ++i) text += "*k,";
+    text.back() = ']';
+    text += "\n";
+    const BindingResult result = ReadYaml(text);
+    EXPECT_EQ(result.ErrorText(), row.failure) << row.uses;
+    if (result.ok) {
+      EXPECT_EQ(result.value.Find("b").Size(), 30u);
+    }
+  }
+}
+
+// Reaching an anchor costs a cell per step of its path, so that many short aliases of an
+// anchor 400 levels deep are refused where as many of a shallow one are not.
+TEST(YamlAliasBudget, CountsTheStepsToTheAnchor) {
+  const auto document = [](int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += "{k: ";
+    text += "{z: &x 1, y: [";
+    for (int i = 0; i < 200; ++i) text += "*x,";
+    text.back() = ']';
+    return text + "}" + std::string(depth, '}');
+  };
+  EXPECT_TRUE(ReadYaml(document(3)).ok);
+  EXPECT_EQ(ReadYaml(document(400)).ErrorText(),
+            "Alias expansion exceeds the document size limit. At line: 1 col: 2140");
+}
+
+// A mapping reopened by a repeated key takes new members and finds old ones, in whatever
+// key order; aliases read mappings that are still open, also the one they land in.
+TEST(YamlRead, ReopenedMappingsMergeAndAliasesReadOpenMappings) {
+  std::string text = "a:\n";
+  for (int i = 19; i >= 0; --i)
+    text += "  k" + std::to_string(i) + ": &a" + std::to_string(i) + " " + std::to_string(i) + "\n";
+  text += "  c: *a12\n";
+  text += "a: {x: 1, k3: again, n: {q: 1}}\n";
+  text += "a: {n: {p: 2}, k19: {}, d: *a5}\n";
+  text += "m: &m {p: 1}\nm: {q: *m}\n";
+  const BindingResult result = ReadYaml(text);
+  ASSERT_TRUE(result.ok) << result.ErrorText();
+
+  BindingProperty expected;
+  BindingProperty& a = expected.Member("a");
+  for (int i = 0; i < 20; ++i) a.Member("k" + std::to_string(i)).SetUnsigned(i);
+  a.Member("c").SetUnsigned(12);
+  a.Member("d").SetUnsigned(5);
+  a.Member("x").SetUnsigned(1);
+  a.Member("k3").SetString("again");
+  a.Member("n").Member("q").SetUnsigned(1);
+  a.Member("n").Member("p").SetUnsigned(2);
+  a.Member("k19").MakeStructure();
+  // The alias copies the mapping it lands in, as it stood: its own member still empty.
+  BindingProperty& m = expected.Member("m");
+  m.Member("p").SetUnsigned(1);
+  m.Member("q").Member("p").SetUnsigned(1);
+  m.Member("q").Member("q");
+  EXPECT_EQ(KindText(result.value), KindText(expected));
+}
+
 TEST(YamlRead, NullTextIsAnEmptyStream) {
   const BindingResult result = ReadYaml(std::string_view());
   EXPECT_TRUE(result.ok);

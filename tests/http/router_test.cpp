@@ -41,6 +41,12 @@ T Field(T value) {
   return value;
 }
 
+std::string Repeated(std::string_view text, int times) {
+  std::string repeated;
+  for (int i = 0; i < times; ++i) repeated += text;
+  return repeated;
+}
+
 // What the host keeps of one reply, read before the reply is released.
 struct Reply {
   bool failed = false;
@@ -306,6 +312,10 @@ TEST_F(BindingTest, WalksDottedKeysAndIndexes) {
       {"object.0x10000=v", "Index 0x10000 is out of range"},
       {"object.4294967296=v", "Index 4294967296 is out of range"},
       {"object.99999999999999999999999=v", "Index 99999999999999999999999 is out of range"},
+      // The keys of one request create at most 65,536 elements in all, however they nest
+      // or spread their indexes.
+      {"object.a.40000=v&object.b.40000=v", "Index 40000 is out of range"},
+      {"object" + Repeated(".65535", 166) + "=v", "Index 65535 is out of range"},
       {"nope=1", "Unknown argument 'nope' for 'PostItemsById'."},
       {"nope.a=1", "Unknown argument 'nope' for 'PostItemsById'."},
       {"id=1", "Argument 'id' for 'PostItemsById' was specified in an invalid location."},
@@ -318,6 +328,26 @@ TEST_F(BindingTest, WalksDottedKeysAndIndexes) {
     EXPECT_EQ(reply.status, 0) << row.query;
   }
   EXPECT_EQ(calls, 2);
+}
+
+TEST(BindKeyText, OneKeyMayCreate65536Elements) {
+  FunctionRecord function;
+  function.name = "F";
+  function.arguments.push_back({"object", "", TypeRef{TypeKind::kObject}, false, kLocationAny});
+  std::vector<BindingProperty> arguments(1);
+  EXPECT_TRUE(BindKeyText(function, arguments, "object.a.65535", "v", kLocationQuery).Succeeded());
+  EXPECT_EQ(arguments[0].Find("a").Size(), 65536u);
+  // Elements that exist already cost nothing; one more is over the allowance.
+  std::size_t cellsLeft = 1;
+  EXPECT_TRUE(
+      BindKeyText(function, arguments, "object.a.7", "w", kLocationQuery, cellsLeft).Succeeded());
+  EXPECT_TRUE(
+      BindKeyText(function, arguments, "object.b.0", "w", kLocationQuery, cellsLeft).Succeeded());
+  EXPECT_EQ(BindKeyText(function, arguments, "object.c.0", "w", kLocationQuery, cellsLeft)
+                .GetFailure()
+                .message,
+            "Index 0 is out of range");
+  EXPECT_EQ(cellsLeft, 0u);
 }
 
 TEST(BindKeyText, LimitsKeysTo512Components) {
