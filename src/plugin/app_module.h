@@ -1,6 +1,7 @@
 // The application module: the framework's object for one plugin inside the host.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -66,6 +67,9 @@ class AppModule : public EventLayer {
   /// target, builds the user agent, begins the event layer's host session and
   /// runs OnStart. False when `host` has no function table or OnStart fails.
   [[nodiscard]] bool StartWithHost(Abi::HostInterface* host);
+  /// [host thread, at Stop] Runs Shutdown, then closes the module to the host: no host
+  /// function is called afterwards, and the plugin log target goes.
+  void EndHostSession() noexcept;
 
   /// [calling host thread] The future's value, pumping the host until it is ready
   /// (see Kavren::Await); hold no lock that other plugin work takes.
@@ -77,7 +81,9 @@ class AppModule : public EventLayer {
   [[nodiscard]] const PluginIdentity& Identity() const { return identity_; }
   [[nodiscard]] const std::vector<std::string>& ApiTags() const { return apiTags_; }
   [[nodiscard]] Abi::HostInterface* Host() const { return host_; }
-  [[nodiscard]] Abi::PluginFunctionTable* FunctionTable() { return &functionTable_; }
+  /// The function table handed to the host; one for every module, living as long as the
+  /// library, so that a host may still read it after Stop.
+  [[nodiscard]] static Abi::PluginFunctionTable* FunctionTable();
   [[nodiscard]] Abi::PluginApiBlock* ApiBlock() { return &apiBlock_; }
   /// The module's router: its endpoints, built on the module's registry.
   [[nodiscard]] Router& EndpointRouter() { return *router_; }
@@ -91,7 +97,8 @@ class AppModule : public EventLayer {
   PluginIdentity identity_;
   std::vector<std::string> apiTags_;
   Abi::HostInterface* host_ = nullptr;
-  Abi::PluginFunctionTable functionTable_{};
+  // Set once Start has begun: a second Start is refused.
+  std::atomic<bool> started_{false};
   Abi::PluginApiBlock apiBlock_{};
   // The module's types, functions and events; attached to the event layer.
   BindingRegistry registry_;
