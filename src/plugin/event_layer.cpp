@@ -21,7 +21,8 @@ EventLayer::EventLayer() {
 EventLayer::~EventLayer() { ModuleDirectory::Leave(lifetime_); }
 
 RemotingContext EventLayer::Remoting() {
-  return RemotingContext{functions_, cookie_, registry_, &waiting_};
+  // After Stop a call fails at once instead of reaching a host that has stopped.
+  return RemotingContext{HostClosed() ? nullptr : functions_, cookie_, registry_, &waiting_};
 }
 
 void EventLayer::BeginHostSession(Abi::HostFunctions* functions, std::uint32_t cookie,

@@ -126,8 +126,8 @@ class EventLayer {
   [[nodiscard]] BindingRegistry& Registry() const { return *registry_; }
   /// The server classes of the registered server records.
   [[nodiscard]] ServerClassTable& ServerClasses() { return serverClasses_; }
-  /// What the remoting calls need: the host table (null before start), the cookie, the
-  /// registry, and this module as the waiting interface.
+  /// What the remoting calls need: the host table (null before start and after Stop),
+  /// the cookie, the registry, and this module as the waiting interface.
   [[nodiscard]] RemotingContext Remoting();
   /// The host-waiting operations of this module (BeginWait, Pump, EndWait).
   [[nodiscard]] HostWaiting& Waiting() { return waiting_; }

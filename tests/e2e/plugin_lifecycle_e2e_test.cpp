@@ -145,8 +145,8 @@ TEST_F(PluginLifecycleTest, EndpointCallsBeforeStartAndAfterStop) {
   EXPECT_EQ(interposed.CallsSinceStop(), 0u);
 }
 
-// The host answers the login-packet read of Start by calling endpoints; or by stopping
-// the module, which Start then reports.
+// The host answers the login-packet read of Start by calling endpoints and delivering a
+// change of the packet; or by stopping the module, which Start then reports.
 TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
   DevelopmentHost host(0x484F5354, 0);
   ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
@@ -158,17 +158,22 @@ TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
     if (std::strcmp(request.path, Messages::kLoginDataPacketPath) == 0) {
       replies.push_back(Describe(Get(host)));
       replies.push_back(Describe(Acknowledge(host, 1)));
+      std::string changeError;
+      EXPECT_TRUE(host.SetLoginDataPacket(Packet(2), changeError)) << changeError;
     }
     return false;
   });
   ASSERT_TRUE(interposed.Start());
   EXPECT_THAT(replies, ElementsAre(std::string("0 - ") + kEmptyHead, "404 Not found null"));
-  // The packet's message arrived after the read; a push follows in its job.
+  // The change was handled inside the read (ids 1 and 2), then the read's answer, the
+  // changed packet, replaced it (ids 3 and 4); a push follows in its job.
   Push(host, "after-start");
   EXPECT_EQ(host.RunPendingJobs(), 1u);
-  EXPECT_EQ(Describe(Acknowledge(host, 1)), "0 - null");
+  EXPECT_EQ(Describe(Acknowledge(host, 1)), "404 Not found null");
+  EXPECT_EQ(Describe(Acknowledge(host, 3)), "0 - null");
+  EXPECT_EQ(Describe(Acknowledge(host, 4)), "0 - null");
   EXPECT_EQ(Describe(Get(host)),
-            R"(0 - {"body":"","id":2,"msgId":"after-start","status":1,"title":""})");
+            R"(0 - {"body":"","id":5,"msgId":"after-start","status":1,"title":""})");
   interposed.Stop();
 
   DevelopmentHost stoppingHost(0x484F5354, 0);
@@ -209,11 +214,14 @@ TEST_F(PluginLifecycleTest, AcknowledgingFromInsideTheAnnouncementCompletes) {
   std::string error;
   ASSERT_TRUE(host.SetLoginDataPacket(Packet(3), error)) << error;
   ASSERT_TRUE(host.Start());
-  EXPECT_THAT(interface.replies, ElementsAre("0 - null", "0 - null", "0 - null"));
+  // And the announcement of a push, made in its job.
+  Push(host, "pushed");
+  EXPECT_EQ(host.RunPendingJobs(), 1u);
+  EXPECT_THAT(interface.replies, ElementsAre("0 - null", "0 - null", "0 - null", "0 - null"));
   ASSERT_FALSE(interface.announced.empty());
   EXPECT_EQ(interface.announced.back(), 0);
   EXPECT_EQ(Describe(Get(host)), std::string("0 - ") + kEmptyHead);
-  EXPECT_EQ(host.Invocations().size(), 3u);
+  EXPECT_EQ(host.Invocations().size(), 4u);
   host.Stop();
   host.SetObserver(nullptr);
 }
