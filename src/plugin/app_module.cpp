@@ -180,9 +180,26 @@ void AppModule::RegisterFrameworkTypes() {
 }
 
 MaybeType<Failure, void> AppModule::Await(FailureFuture& future) {
+  // Once Stop has closed the module nothing pumps the host any more, so nothing may
+  // complete the future: the wait ends with a failure instead of spinning for ever.
+  struct HostClosed {};
+  class ClosingWaiting final : public HostWaiting {
+   public:
+    explicit ClosingWaiting(AppModule& module) : module_(module) {}
+    void BeginWait(const std::string& label, std::int32_t) override { module_.BeginWait(label); }
+    void Pump() override {
+      if (module_.HostClosed()) throw HostClosed{};
+      module_.Pump();
+    }
+    void EndWait() override { module_.EndWait(); }
+
+   private:
+    AppModule& module_;
+  };
+  ClosingWaiting waiting(*this);
   try {
-    return Kavren::Await(Waiting(), future);
-  } catch (const HostClosedWhileWaiting&) {
+    return Kavren::Await(waiting, future);
+  } catch (const HostClosed&) {
     return Failure{0, FailureMessage::Constant(PluginText::kStoppedWhileWaiting)};
   }
 }

@@ -236,20 +236,13 @@ class EventLayer {
   /// [at Stop] See HostClosed.
   void CloseHost() { hostClosed_.store(true, std::memory_order_release); }
 
-  /// Thrown by the module's Pump once the host is closed, so that a wait on a future
-  /// that nothing will complete any more ends; AppModule::Await turns it into a failure.
-  struct HostClosedWhileWaiting {};
-
  private:
   // Forwards the waiting operations to the module's host operations.
   class ModuleWaiting final : public HostWaiting {
    public:
     explicit ModuleWaiting(EventLayer& layer) : layer_(layer) {}
     void BeginWait(const std::string& label, std::int32_t) override { layer_.BeginWait(label); }
-    void Pump() override {
-      if (layer_.HostClosed()) throw HostClosedWhileWaiting{};
-      layer_.Pump();
-    }
+    void Pump() override { layer_.Pump(); }
     void EndWait() override { layer_.EndWait(); }
 
    private:

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -322,6 +323,18 @@ TEST_F(EventLayerTest, HandlersAndJobsMayReenterTheirTables) {
   module_->OnServiceProxyMethodEvent(PluginServiceProxyResponse{"", "svc", "m", "", "", ""});
   EXPECT_THAT(seen, ElementsAre("resource", "job", "nested job", "reply"));
   EXPECT_EQ(module_->PendingJobCount(), 0u);
+}
+
+// Nothing pumps a stopped module's host any more: a wait for a future that nothing
+// completes ends with a failure instead of spinning.
+TEST_F(EventLayerTest, AWaitEndsWhenTheModuleStops) {
+  std::promise<MaybeType<Failure, void>> never;
+  FailureFuture future = never.get_future();
+  module_->EndHostSession();
+  const MaybeType<Failure, void> outcome = module_->Await(future);
+  ASSERT_TRUE(outcome.Failed());
+  EXPECT_EQ(outcome.GetFailure().code, 0);
+  EXPECT_EQ(outcome.GetFailure().message, "The module stopped while waiting");
 }
 
 }  // namespace
