@@ -220,8 +220,11 @@ bool AppModule::StartWithHost(Abi::HostInterface* host) {
     ReportHostCallFailure(PluginText::kStartCall, PluginText::kStartedAlready);
     return false;
   }
-  host_ = host;
-  InstallPluginLogTarget(host->functions, logTarget_);
+  {
+    std::lock_guard<std::mutex> guard(logTargetLock_);
+    host_ = host;
+    InstallPluginLogTarget(host->functions, logTarget_);
+  }
   std::string userAgent =
       Format(PluginText::kUserAgent, VersionText(coreApiVersion_), identity_.shortName);
   BeginHostSession(host->functions, host->cookie, std::move(userAgent));
@@ -238,7 +241,32 @@ void AppModule::EndHostSession() noexcept {
   }
   CloseHost();
   // Records of calls still inside go nowhere rather than to a host that has stopped.
-  logTarget_.reset();
+  bool heldTarget = false;
+  {
+    std::lock_guard<std::mutex> guard(logTargetLock_);
+    heldTarget = logTarget_ != nullptr;
+    logTarget_.reset();
+  }
+  if (!heldTarget) return;
+  // The modules that started after this one found its target and made none: the first
+  // that can takes over. No directory lock is held here, as installing takes the log
+  // manager's, under which the host may call into the plugin.
+  try {
+    for (const ModulePin& pin : ModuleDirectory::PinAllRunning()) {
+      if (static_cast<AppModule*>(pin.Module())->AdoptLogTarget()) break;
+    }
+  } catch (...) {
+    ReportCurrentException(PluginText::kStopCall);
+  }
+}
+
+bool AppModule::AdoptLogTarget() noexcept {
+  std::lock_guard<std::mutex> guard(logTargetLock_);
+  // Checked under the lock that EndHostSession takes after closing: a module that has
+  // begun to stop never gets a target.
+  if (host_ == nullptr || host_->functions == nullptr || HostClosed()) return false;
+  InstallPluginLogTarget(host_->functions, logTarget_);
+  return logTarget_ != nullptr;
 }
 
 void DestroyModule(AppModule* module) noexcept {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -68,8 +69,12 @@ class AppModule : public EventLayer {
   /// runs OnStart. False when `host` has no function table or OnStart fails.
   [[nodiscard]] bool StartWithHost(Abi::HostInterface* host);
   /// [host thread, at Stop] Runs Shutdown, then closes the module to the host: no host
-  /// function is called afterwards, and the plugin log target goes.
+  /// function is called afterwards, and the plugin log target goes; when the target was
+  /// this module's, another running module that has started takes over with its own.
   void EndHostSession() noexcept;
+  /// [any host thread] Installs a plugin log target on this module's host when it has
+  /// started, has not stopped and no module holds one; true when it did.
+  bool AdoptLogTarget() noexcept;
 
   /// [calling host thread] The future's value, pumping the host until it is ready
   /// (see Kavren::Await); hold no lock that other plugin work takes.
@@ -93,6 +98,9 @@ class AppModule : public EventLayer {
   [[nodiscard]] Abi::HostFunctions* HostTable() const;
 
   PluginApiVersion coreApiVersion_;
+  // Guards logTarget_ and host_ while they change: another module's Stop may hand its
+  // log target over to this one.
+  std::mutex logTargetLock_;
   std::unique_ptr<PluginLogTarget> logTarget_;
   PluginIdentity identity_;
   std::vector<std::string> apiTags_;

@@ -119,6 +119,17 @@ ModulePin BeginStop(const void* module) noexcept {
   return pin;
 }
 
+std::vector<ModulePin> PinAllRunning() {
+  std::vector<ModulePin> pins;
+  std::lock_guard<std::mutex> guard(DirectoryLock());
+  for (ModuleLifetime* entry = first; entry != nullptr; entry = entry->next) {
+    if (entry->stopping) continue;
+    ++entry->pins;
+    pins.emplace_back(entry);
+  }
+  return pins;
+}
+
 std::uintptr_t NextTicket() noexcept {
   std::uintptr_t ticket = lastTicket.fetch_add(1, std::memory_order_relaxed) + 1;
   // A pointer-sized counter wraps only after as many tickets as the address space has

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace Kavren {
 
@@ -76,6 +77,9 @@ void Leave(ModuleLifetime& lifetime) noexcept;
 /// still inside, whose last one does. Empty when there is no such running module (never
 /// loaded, or stopped already).
 [[nodiscard]] ModulePin BeginStop(const void* module) noexcept;
+
+/// Pins of every running module, in the directory's order (the latest first).
+[[nodiscard]] std::vector<ModulePin> PinAllRunning();
 
 /// A number for a job or an endpoint registration that no other one in the process
 /// gets (never 0); it fits the host's pointer-sized context.

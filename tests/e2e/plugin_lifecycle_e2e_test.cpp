@@ -12,6 +12,7 @@
 #include "abi/http.h"
 #include "host/development_host.h"
 #include "host/document.h"
+#include "host/host_value.h"
 #include "host/messages.h"
 #include "host/plugin_library.h"
 #include "interposed_host_support.h"
@@ -19,6 +20,7 @@
 namespace Kavren::Host {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 
 constexpr char kNotificationPath[] = "/hxa-player-messaging/v1/notification";
@@ -308,7 +310,8 @@ TEST_F(PluginLifecycleTest, OddAnswersToCallAreReleasedAndFailCleanly) {
   }
 }
 
-// A second load makes a second module; each works on while the other stops.
+// A second load makes a second module; each works on while the other stops, and its
+// reports reach its own host also when the module whose log target both used stops.
 TEST_F(PluginLifecycleTest, TwoModulesStartAndStopInEitherOrder) {
   for (const bool firstStopsFirst : {true, false}) {
     SCOPED_TRACE(firstStopsFirst ? "first stops first" : "second stops first");
@@ -333,6 +336,16 @@ TEST_F(PluginLifecycleTest, TwoModulesStartAndStopInEitherOrder) {
     EXPECT_EQ(Describe(Acknowledge(running, 1)), "0 - null");
     EXPECT_EQ(Describe(Get(running)),
               R"(0 - {"body":"","id":2,"msgId":"after-stop","status":1,"title":""})");
+    Abi::HostValue reply{};
+    std::string error;
+    ASSERT_TRUE(HostValueFromJson(Json(R"({"serviceName": "svc", "methodName": "m"})"), reply,
+                                  error))
+        << error;
+    EXPECT_EQ(running.SendEvent("OnServiceProxyAsyncEvent", reply), 1u);
+    FreeHostValue(reply);
+    EXPECT_THAT(running.LogLines(),
+                Contains(LogLine{2, "Could not find registered handler for async service proxy "
+                                    "event svc.m"}));
     running.Stop();
   }
 }
