@@ -338,14 +338,15 @@ TEST_F(PluginLifecycleTest, TwoModulesStartAndStopInEitherOrder) {
               R"(0 - {"body":"","id":2,"msgId":"after-stop","status":1,"title":""})");
     Abi::HostValue reply{};
     std::string error;
-    ASSERT_TRUE(HostValueFromJson(Json(R"({"serviceName": "svc", "methodName": "m"})"), reply,
-                                  error))
+    ASSERT_TRUE(
+        HostValueFromJson(Json(R"({"serviceName": "svc", "methodName": "m"})"), reply, error))
         << error;
     EXPECT_EQ(running.SendEvent("OnServiceProxyAsyncEvent", reply), 1u);
     FreeHostValue(reply);
     EXPECT_THAT(running.LogLines(),
-                Contains(LogLine{2, "Could not find registered handler for async service proxy "
-                                    "event svc.m"}));
+                Contains(LogLine{2,
+                                 "Could not find registered handler for async service proxy "
+                                 "event svc.m"}));
     running.Stop();
   }
 }
