@@ -105,14 +105,15 @@ class AppModule : public EventLayer {
   PluginIdentity identity_;
   std::vector<std::string> apiTags_;
   Abi::HostInterface* host_ = nullptr;
-  // Set once Start has begun: a second Start is refused.
-  std::atomic<bool> started_{false};
-  Abi::PluginApiBlock apiBlock_{};
+  // Packed, but kept at a pointer-aligned address: hosts read its fields in place.
+  alignas(alignof(void*)) Abi::PluginApiBlock apiBlock_{};
   // The module's types, functions and events; attached to the event layer.
   BindingRegistry registry_;
   // Endpoints and the texts of the API block; refers to registry_, so it is
   // declared after it and destroyed first.
   std::unique_ptr<Router> router_;
+  // Set once Start has begun: a second Start is refused.
+  std::atomic<bool> started_{false};
 };
 
 /// Runs Shutdown, destroys `module` and returns its memory to the accounting

@@ -341,19 +341,5 @@ TEST_F(AppModuleTest, FunctionTableCallsOutOfOrderAreRefusedAndReported) {
   record_.functions->Stop(record_.context);
 }
 
-// After Stop nothing reaches the host, even from code of the module still running.
-TEST_F(AppModuleTest, HostOperationsStopAtStop) {
-  TestModule* module = Load(18, 0, 0);
-  ASSERT_TRUE(record_.functions->Start(record_.context, &host_.interface));
-  module->EndHostSession();
-  events.clear();
-  module->PublishEvent(nullptr);
-  module->Pump();
-  LogPrintf(kLogLevelError, static_cast<std::uint32_t>(kLogGroupDbg), 0, "after stop");
-  EXPECT_THAT(events, ElementsAre());
-  EXPECT_THAT(host_.logs, ElementsAre());
-  record_.functions->Stop(record_.context);
-}
-
 }  // namespace
 }  // namespace Kavren
