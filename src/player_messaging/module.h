@@ -21,8 +21,11 @@ inline constexpr const char kShortName[] = "hxa-player-messaging";
 /// Start. Holds the two notification stores, served by four endpoints and filled from
 /// the login data packet and from server pushes.
 /// [thread-safe] The stores, the account and the counters are guarded by one mutex that
-/// is never held while calling the host; announcements are serialised by a second one,
-/// so the last announcement of a store always carries its current head.
+/// is never held while calling the host. Announcements of a store are made one at a
+/// time, by one thread, and the last one always carries the store's current head; a
+/// change made while the store is being announced (on another thread, or from inside
+/// the announcement on the same one) is announced by the announcing thread once its
+/// current announcement returns.
 class PlayerMessagingModule : public AppModule {
  public:
   using Notification = Api::PlayerMessagingNotificationResource;
@@ -93,8 +96,19 @@ class PlayerMessagingModule : public AppModule {
   // Fills `record` from exactly five parameters; otherwise logs the parameter error and
   // answers false.
   bool ReadCelebrationParams(const std::vector<std::string>& params, Celebration& record) const;
+  // Whether a store is being announced, and whether it changed since the head being
+  // announced was read. Guarded by stateLock_.
+  struct Announcement {
+    bool running = false;
+    bool changed = false;
+  };
   void AnnounceNotifications();
   void AnnounceCelebrations();
+  // Publishes the head that `readHead` reads (under stateLock_) as the resource `uri`,
+  // again and again while the store changes meanwhile; returns at once when another
+  // announcement of the store is running, which then carries this change.
+  template <class ReadHead>
+  void Announce(Announcement& announcement, const char* uri, ReadHead readHead);
   // The outcome of acknowledging the element that was removed (`msgId`, none when no
   // element had the id): 404, success without a server call, or the server's answer.
   [[nodiscard]] MaybeType<Failure, void> AcknowledgeRemoved(const std::optional<std::string>& msgId,
@@ -110,8 +124,8 @@ class PlayerMessagingModule : public AppModule {
   std::vector<Celebration> celebrations_;
   std::int32_t lastNotificationId_ = 0;
   std::int32_t lastCelebrationId_ = 0;
-  // Serialises announcements: held around reading a head and publishing it.
-  std::mutex announceLock_;
+  Announcement notificationAnnouncement_;
+  Announcement celebrationAnnouncement_;
 };
 
 /// The definition the plugin's export loads: a backend plugin of this module.

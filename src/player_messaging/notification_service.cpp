@@ -138,18 +138,53 @@ std::vector<PlayerMessagingModule::Celebration> PlayerMessagingModule::Celebrati
   return celebrations_;
 }
 
+template <class ReadHead>
+void PlayerMessagingModule::Announce(Announcement& announcement, const char* uri,
+                                     ReadHead readHead) {
+  // No lock is held while publishing: a host that delivers the event synchronously may
+  // call any endpoint from inside it, on this thread, and that call's own announcement
+  // only marks the store changed. Every change is followed by an announcement that
+  // either runs itself or marks the running one, which looks at the mark under the same
+  // lock before it finishes: so the last announcement carries the current head.
+  {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (announcement.running) {
+      announcement.changed = true;
+      return;
+    }
+    announcement.running = true;
+  }
+  try {
+    for (;;) {
+      decltype(readHead()) head;
+      {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        announcement.changed = false;
+        head = readHead();
+      }
+      IgnoreOutcome(PublishResource(PluginResourceEventType::kUpdate, uri, head));
+      std::lock_guard<std::mutex> guard(stateLock_);
+      if (!announcement.changed) {
+        announcement.running = false;
+        return;
+      }
+    }
+  } catch (...) {
+    // The store must stay announceable; the failure is reported where the host called.
+    std::lock_guard<std::mutex> guard(stateLock_);
+    announcement.running = false;
+    throw;
+  }
+}
+
 void PlayerMessagingModule::AnnounceNotifications() {
-  // The head is read under the announcement lock, so announcements leave in the order of
-  // the states they carry and the last one always shows the current head.
-  std::lock_guard<std::mutex> guard(announceLock_);
-  const Notification head = HeadNotification();
-  IgnoreOutcome(PublishResource(PluginResourceEventType::kUpdate, Text::kNotificationUri, head));
+  Announce(notificationAnnouncement_, Text::kNotificationUri,
+           [this] { return HeadOf(notifications_); });
 }
 
 void PlayerMessagingModule::AnnounceCelebrations() {
-  std::lock_guard<std::mutex> guard(announceLock_);
-  const Celebration head = HeadCelebration();
-  IgnoreOutcome(PublishResource(PluginResourceEventType::kUpdate, Text::kCelebrationUri, head));
+  Announce(celebrationAnnouncement_, Text::kCelebrationUri,
+           [this] { return HeadOf(celebrations_); });
 }
 
 }  // namespace Kavren::Client::PlayerMessaging

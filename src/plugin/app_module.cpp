@@ -1,7 +1,11 @@
 // The application module: host forwarding, start sequence and function table.
 #include "plugin/app_module.h"
 
+#include <atomic>
+#include <cstring>
+
 #include "formats/builtin_types.h"
+#include "http/router.h"
 #include "log/log.h"
 #include "log/log_manager.h"
 #include "plugin/boundary.h"
@@ -13,22 +17,58 @@
 namespace Kavren {
 namespace {
 
+// The context is checked against the directory before it is followed: a Start after
+// Stop (or with a context that never was a module) does nothing.
 bool HXA_CDECL StartEntry(void* context, Abi::HostInterface* host) {
   try {
-    if (context == nullptr) {
-      ReportHostCallFailure("Start", PluginText::kModuleNotCreated);
+    const ModulePin pin = ModuleDirectory::PinByAddress(context);
+    if (!pin) {
+      ReportHostCallFailure(PluginText::kStartCall, PluginText::kNoRunningModule);
       return false;
     }
     return static_cast<AppModule*>(context)->StartWithHost(host);
   } catch (...) {
-    ReportCurrentException("Start");
+    ReportCurrentException(PluginText::kStartCall);
     return false;
   }
 }
 
+// Stop closes the module to the host at once; the module itself goes when the last call
+// still inside it (a job, an event, an endpoint call, a Start) returns, or here.
 void HXA_CDECL StopEntry(void* context) {
-  if (context == nullptr) return;
-  DestroyModule(static_cast<AppModule*>(context));
+  ModulePin stop = ModuleDirectory::BeginStop(context);
+  if (!stop) {
+    ReportHostCallFailure(PluginText::kStopCall, PluginText::kNoRunningModule);
+    return;
+  }
+  static_cast<AppModule*>(context)->EndHostSession();
+}
+
+// The request entry of every endpoint descriptor: the descriptor carries a ticket, and
+// only a running module that handed it out gets the request, with its registration.
+void HXA_CDECL ModuleRequestEntry(Abi::HttpResponseRecord* response,
+                                  const Abi::HttpRequestRecord* request) {
+  if (response == nullptr) return;
+  const auto ticket = request != nullptr ? reinterpret_cast<std::uintptr_t>(request->endpoint) : 0;
+  const ModulePin pin = ModuleDirectory::PinByEndpoint(ticket);
+  if (!pin) {
+    ReportHostCallFailure(PluginText::kRequestEntryCall, PluginText::kNoRunningModule);
+    // The router's answer to a request without a registration.
+    RouterRequestEntry(response, nullptr);
+    return;
+  }
+  const EndpointTable::Endpoint* endpoint = pin.Module()->Endpoints().Find(ticket);
+  Abi::HttpRequestRecord forwarded;
+  std::memcpy(static_cast<void*>(&forwarded), request, sizeof(forwarded));
+  forwarded.endpoint = endpoint->registration;
+  endpoint->entry(response, &forwarded);
+}
+
+// How the directory destroys a module after Stop.
+void DestroyStoppedModule(EventLayer* layer) noexcept {
+  auto* module = static_cast<AppModule*>(layer);
+  module->~AppModule();
+  Accounting::Free(module);
 }
 
 void HXA_CDECL GetMemoryStatsEntry(void*, Abi::PluginMemoryStats* stats) {
@@ -44,15 +84,16 @@ void HXA_CDECL GetMemoryStatsEntry(void*, Abi::PluginMemoryStats* stats) {
   stats->reserved1 = 0;
 }
 
+// Lives as long as the library: a host may read it again after Stop.
+Abi::PluginFunctionTable functionTable{StartEntry, StopEntry, GetMemoryStatsEntry};
+
 }  // namespace
 
 AppModule::AppModule() {
   LogManager::Acquire();
   AttachRegistry(registry_);
   router_ = std::make_unique<Router>(registry_);
-  functionTable_.Start = StartEntry;
-  functionTable_.Stop = StopEntry;
-  functionTable_.GetMemoryStats = GetMemoryStatsEntry;
+  SetDestruction(&DestroyStoppedModule, static_cast<const void*>(this));
 }
 
 AppModule::~AppModule() {
@@ -65,7 +106,11 @@ AppModule::~AppModule() {
   LogManager::Release();
 }
 
+Abi::PluginFunctionTable* AppModule::FunctionTable() { return &functionTable; }
+
 Abi::HostFunctions* AppModule::HostTable() const {
+  // After Stop the host's tables may be gone: nothing reaches the host any more.
+  if (HostClosed()) return nullptr;
   return host_ != nullptr ? host_->functions : nullptr;
 }
 
@@ -135,30 +180,93 @@ void AppModule::RegisterFrameworkTypes() {
 }
 
 MaybeType<Failure, void> AppModule::Await(FailureFuture& future) {
-  return Kavren::Await(Waiting(), future);
+  // Once Stop has closed the module nothing pumps the host any more, so nothing may
+  // complete the future: the wait ends with a failure instead of spinning for ever.
+  struct HostClosed {};
+  class ClosingWaiting final : public HostWaiting {
+   public:
+    explicit ClosingWaiting(AppModule& module) : module_(module) {}
+    void BeginWait(const std::string& label, std::int32_t) override { module_.BeginWait(label); }
+    void Pump() override {
+      if (module_.HostClosed()) throw HostClosed{};
+      module_.Pump();
+    }
+    void EndWait() override { module_.EndWait(); }
+
+   private:
+    AppModule& module_;
+  };
+  ClosingWaiting waiting(*this);
+  try {
+    return Kavren::Await(waiting, future);
+  } catch (const HostClosed&) {
+    return Failure{0, FailureMessage::Constant(PluginText::kStoppedWhileWaiting)};
+  }
 }
 
 void AppModule::Yield() { Kavren::Yield(Waiting()); }
 
-void AppModule::BuildApiBlock() { apiBlock_ = router_->BuildApiBlock(); }
+void AppModule::BuildApiBlock() {
+  apiBlock_ = router_->BuildApiBlock();
+  InstallEndpoints(apiBlock_, &ModuleRequestEntry);
+}
 
 bool AppModule::StartWithHost(Abi::HostInterface* host) {
   if (host == nullptr || host->functions == nullptr) {
     ReportHostCallFailure("Start", PluginText::kNoHostInterface);
     return false;
   }
-  host_ = host;
-  InstallPluginLogTarget(host->functions, logTarget_);
+  if (started_.exchange(true)) {
+    ReportHostCallFailure(PluginText::kStartCall, PluginText::kStartedAlready);
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(logTargetLock_);
+    host_ = host;
+    InstallPluginLogTarget(host->functions, logTarget_);
+  }
   std::string userAgent =
       Format(PluginText::kUserAgent, VersionText(coreApiVersion_), identity_.shortName);
-  const std::string started = Format(PluginText::kStarted, identity_.shortName, userAgent);
   BeginHostSession(host->functions, host->cookie, std::move(userAgent));
   const bool result = OnStart();
-  if (result) {
-    LogPrintf(kLogLevelOkay, static_cast<std::uint32_t>(kLogGroupDbg), 0,
-              PluginText::kPluginManagerLine, started.c_str());
+  // A Stop from inside the start (the host answering a call by stopping) wins.
+  return result && !HostClosed();
+}
+
+void AppModule::EndHostSession() noexcept {
+  try {
+    Shutdown();
+  } catch (...) {
+    ReportCurrentException(PluginText::kStopCall);
   }
-  return result;
+  CloseHost();
+  // Records of calls still inside go nowhere rather than to a host that has stopped.
+  bool heldTarget = false;
+  {
+    std::lock_guard<std::mutex> guard(logTargetLock_);
+    heldTarget = logTarget_ != nullptr;
+    logTarget_.reset();
+  }
+  if (!heldTarget) return;
+  // The modules that started after this one found its target and made none: the first
+  // that can takes over. No directory lock is held here, as installing takes the log
+  // manager's, under which the host may call into the plugin.
+  try {
+    for (const ModulePin& pin : ModuleDirectory::PinAllRunning()) {
+      if (static_cast<AppModule*>(pin.Module())->AdoptLogTarget()) break;
+    }
+  } catch (...) {
+    ReportCurrentException(PluginText::kStopCall);
+  }
+}
+
+bool AppModule::AdoptLogTarget() noexcept {
+  std::lock_guard<std::mutex> guard(logTargetLock_);
+  // Checked under the lock that EndHostSession takes after closing: a module that has
+  // begun to stop never gets a target.
+  if (host_ == nullptr || host_->functions == nullptr || HostClosed()) return false;
+  InstallPluginLogTarget(host_->functions, logTarget_);
+  return logTarget_ != nullptr;
 }
 
 void DestroyModule(AppModule* module) noexcept {

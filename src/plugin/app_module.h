@@ -1,8 +1,10 @@
 // The application module: the framework's object for one plugin inside the host.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,13 @@ class AppModule : public EventLayer {
   /// target, builds the user agent, begins the event layer's host session and
   /// runs OnStart. False when `host` has no function table or OnStart fails.
   [[nodiscard]] bool StartWithHost(Abi::HostInterface* host);
+  /// [host thread, at Stop] Runs Shutdown, then closes the module to the host: no host
+  /// function is called afterwards, and the plugin log target goes; when the target was
+  /// this module's, another running module that has started takes over with its own.
+  void EndHostSession() noexcept;
+  /// [any host thread] Installs a plugin log target on this module's host when it has
+  /// started, has not stopped and no module holds one; true when it did.
+  bool AdoptLogTarget() noexcept;
 
   /// [calling host thread] The future's value, pumping the host until it is ready
   /// (see Kavren::Await); hold no lock that other plugin work takes.
@@ -77,7 +86,9 @@ class AppModule : public EventLayer {
   [[nodiscard]] const PluginIdentity& Identity() const { return identity_; }
   [[nodiscard]] const std::vector<std::string>& ApiTags() const { return apiTags_; }
   [[nodiscard]] Abi::HostInterface* Host() const { return host_; }
-  [[nodiscard]] Abi::PluginFunctionTable* FunctionTable() { return &functionTable_; }
+  /// The function table handed to the host; one for every module, living as long as the
+  /// library, so that a host may still read it after Stop.
+  [[nodiscard]] static Abi::PluginFunctionTable* FunctionTable();
   [[nodiscard]] Abi::PluginApiBlock* ApiBlock() { return &apiBlock_; }
   /// The module's router: its endpoints, built on the module's registry.
   [[nodiscard]] Router& EndpointRouter() { return *router_; }
@@ -87,17 +98,22 @@ class AppModule : public EventLayer {
   [[nodiscard]] Abi::HostFunctions* HostTable() const;
 
   PluginApiVersion coreApiVersion_;
+  // Guards logTarget_ and host_ while they change: another module's Stop may hand its
+  // log target over to this one.
+  std::mutex logTargetLock_;
   std::unique_ptr<PluginLogTarget> logTarget_;
   PluginIdentity identity_;
   std::vector<std::string> apiTags_;
   Abi::HostInterface* host_ = nullptr;
-  Abi::PluginFunctionTable functionTable_{};
-  Abi::PluginApiBlock apiBlock_{};
+  // Packed, but kept at a pointer-aligned address: hosts read its fields in place.
+  alignas(alignof(void*)) Abi::PluginApiBlock apiBlock_{};
   // The module's types, functions and events; attached to the event layer.
   BindingRegistry registry_;
   // Endpoints and the texts of the API block; refers to registry_, so it is
   // declared after it and destroyed first.
   std::unique_ptr<Router> router_;
+  // Set once Start has begun: a second Start is refused.
+  std::atomic<bool> started_{false};
 };
 
 /// Runs Shutdown, destroys `module` and returns its memory to the accounting

@@ -3,6 +3,7 @@
 // the host through the nine host operations that AppModule implements.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -26,24 +27,21 @@
 #include "http/remoting.h"
 #include "log/log.h"
 #include "plugin/boundary.h"
+#include "plugin/endpoint_table.h"
 #include "plugin/framework_types.h"
+#include "plugin/handler_table.h"
+#include "plugin/job_table.h"
 #include "plugin/messages.h"
+#include "plugin/module_directory.h"
 #include "plugin/server_class.h"
+#include "plugin/service_proxy_table.h"
+#include "plugin/subscription_table.h"
 #include "util/failure.h"
 #include "util/format.h"
 
 namespace Kavren {
 
 class EventLayer;
-
-/// Handler of resource events (exact paths and patterns).
-using ResourceEventHandler = std::function<void(const PluginResourceEvent& event)>;
-/// Handler of a service-proxy reply: a waiting request or an asynchronous handler.
-using ServiceProxyHandler = std::function<void(const PluginServiceProxyResponse& reply)>;
-/// Handler of a server message: the server-class handlers and the one-shot waiters.
-using QrmsEventHandler = std::function<void(const PluginQrmsEvent& event)>;
-/// Work run once by a scheduled host job.
-using ScheduledJob = std::function<void()>;
 
 /// Sends telemetry events to the host: one outgoing POST of "/telemetry/v1/events/"
 /// followed by the event name, with the payload as its argument.
@@ -61,27 +59,14 @@ class TelemetrySender {
 
 namespace detail {
 
-/// One typed-handler slot: the record type it converts payloads to, and the handler.
-struct EventHandlerSlotBase {
-  explicit EventHandlerSlotBase(const TypeIdentity* payload) : payloadType(payload) {}
-  virtual ~EventHandlerSlotBase() = default;
-  const TypeIdentity* payloadType;
-};
-
-template <class T>
-struct EventHandlerSlot final : EventHandlerSlotBase {
-  explicit EventHandlerSlot(std::function<void(const T&)> typed)
-      : EventHandlerSlotBase(StaticType::HashCode<T>()), handler(std::move(typed)) {}
-  std::function<void(const T&)> handler;
-};
-
 /// The printable name of T for debug traces.
 template <class T>
 const char* TraceTypeName() {
   return StaticType::HashCode<T>()->name;
 }
 
-/// The host callback given to Subscribe for payload records of type T.
+/// The host callback given to Subscribe for payload records of type T; its context is
+/// the module's directory id, so a delivery after Stop finds no module and does nothing.
 template <class T>
 void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event);
 
@@ -120,6 +105,17 @@ class EventLayer {
   virtual void BeginWait(const std::string& label) = 0;
   virtual void EndWait() = 0;
 
+  /// The module's directory id: the context of its event callbacks.
+  [[nodiscard]] std::uintptr_t ModuleId() const { return lifetime_.id; }
+  /// The jobs scheduled and not yet run, by ticket.
+  [[nodiscard]] const JobTable& Jobs() const { return jobs_; }
+  /// The endpoint registrations handed to the host, by ticket.
+  [[nodiscard]] const EndpointTable& Endpoints() const { return endpoints_; }
+
+  /// True once Stop has closed the module to the host: no host function is called any
+  /// more, waits end and calls that were running fail.
+  [[nodiscard]] bool HostClosed() const { return hostClosed_.load(std::memory_order_acquire); }
+
   /// The host's cookie, passed back to Subscribe, Unsubscribe and Call; 0 before start.
   [[nodiscard]] std::uint32_t Cookie() const { return cookie_; }
   /// "KavrenClient/<core API> (<short name>)"; empty before start.
@@ -130,8 +126,8 @@ class EventLayer {
   [[nodiscard]] BindingRegistry& Registry() const { return *registry_; }
   /// The server classes of the registered server records.
   [[nodiscard]] ServerClassTable& ServerClasses() { return serverClasses_; }
-  /// What the remoting calls need: the host table (null before start), the cookie, the
-  /// registry, and this module as the waiting interface.
+  /// What the remoting calls need: the host table (null before start and after Stop),
+  /// the cookie, the registry, and this module as the waiting interface.
   [[nodiscard]] RemotingContext Remoting();
   /// The host-waiting operations of this module (BeginWait, Pump, EndWait).
   [[nodiscard]] HostWaiting& Waiting() { return waiting_; }
@@ -160,8 +156,8 @@ class EventLayer {
                                                               const BindingProperty& data);
 
   /// [any host thread] Enters a request waiting for the service-proxy reply under `key`
-  /// (a uuid, or "service.method"). Its handler runs under the service-proxy lock and
-  /// must not call back into the service-proxy tables.
+  /// (a uuid, or "service.method"). Its handler runs after the service-proxy lock is
+  /// released.
   void AddServiceProxyRequest(const std::string& key, ServiceProxyHandler handler);
   /// [any host thread] The handler of asynchronous replies of "service.method"; same
   /// rule as above.
@@ -173,7 +169,7 @@ class EventLayer {
 
   /// [any host thread] Runs `job` once on a host thread at `dueNanoseconds` of
   /// NowNanoseconds (at once when that is not in the future). The job's entry stays in
-  /// the pending-job table until it has run.
+  /// the pending-job table until the host runs it; the host holds only its ticket.
   void ScheduleJob(const std::string& label, ScheduledJob job, std::int64_t dueNanoseconds);
   /// The clock of ScheduleJob's due times: monotonic nanoseconds.
   [[nodiscard]] static std::int64_t NowNanoseconds();
@@ -217,7 +213,7 @@ class EventLayer {
   void DeliverHostEvent(const Abi::HostEventRecord& event);
 
  protected:
-  EventLayer() = default;
+  EventLayer();
 
   /// [at construction of the module] The registry all conversions use; must outlive the
   /// event layer's use of it.
@@ -226,6 +222,19 @@ class EventLayer {
   /// [host thread, at Start] Keeps the host's table and cookie and the user agent,
   /// creates the telemetry sender and subscribes to the three service-proxy events.
   void BeginHostSession(Abi::HostFunctions* functions, std::uint32_t cookie, std::string userAgent);
+
+  /// [at construction of the module] How the directory destroys the module after Stop,
+  /// and the address the host knows it by (the function table's context).
+  void SetDestruction(void (*destroy)(EventLayer* module), const void* context) {
+    lifetime_.destroy = destroy;
+    lifetime_.context = context;
+  }
+  /// [at load] Hands the host tickets in place of the router's registrations.
+  void InstallEndpoints(Abi::PluginApiBlock& block, Abi::ApiRequestEntry moduleEntry) {
+    endpoints_.Install(block, moduleEntry);
+  }
+  /// [at Stop] See HostClosed.
+  void CloseHost() { hostClosed_.store(true, std::memory_order_release); }
 
  private:
   // Forwards the waiting operations to the module's host operations.
@@ -240,23 +249,10 @@ class EventLayer {
     EventLayer& layer_;
   };
 
-  struct JobEntry {
-    EventLayer* module;
-    std::uint64_t number;
-    std::string label;
-    ScheduledJob job;
-  };
-
   static void HXA_CDECL JobEntryPoint(void* context);
-  void RunJob(std::uint64_t number);
+  void RunJob(std::uintptr_t ticket);
 
-  void SetEventHandler(const std::string& eventName,
-                       std::shared_ptr<detail::EventHandlerSlotBase> slot);
-  [[nodiscard]] std::shared_ptr<detail::EventHandlerSlotBase> FindEventHandler(
-      std::string_view eventName) const;
   void DispatchResourceEvent(const PluginResourceEvent& event);
-  // Under serviceProxyLock_: fulfils the first waiting request that has a reply.
-  void FulfilServiceProxyRequestLocked();
   void SetQrmsHandler(const std::string& serverClass, QrmsEventHandler handler);
   void RunQrmsJob(const PluginQrmsEvent& event);
 
@@ -268,28 +264,15 @@ class EventLayer {
   ModuleWaiting waiting_{*this};
   ServerClassTable serverClasses_;
 
-  // Guards the subscription counts, the typed, resource and server-message handlers and
-  // the server-message waiters. Handlers are shared out and called after it is released.
-  mutable std::mutex handlersLock_;
-  std::map<std::string, std::uint32_t, std::less<>> subscriptionCounts_;
-  std::map<std::string, std::shared_ptr<detail::EventHandlerSlotBase>, std::less<>> eventHandlers_;
-  std::map<std::string, std::shared_ptr<ResourceEventHandler>, std::less<>> exactResources_;
-  std::vector<std::pair<std::string, std::shared_ptr<ResourceEventHandler>>> patternResources_;
-  std::map<std::string, std::shared_ptr<QrmsEventHandler>, std::less<>> qrmsHandlers_;
-  std::map<std::string, QrmsEventHandler, std::less<>> qrmsWaiters_;
-
-  // The module's mutex: guards the three service-proxy tables; the handlers of waiting
-  // requests and asynchronous replies run while it is held.
-  std::mutex serviceProxyLock_;
-  std::map<std::string, PluginServiceProxyResponse, std::less<>> serviceProxyReplies_;
-  std::map<std::string, ServiceProxyHandler, std::less<>> serviceProxyRequests_;
-  std::map<std::string, ServiceProxyHandler, std::less<>> serviceProxyAsyncHandlers_;
-
-  // The pending-job mutex: guards the job table and the next job number. Jobs run
-  // outside it, each on a shared copy of its entry.
-  mutable std::mutex jobsLock_;
-  std::map<std::uint64_t, std::shared_ptr<JobEntry>> jobs_;
-  std::uint64_t nextJobNumber_ = 0;
+  // Each table has its own lock and its own lifetime rules (see each class).
+  SubscriptionTable subscriptions_;
+  HandlerTable handlers_;
+  ServiceProxyTable serviceProxies_;
+  JobTable jobs_;
+  EndpointTable endpoints_;
+  // The module's place in the directory of live modules; entered at construction.
+  ModuleLifetime lifetime_;
+  std::atomic<bool> hostClosed_{false};
 };
 
 namespace detail {
@@ -298,8 +281,12 @@ template <class T>
 void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event) {
   // Nothing may leave a host callback: failures are logged at level 2.
   try {
-    if (event == nullptr || event->context == nullptr) return;
-    static_cast<EventLayer*>(event->context)->DeliverHostEvent<T>(*event);
+    if (event == nullptr) return;
+    // Pinned for the delivery: a Stop meanwhile destroys the module only afterwards.
+    const ModulePin pin =
+        ModuleDirectory::PinById(reinterpret_cast<std::uintptr_t>(event->context));
+    if (!pin) return;
+    pin.Module()->DeliverHostEvent<T>(*event);
   } catch (...) {
     ReportCurrentException(PluginText::kEventCallbackCall);
   }
@@ -310,15 +297,16 @@ void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event) {
 template <class T>
 void EventLayer::RegisterEventHandler(const std::string& eventName,
                                       std::function<void(const T&)> handler, std::int32_t flag) {
-  SetEventHandler(eventName, std::make_shared<detail::EventHandlerSlot<T>>(std::move(handler)));
+  handlers_.SetEventHandler(eventName,
+                            std::make_shared<detail::EventHandlerSlot<T>>(std::move(handler)));
   SubscribeWithHost(eventName.c_str(), cookie_, &detail::HostEventEntry<T>,
-                    static_cast<void*>(this), flag);
+                    reinterpret_cast<void*>(lifetime_.id), flag);
 }
 
 template <class T>
 void EventLayer::DeliverHostEvent(const Abi::HostEventRecord& event) {
   const char* name = event.name != nullptr ? event.name : "";
-  const std::shared_ptr<detail::EventHandlerSlotBase> slot = FindEventHandler(name);
+  const HandlerTable::Slot slot = handlers_.FindEventHandler(name);
   // A name re-registered with another record type than this callback's is not ours.
   if (slot == nullptr || slot->payloadType != StaticType::HashCode<T>()) return;
 

@@ -31,15 +31,25 @@ inline constexpr const char kUserAgent[] = "KavrenClient/%1 (%2)";
 inline constexpr const char kPluginsTag[] = "Plugins";
 inline constexpr const char kPluginTagPrefix[] = "Plugin ";
 
-/// Logged at level 0 when the module has started: %1 the short name, %2 the user agent.
-inline constexpr const char kStarted[] = "%1 started as %2";
-
 /// Level-2 reports of failures that stop at the host boundary: the host call,
 /// then what went wrong. A printf format, so that reporting allocates nothing.
 inline constexpr const char kHostCallFailed[] = "%s failed: %s";
 inline constexpr const char kUnknownException[] = "unknown exception";
 inline constexpr const char kModuleNotCreated[] = "the module could not be created";
 inline constexpr const char kNoHostInterface[] = "no host interface";
+/// A host call whose context, job or endpoint belongs to no running module (never
+/// loaded, or stopped).
+inline constexpr const char kNoRunningModule[] = "no running module";
+inline constexpr const char kStartedAlready[] = "the module has started already";
+/// The host calls named in those reports.
+inline constexpr const char kStartCall[] = "Start";
+inline constexpr const char kStopCall[] = "Stop";
+inline constexpr const char kRequestEntryCall[] = "request entry";
+
+/// The outcome of a host call that returned after Stop: %1 method, %2 path.
+inline constexpr const char kStoppedDuringCall[] = "The module stopped during %1 %2";
+/// The outcome of an await that Stop ended.
+inline constexpr const char kStoppedWhileWaiting[] = "The module stopped while waiting";
 
 /// The event layer's debug traces (printf formats; the traces write nothing).
 inline constexpr const char kTraceSubscribing[] = "Subscribing to event: %s";

@@ -3,39 +3,14 @@
 #include <cstring>
 #include <utility>
 
+#include "plugin/call_response.h"
 #include "plugin/event_layer.h"
 #include "plugin/event_names.h"
 
 namespace Kavren {
-namespace {
-
-// Zeroed on construction; released through its own release entry when done.
-class CallResponse {
- public:
-  CallResponse() { std::memset(static_cast<void*>(&response_), 0, sizeof(response_)); }
-  CallResponse(const CallResponse&) = delete;
-  CallResponse& operator=(const CallResponse&) = delete;
-  ~CallResponse() {
-    if (response_.stream != nullptr && response_.streamRelease != nullptr) {
-      response_.streamRelease(response_.stream);
-    }
-    if (response_.release != nullptr) response_.release(&response_);
-  }
-
-  Abi::HttpResponseRecord& Record() { return response_; }
-
- private:
-  Abi::HttpResponseRecord response_;
-};
-
-}  // namespace
 
 void EventLayer::SetQrmsHandler(const std::string& serverClass, QrmsEventHandler handler) {
-  {
-    std::lock_guard<std::mutex> guard(handlersLock_);
-    qrmsHandlers_.insert_or_assign(serverClass,
-                                   std::make_shared<QrmsEventHandler>(std::move(handler)));
-  }
+  handlers_.SetQrmsHandler(serverClass, std::move(handler));
   const std::string eventName = QrmsEventName(serverClass);
   DebugTrace(PluginText::kTraceSubscribingQrms, eventName.c_str());
   RegisterEventHandler<PluginQrmsEvent>(
@@ -43,43 +18,24 @@ void EventLayer::SetQrmsHandler(const std::string& serverClass, QrmsEventHandler
 }
 
 void EventLayer::AddQrmsWaiter(const std::string& typeName, QrmsEventHandler waiter) {
-  std::lock_guard<std::mutex> guard(handlersLock_);
-  qrmsWaiters_.insert_or_assign(typeName, std::move(waiter));
+  handlers_.AddQrmsWaiter(typeName, std::move(waiter));
 }
 
 void EventLayer::OnQrmsEvent(const PluginQrmsEvent& event) {
-  QrmsEventHandler waiter;
-  bool hasHandler = false;
-  {
-    std::lock_guard<std::mutex> guard(handlersLock_);
-    const auto found = qrmsWaiters_.find(event.typeName);
-    if (found != qrmsWaiters_.end()) {
-      waiter = std::move(found->second);
-      qrmsWaiters_.erase(found);
-    } else {
-      hasHandler = qrmsHandlers_.find(event.typeName) != qrmsHandlers_.end();
-    }
-  }
-  if (waiter) {
+  if (QrmsEventHandler waiter = handlers_.TakeQrmsWaiter(event.typeName)) {
     waiter(event);
     return;
   }
-  if (!hasHandler) return;
+  if (handlers_.FindQrmsHandler(event.typeName) == nullptr) return;
   ScheduleJob(
       Format(PluginText::kQrmsJobLabel, event.typeName), [this, event] { RunQrmsJob(event); },
       NowNanoseconds());
 }
 
 void EventLayer::RunQrmsJob(const PluginQrmsEvent& event) {
-  std::shared_ptr<QrmsEventHandler> handler;
-  {
-    // Looked up again: a handler replaced since the event arrived is the one that runs.
-    std::lock_guard<std::mutex> guard(handlersLock_);
-    const auto found = qrmsHandlers_.find(event.typeName);
-    if (found == qrmsHandlers_.end()) return;
-    handler = found->second;
-  }
-  (*handler)(event);
+  // Looked up again: a handler replaced since the event arrived is the one that runs.
+  const std::shared_ptr<QrmsEventHandler> handler = handlers_.FindQrmsHandler(event.typeName);
+  if (handler != nullptr) (*handler)(event);
 }
 
 FailureFuture EventLayer::InvokeQrmsValue(const std::string& service, const std::string& method,
@@ -100,6 +56,12 @@ FailureFuture EventLayer::InvokeQrmsValue(const std::string& service, const std:
   MaybeType<Failure, void> outcome =
       Kavren::Call(Remoting(), response.Record(), HttpMethod::Post, PluginText::kSessionInvokePath,
                    service, method, arguments);
+  // The host may answer only once the module has stopped: whatever it answered, the
+  // call's caller is told that the module is gone.
+  if (HostClosed()) {
+    outcome = Failure{0, Format(PluginText::kStoppedDuringCall, MethodText(HttpMethod::Post),
+                                PluginText::kSessionInvokePath)};
+  }
   promise.set_value(std::move(outcome));
   return future;
 }

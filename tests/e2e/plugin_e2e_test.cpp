@@ -2,12 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <rapidjson/document.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "host/development_host.h"
+#include "host/host_value.h"
 #include "host/plugin_library.h"
 
 namespace Kavren::Host {
@@ -16,9 +18,10 @@ namespace {
 using ::testing::Contains;
 using ::testing::HasSubstr;
 
-constexpr char kStartedLine[] =
-    "            Plugin Manager| hxa-player-messaging started as KavrenClient/18.0.0 "
-    "(hxa-player-messaging)";
+// Logged at level 2 by the plugin for an asynchronous service-proxy reply that nothing
+// waits for.
+constexpr char kNoAsyncHandlerLine[] =
+    "Could not find registered handler for async service proxy event svc.method";
 
 // The record's fields by value: on 64-bit builds the packed record's pointers
 // are not aligned, so assertions must not bind references to them.
@@ -102,7 +105,18 @@ TEST_F(PluginE2eTest, AfterStartDebugRecordsReachTheHostLog) {
   ASSERT_TRUE(host.Start());
   // The console targets are detached: everything goes to the host.
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_THAT(host.LogLines(), Contains(LogLine{0, kStartedLine}));
+  // Start itself writes no line.
+  EXPECT_THAT(host.LogLines(), ::testing::IsEmpty());
+  rapidjson::Document reply;
+  reply.SetObject();
+  reply.AddMember("serviceName", "svc", reply.GetAllocator());
+  reply.AddMember("methodName", "method", reply.GetAllocator());
+  Abi::HostValue payload{};
+  std::string error;
+  ASSERT_TRUE(HostValueFromJson(reply, payload, error)) << error;
+  EXPECT_EQ(host.SendEvent("OnServiceProxyAsyncEvent", payload), 1u);
+  FreeHostValue(payload);
+  EXPECT_THAT(host.LogLines(), Contains(LogLine{2, kNoAsyncHandlerLine}));
   host.Stop();
 }
 

@@ -207,9 +207,10 @@ TEST_F(AppModuleTest, StartInstallsTheLogTargetAndBuildsTheUserAgent) {
   EXPECT_EQ(module->Host(), &host_.interface);
   EXPECT_EQ(module->Cookie(), 77u);
   EXPECT_EQ(module->UserAgent(), "KavrenClient/18.0.7 (test-plugin)");
-  // The three service-proxy events are subscribed (flag 1, the module as context)
+  // The three service-proxy events are subscribed (flag 1, the module's id as context)
   // before the plugin's own start.
-  const std::string contextAndFlag = " " + Word(static_cast<EventLayer*>(module)) + " 1";
+  const std::string contextAndFlag =
+      " " + Word(reinterpret_cast<const void*>(module->ModuleId())) + " 1";
   EXPECT_THAT(
       events,
       ElementsAre(
@@ -218,12 +219,11 @@ TEST_F(AppModuleTest, StartInstallsTheLogTargetAndBuildsTheUserAgent) {
           AllOf(StartsWith("Subscribe OnServiceProxyMethodEvent 77 "), EndsWith(contextAndFlag)),
           AllOf(StartsWith("Subscribe OnServiceProxyAsyncEvent 77 "), EndsWith(contextAndFlag)),
           "OnStart cookie 77 agent KavrenClient/18.0.7 (test-plugin)"));
-  // From now on records reach the host's Log as level and plain message.
+  // Start itself logs nothing; from now on records reach the host's Log as level and
+  // plain message.
+  EXPECT_THAT(host_.logs, ElementsAre());
   LogPrintf(kLogLevelOkay, static_cast<std::uint32_t>(kLogGroupDbg), 0, "plain %d", 5);
-  EXPECT_THAT(host_.logs, ElementsAre(LogEntry{0,
-                                               "            Plugin Manager| test-plugin started as "
-                                               "KavrenClient/18.0.7 (test-plugin)"},
-                                      LogEntry{0, "plain 5"}));
+  EXPECT_THAT(host_.logs, ElementsAre(LogEntry{0, "plain 5"}));
   record_.functions->Stop(record_.context);
 }
 
@@ -294,6 +294,50 @@ TEST_F(AppModuleTest, GetMemoryStatsCopiesTheCounters) {
   EXPECT_EQ(stats.reserved1, 0u);
   EXPECT_GE(stats.peakBytes, sizeof(TestModule));
   record_.functions->GetMemoryStats(nullptr, nullptr);  // ignored
+  record_.functions->Stop(record_.context);
+}
+
+// Function-table calls whose context is no running module, or that come once too often:
+// each is refused with a level-2 report and touches no module memory (AddressSanitizer
+// watches the freed module).
+TEST_F(AppModuleTest, FunctionTableCallsOutOfOrderAreRefusedAndReported) {
+  int stackObject = 0;
+  const struct {
+    const char* name;
+    std::function<void(Abi::PluginFunctionTable&, void* context)> misuse;
+    const char* report;
+  } cases[] = {
+      {"Stop twice", [](auto& table, void* context) { table.Stop(context); },
+       "Stop failed: no running module"},
+      {"Start after Stop",
+       [this](auto& table, void* context) { EXPECT_FALSE(table.Start(context, &host_.interface)); },
+       "Start failed: no running module"},
+      {"Stop of no module", [](auto& table, void*) { table.Stop(nullptr); },
+       "Stop failed: no running module"},
+      {"Start of what never was a module",
+       [&](auto& table, void*) { EXPECT_FALSE(table.Start(&stackObject, &host_.interface)); },
+       "Start failed: no running module"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    Load(18, 0, 0);
+    ASSERT_TRUE(record_.functions->Start(record_.context, &host_.interface));
+    // The table outlives the module: a host may read it again after Stop.
+    Abi::PluginFunctionTable* table = record_.functions;
+    void* context = record_.context;
+    table->Stop(context);
+    const auto before = capture_.Messages(kLogLevelError).size();
+    row.misuse(*table, context);
+    const auto errors = capture_.Messages(kLogLevelError);
+    ASSERT_EQ(errors.size(), before + 1);
+    EXPECT_EQ(errors.back(), row.report);
+  }
+
+  Load(18, 0, 0);
+  ASSERT_TRUE(record_.functions->Start(record_.context, &host_.interface));
+  EXPECT_FALSE(record_.functions->Start(record_.context, &host_.interface));
+  EXPECT_EQ(capture_.Messages(kLogLevelError).back(),
+            "Start failed: the module has started already");
   record_.functions->Stop(record_.context);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,12 +26,12 @@ class EventLayerTest : public ::testing::Test {
   StartedModule module_{host_};
 };
 
-TEST_F(EventLayerTest, StartSubscribesTheServiceProxyEventsWithTheModuleAsContext) {
+TEST_F(EventLayerTest, StartSubscribesTheServiceProxyEventsWithTheModuleIdAsContext) {
   std::vector<std::string> names;
   for (const HostSubscription& subscription : host_.Subscriptions()) {
     names.push_back(subscription.name + " " + std::to_string(subscription.flag));
     EXPECT_EQ(subscription.cookie, 77u);
-    EXPECT_EQ(subscription.context, static_cast<void*>(static_cast<EventLayer*>(&*module_)));
+    EXPECT_EQ(subscription.context, reinterpret_cast<void*>(module_->ModuleId()));
   }
   EXPECT_THAT(names, ElementsAre("OnServiceProxyUuidEvent 1", "OnServiceProxyMethodEvent 1",
                                  "OnServiceProxyAsyncEvent 1"));
@@ -273,6 +274,67 @@ TEST_F(EventLayerTest, TelemetrySendsOnePostPerEvent) {
   host_.ClearCalls();
   module_->Yield();
   EXPECT_THAT(host_.Calls(), ElementsAre("BeginWait Wait: yield", "Pump", "EndWait"));
+}
+
+// A streamed reply to telemetry: the stream is released before the response, once each.
+TEST_F(EventLayerTest, TelemetryReleasesAStreamedReply) {
+  static std::vector<std::string> released;
+  released.clear();
+  host_.SetResponder([](Abi::HttpResponseRecord& response, const HostCall&) {
+    response.stream = &released;
+    response.streamRead = [](void*, char*, std::uint32_t*, bool*) { return false; };
+    response.streamRelease = [](void*) { released.push_back("stream"); };
+    response.release = [](Abi::HttpResponseRecord* record) {
+      released.push_back(record->stream == nullptr ? "response" : "response with stream");
+    };
+  });
+  FailureFuture sent = module_->Telemetry()->Send("started", BindingProperty());
+  EXPECT_TRUE(module_->Await(sent).Succeeded());
+  EXPECT_THAT(released, ElementsAre("stream", "response"));
+}
+
+// Handlers and jobs may call back into every table of the module, their own entries
+// included, on the thread that runs them.
+TEST_F(EventLayerTest, HandlersAndJobsMayReenterTheirTables) {
+  std::vector<std::string> seen;
+  module_->SetResourceHandler("/hxa-a/v1/b", [&](const PluginResourceEvent&) {
+    seen.push_back("resource");
+    module_->Unsubscribe("/hxa-a/v1/b");
+    module_->Subscribe("/hxa-a/v1/b");
+    module_->ScheduleJob(
+        "from handler",
+        [&] {
+          seen.push_back("job");
+          module_->ScheduleJob(
+              "from job", [&] { seen.push_back("nested job"); }, 0);
+          module_->AddServiceProxyRequest("svc.m", [&](const PluginServiceProxyResponse&) {
+            seen.push_back("reply");
+            module_->AddServiceProxyAsyncHandler("svc.m", [](const auto&) {});
+          });
+        },
+        0);
+  });
+  module_->Subscribe("/hxa-a/v1/b");
+  ASSERT_TRUE(host_.Deliver("OnJsonApiEvent_hxa-a_v1_b", R"({"uri": "/hxa-a/v1/b"})"));
+  host_.RunJob(0);
+  // A host that runs a job twice runs it once.
+  host_.RunJob(0);
+  host_.RunJob(1);
+  module_->OnServiceProxyMethodEvent(PluginServiceProxyResponse{"", "svc", "m", "", "", ""});
+  EXPECT_THAT(seen, ElementsAre("resource", "job", "nested job", "reply"));
+  EXPECT_EQ(module_->PendingJobCount(), 0u);
+}
+
+// Nothing pumps a stopped module's host any more: a wait for a future that nothing
+// completes ends with a failure instead of spinning.
+TEST_F(EventLayerTest, AWaitEndsWhenTheModuleStops) {
+  std::promise<MaybeType<Failure, void>> never;
+  FailureFuture future = never.get_future();
+  module_->EndHostSession();
+  const MaybeType<Failure, void> outcome = module_->Await(future);
+  ASSERT_TRUE(outcome.Failed());
+  EXPECT_EQ(outcome.GetFailure().code, 0);
+  EXPECT_EQ(outcome.GetFailure().message, "The module stopped while waiting");
 }
 
 }  // namespace
