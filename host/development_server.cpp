@@ -173,6 +173,9 @@ DevelopmentServer::DevelopmentServer(DevelopmentHost& host, ServerSettings setti
   http_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   http_.set_payload_max_length(settings_.maxBodyBytes);
   http_.set_keep_alive_max_count(100000);
+  // Replies go out whole at once; without this small writes wait for the peer's
+  // delayed acknowledgement.
+  http_.set_tcp_nodelay(true);
   http_.set_error_handler([](const httplib::Request&, httplib::Response& response) {
     // Answers the server library made itself (a refused body, a malformed request).
     if (!response.body.empty() || response.status < 400) return;
