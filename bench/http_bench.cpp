@@ -56,7 +56,7 @@ void InProcessGet(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(InProcessGet);
+BENCHMARK(InProcessGet)->UseRealTime();
 
 // Each benchmark thread is one keep-alive connection.
 void HttpGet(benchmark::State& state) {
