@@ -10,9 +10,9 @@ namespace Kavren::Host {
 namespace {
 
 constexpr const char* kKindNames[] = {
-    "",       "bool",  "int8",   "uint8",  "int16", "uint16", "int32",
-    "uint32", "int64", "uint64", "float",  "double", "string", "object",
-    "blob",   "vector", "enum",  "struct", "callback", "map",
+    "",       "bool",   "int8",   "uint8",  "int16",    "uint16", "int32",
+    "uint32", "int64",  "uint64", "float",  "double",   "string", "object",
+    "blob",   "vector", "enum",   "struct", "callback", "map",
 };
 
 // The records are packed: every field is read by value, never bound to a reference.
@@ -50,10 +50,10 @@ ApiEndpoint Endpoint(const Abi::ApiEndpointDescriptor& descriptor) {
   endpoint.name = Text(body.name);
   endpoint.nameSpace = Text(body.nameSpace);
   Walk(body.arguments, body.argumentCount, [&](const Abi::ApiArgumentRecord& record) {
-    endpoint.arguments.push_back(ApiArgument{Text(record.name), Text(record.description),
-                                             Reference(record.kind, record.elementKind,
-                                                       record.typeName),
-                                             record.optional != 0, kLocationAnywhere});
+    endpoint.arguments.push_back(
+        ApiArgument{Text(record.name), Text(record.description),
+                    Reference(record.kind, record.elementKind, record.typeName),
+                    record.optional != 0, kLocationAnywhere});
   });
   // One location entry per handler argument, in argument order.
   std::size_t index = 0;
@@ -135,7 +135,8 @@ ApiDescription ReadApiDescription(const Abi::PluginApiBlock* block) {
   // to it tell which it is.
   std::set<std::string> enumNames;
   for (const ApiEndpoint& endpoint : api.endpoints) {
-    for (const ApiArgument& argument : endpoint.arguments) CollectEnumNames(argument.type, enumNames);
+    for (const ApiArgument& argument : endpoint.arguments)
+      CollectEnumNames(argument.type, enumNames);
     CollectEnumNames(endpoint.returns, enumNames);
   }
   for (const ApiType& type : api.types) {

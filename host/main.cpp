@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "host/describe.h"
 #include "host/development_host.h"
 #include "host/document.h"
 #include "host/plugin_library.h"
@@ -68,6 +69,20 @@ int RunScenarioFile(const std::string& scenarioPath, const Kavren::Host::PluginL
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "describe") {
+    CLI::App describe{
+        "Prints a plugin's API offline: OpenAPI 3.1, or the help's native or epytext form"};
+    std::string describePlugin;
+    std::string format = "openapi";
+    describe.add_option("--format", format, "openapi, native or epytext")->capture_default_str();
+    describe.add_option("plugin", describePlugin, "path of the plugin library")->required();
+    try {
+      describe.parse(argc - 1, argv + 1);
+    } catch (const CLI::ParseError& error) {
+      return describe.exit(error);
+    }
+    return Kavren::Host::RunDescribe(describePlugin, format, stdout);
+  }
   CLI::App app{
       "Development host: loads a plugin, starts it, prints its memory statistics, stops it; "
       "with --scenario, runs the scenario's steps and prints their effects as JSON lines"};

@@ -47,19 +47,20 @@ TEST_F(LoadedPlugin, BothHelpFormsEqualTheProvidersAnswer) {
 
   rapidjson::Document native;
   NativeHelp(api, native);
-  const rapidjson::Document expectedNative =
-      ProviderAnswer(BindingHelpProvider::HelpFormat::kFull);
+  const rapidjson::Document expectedNative = ProviderAnswer(BindingHelpProvider::HelpFormat::kFull);
   ASSERT_FALSE(expectedNative.HasParseError());
   // Members compare regardless of order; lists in order.
-  EXPECT_TRUE(native == expectedNative)
-      << "host:\n" << JsonText(native) << "\nplugin:\n" << JsonText(expectedNative);
+  EXPECT_TRUE(native == expectedNative) << "host:\n"
+                                        << JsonText(native) << "\nplugin:\n"
+                                        << JsonText(expectedNative);
 
   rapidjson::Document epytext;
   EpytextHelp(api, epytext);
   const rapidjson::Document expectedEpytext =
       ProviderAnswer(BindingHelpProvider::HelpFormat::kEpytext);
-  EXPECT_TRUE(epytext == expectedEpytext)
-      << "host:\n" << JsonText(epytext) << "\nplugin:\n" << JsonText(expectedEpytext);
+  EXPECT_TRUE(epytext == expectedEpytext) << "host:\n"
+                                          << JsonText(epytext) << "\nplugin:\n"
+                                          << JsonText(expectedEpytext);
 }
 
 }  // namespace
