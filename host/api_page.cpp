@@ -105,17 +105,20 @@ function watchEvents(spec) {
   }
 }
 
-// Each operation is shown once, under its most specific (last) tag; the document itself
-// keeps all of them.
+// Each operation is shown once, under its most specific (last) tag, and tags left without
+// operations are not shown; the document itself keeps all of them.
 function oneTagEach(spec) {
   const shown = structuredClone(spec);
+  const used = new Set();
   for (const item of Object.values(shown.paths || {})) {
     for (const operation of Object.values(item)) {
-      if (operation && Array.isArray(operation.tags) && operation.tags.length > 1) {
+      if (operation && Array.isArray(operation.tags) && operation.tags.length > 0) {
         operation.tags = [operation.tags[operation.tags.length - 1]];
+        used.add(operation.tags[0]);
       }
     }
   }
+  shown.tags = (shown.tags || []).filter((tag) => used.has(tag.name));
   return shown;
 }
 
