@@ -1,16 +1,26 @@
-// hxa-host: loads a plugin, starts it, prints its memory statistics and stops it; or
-// runs a scenario against it and prints the effects as JSON lines.
+// hxa-host: the development host's command line. `serve` puts the plugin behind a
+// local HTTP server, `scenario` runs a scenario file and prints its effects as JSON
+// lines, `describe` prints the plugin's API; without a subcommand it loads the
+// plugin, starts it, prints its memory statistics and stops it.
+#include <pthread.h>
+
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "host/describe.h"
 #include "host/development_host.h"
+#include "host/development_server.h"
 #include "host/document.h"
 #include "host/plugin_library.h"
 #include "host/scenario.h"
 
 namespace {
+
+using Kavren::Host::CoreVersion;
+using Kavren::Host::DevelopmentHost;
+using Kavren::Host::PluginLibrary;
 
 const char* LevelName(std::int32_t level) {
   switch (level) {
@@ -27,6 +37,11 @@ const char* LevelName(std::int32_t level) {
   }
 }
 
+void PrintLine(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
 void PrintStats(const Kavren::Abi::PluginMemoryStats& stats) {
   std::printf(
       "memory: peakBytes %llu, peakBlocks %llu, allocatedBytes %llu, allocations %llu, "
@@ -38,31 +53,170 @@ void PrintStats(const Kavren::Abi::PluginMemoryStats& stats) {
       static_cast<unsigned long long>(stats.freedBytes),
       static_cast<unsigned long long>(stats.frees),
       static_cast<unsigned long long>(stats.allocatedBytes - stats.freedBytes));
+  std::fflush(stdout);
 }
 
-int RunScenarioFile(const std::string& scenarioPath, const Kavren::Host::PluginLibrary& library,
-                    Kavren::Host::CoreVersion coreVersion) {
+void PrintLogLines(DevelopmentHost& host) {
+  host.SetLogListener([](const Kavren::Host::LogLine& line) {
+    std::printf("host log %s| %s\n", LevelName(line.level), line.message.c_str());
+    std::fflush(stdout);
+  });
+}
+
+int Fail(int code, const std::string& message) {
+  std::fprintf(stderr, "hxa-host: %s\n", message.c_str());
+  return code;
+}
+
+// What every subcommand shares: the core version and the plugin's path.
+struct Common {
+  std::string coreVersionText = "18.0.0";
+  std::string pluginPath;
+  CoreVersion coreVersion;
+  PluginLibrary library;
+
+  void AddTo(CLI::App& app, bool pluginRequired) {
+    app.add_option("--core-version", coreVersionText, "plugin API version of the core")
+        ->capture_default_str();
+    auto* plugin = app.add_option("plugin", pluginPath, "path of the plugin library");
+    if (pluginRequired) plugin->required();
+  }
+
+  // Parses the version and opens the library; an exit code when that failed.
+  std::optional<int> Prepare() {
+    const auto version = Kavren::Host::ParseCoreVersion(coreVersionText);
+    if (!version) return Fail(2, "not a version (MAJOR.MINOR.PATCH): " + coreVersionText);
+    coreVersion = *version;
+    if (!library.Open(pluginPath)) return Fail(1, library.Error());
+    return std::nullopt;
+  }
+};
+
+bool LoadDocument(const std::string& path, rapidjson::Document& document, std::string& error) {
+  return Kavren::Host::LoadDocumentFile(path, document, error);
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+int RunScenarioFile(const std::string& scenarioPath, Common& common) {
   rapidjson::Document scenario;
   std::string error;
-  if (!Kavren::Host::LoadDocumentFile(scenarioPath, scenario, error)) {
-    std::fprintf(stderr, "hxa-host: %s\n", error.c_str());
-    return 2;
-  }
+  if (!LoadDocument(scenarioPath, scenario, error)) return Fail(2, error);
   Kavren::Host::ScenarioSettings settings;
-  settings.coreVersion = coreVersion;
-  const std::size_t slash = scenarioPath.rfind('/');
-  if (slash != std::string::npos) settings.baseDirectory = scenarioPath.substr(0, slash);
-  const bool ok = Kavren::Host::RunScenario(
-      scenario, library.Export(), settings,
-      [](const std::string& line) {
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-      },
-      error);
-  if (!ok) {
-    std::fprintf(stderr, "hxa-host: %s\n", error.c_str());
-    return 1;
+  settings.coreVersion = common.coreVersion;
+  settings.baseDirectory = DirectoryOf(scenarioPath);
+  if (!Kavren::Host::RunScenario(scenario, common.library.Export(), settings, PrintLine, error)) {
+    return Fail(1, error);
   }
+  return 0;
+}
+
+// Loads and starts the plugin, printing as the plain run does; false when the
+// export gave no function table.
+bool LoadAndStart(DevelopmentHost& host, Common& common, bool& started) {
+  if (!host.Load(common.library, common.coreVersion)) {
+    Fail(1, "the plugin's export returned no function table");
+    return false;
+  }
+  const auto& record = host.Record();
+  std::printf("loaded %s (plugin API %u.%u.%u) for core %u.%u.%u\n",
+              record.name != nullptr ? record.name : "(no name)", record.major, record.minor,
+              record.patch, common.coreVersion.major, common.coreVersion.minor,
+              common.coreVersion.patch);
+  started = host.Start();
+  std::printf("started: %s\n", started ? "yes" : "no");
+  std::fflush(stdout);
+  return true;
+}
+
+bool SetPacketFile(DevelopmentHost& host, const std::string& packetPath, std::string& error) {
+  rapidjson::Document packet;
+  return LoadDocument(packetPath, packet, error) && host.SetLoginDataPacket(packet, error);
+}
+
+int RunPlain(Common& common, const std::string& packetPath) {
+  DevelopmentHost host;
+  PrintLogLines(host);
+  std::string error;
+  if (!packetPath.empty() && !SetPacketFile(host, packetPath, error)) return Fail(2, error);
+  bool started = false;
+  if (!LoadAndStart(host, common, started)) return 1;
+  PrintStats(host.MemoryStats());
+  host.Stop();
+  std::printf("stopped\n");
+  return started ? 0 : 1;
+}
+
+struct ServeOptions {
+  std::string bind = "127.0.0.1";
+  int port = 8080;
+  std::string packetPath;
+  std::string scenarioPath;
+};
+
+int RunServe(Common& common, const ServeOptions& options) {
+  // SIGINT and SIGTERM are taken by sigwait below; every thread made from here
+  // on inherits the mask, so none of them is interrupted. A reader that goes away
+  // must not end the process.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::string error;
+  rapidjson::Document scenario;
+  Kavren::Host::ScenarioSettings scenarioSettings;
+  scenarioSettings.coreVersion = common.coreVersion;
+  if (!options.scenarioPath.empty()) {
+    if (!LoadDocument(options.scenarioPath, scenario, error) ||
+        !Kavren::Host::CheckScenario(scenario, error)) {
+      return Fail(2, error);
+    }
+    scenarioSettings.baseDirectory = DirectoryOf(options.scenarioPath);
+  }
+
+  DevelopmentHost host;
+  Kavren::Host::ServerSettings settings;
+  settings.bind = options.bind;
+  settings.port = options.port;
+  Kavren::Host::DevelopmentServer server(host, settings);
+  // API page: GET /, /openapi.json and the page's assets are mounted here,
+  // before Bind, from host/api_page.h (MountApiPage) once that part lands.
+  if (!server.Bind(error)) return Fail(1, error);
+  PrintLine("listening on " + server.Url());
+
+  if (!options.packetPath.empty() && !SetPacketFile(host, options.packetPath, error)) {
+    return Fail(2, error);
+  }
+  if (!options.scenarioPath.empty() &&
+      !Kavren::Host::SetScenarioPacket(scenario, host, scenarioSettings, error)) {
+    return Fail(2, error);
+  }
+  PrintLogLines(host);
+  bool started = false;
+  if (!LoadAndStart(host, common, started)) return 1;
+  if (!options.scenarioPath.empty()) {
+    // The scenario's effects come as JSON lines, its logs among them.
+    host.SetLogListener(nullptr);
+    Kavren::Host::EffectPrinter printer(host, PrintLine);
+    if (!Kavren::Host::RunScenarioSteps(scenario, host, scenarioSettings, printer, error)) {
+      Fail(1, error);
+    }
+    PrintLogLines(host);
+  }
+  server.Start();
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  server.Shutdown();
+  host.Stop();
+  PrintStats(host.MemoryStats());
+  std::printf("stopped\n");
   return 0;
 }
 
@@ -84,60 +238,64 @@ int main(int argc, char** argv) {
     return Kavren::Host::RunDescribe(describePlugin, format, stdout);
   }
   CLI::App app{
-      "Development host: loads a plugin, starts it, prints its memory statistics, stops it; "
-      "with --scenario, runs the scenario's steps and prints their effects as JSON lines"};
-  std::string coreVersionText = "18.0.0";
-  std::string pluginPath;
+      "Development host: loads a plugin, starts it, prints its memory statistics and stops "
+      "it; or serves it over HTTP, runs a scenario against it, or describes its API"};
+  app.require_subcommand(0, 1);
+
+  Common plain;
+  plain.AddTo(app, false);
   std::string scenarioPath;
   std::string packetPath;
-  app.add_option("--core-version", coreVersionText, "plugin API version of the core")
-      ->capture_default_str();
   app.add_option("--scenario", scenarioPath, "YAML or JSON scenario file to run");
   app.add_option("--packet", packetPath,
                  "JSON or YAML login data packet to serve (without --scenario)");
-  app.add_option("plugin", pluginPath, "path of the plugin library")->required();
+
+  Common serveCommon;
+  ServeOptions serve;
+  CLI::App* serveApp = app.add_subcommand(
+      "serve",
+      "serve the plugin's endpoints, its events (/events) and host controls (/_host/) "
+      "over HTTP until SIGINT or SIGTERM");
+  serveCommon.AddTo(*serveApp, true);
+  serveApp->add_option("--bind", serve.bind, "address to listen on")->capture_default_str();
+  serveApp->add_option("--port", serve.port, "port to listen on (0: any free port)")
+      ->capture_default_str();
+  serveApp->add_option("--packet", serve.packetPath, "JSON or YAML login data packet to serve");
+  serveApp->add_option("--scenario", serve.scenarioPath,
+                       "YAML or JSON scenario whose packet and steps run before serving");
+
+  Common scenarioCommon;
+  std::string scenarioFile;
+  CLI::App* scenarioApp =
+      app.add_subcommand("scenario", "run a scenario file and print its effects as JSON lines");
+  scenarioApp->add_option("file", scenarioFile, "YAML or JSON scenario file")->required();
+  scenarioCommon.AddTo(*scenarioApp, true);
+
+  Common describeCommon;
+  std::string format = "openapi";
+  CLI::App* describeApp = app.add_subcommand("describe", "print the plugin's API");
+  describeCommon.AddTo(*describeApp, true);
+  describeApp->add_option("--format", format, "openapi, native or epytext")
+      ->check(CLI::IsMember({"openapi", "native", "epytext"}))
+      ->capture_default_str();
+
   CLI11_PARSE(app, argc, argv);
 
-  const auto coreVersion = Kavren::Host::ParseCoreVersion(coreVersionText);
-  if (!coreVersion) {
-    std::fprintf(stderr, "hxa-host: not a version (MAJOR.MINOR.PATCH): %s\n",
-                 coreVersionText.c_str());
-    return 2;
+  if (serveApp->parsed()) {
+    if (auto failed = serveCommon.Prepare()) return *failed;
+    return RunServe(serveCommon, serve);
   }
-  Kavren::Host::PluginLibrary library;
-  if (!library.Open(pluginPath)) {
-    std::fprintf(stderr, "hxa-host: %s\n", library.Error().c_str());
-    return 1;
+  if (scenarioApp->parsed()) {
+    if (auto failed = scenarioCommon.Prepare()) return *failed;
+    return RunScenarioFile(scenarioFile, scenarioCommon);
   }
-
-  if (!scenarioPath.empty()) return RunScenarioFile(scenarioPath, library, *coreVersion);
-
-  Kavren::Host::DevelopmentHost host;
-  host.SetLogListener([](const Kavren::Host::LogLine& line) {
-    std::printf("host log %s| %s\n", LevelName(line.level), line.message.c_str());
-    std::fflush(stdout);
-  });
-  if (!packetPath.empty()) {
-    rapidjson::Document packet;
-    std::string error;
-    if (!Kavren::Host::LoadDocumentFile(packetPath, packet, error) ||
-        !host.SetLoginDataPacket(packet, error)) {
-      std::fprintf(stderr, "hxa-host: %s\n", error.c_str());
-      return 2;
-    }
+  if (describeApp->parsed()) {
+    if (auto failed = describeCommon.Prepare()) return *failed;
+    // The description forms come from host/openapi.h once that part lands.
+    return Fail(2, "describe is not available in this build");
   }
-  if (!host.Load(library, *coreVersion)) {
-    std::fprintf(stderr, "hxa-host: the plugin's export returned no function table\n");
-    return 1;
-  }
-  const auto& record = host.Record();
-  std::printf("loaded %s (plugin API %u.%u.%u) for core %u.%u.%u\n",
-              record.name != nullptr ? record.name : "(no name)", record.major, record.minor,
-              record.patch, coreVersion->major, coreVersion->minor, coreVersion->patch);
-  const bool started = host.Start();
-  std::printf("started: %s\n", started ? "yes" : "no");
-  PrintStats(host.MemoryStats());
-  host.Stop();
-  std::printf("stopped\n");
-  return started ? 0 : 1;
+  if (plain.pluginPath.empty()) return Fail(2, "no plugin given (see --help)");
+  if (auto failed = plain.Prepare()) return *failed;
+  if (!scenarioPath.empty()) return RunScenarioFile(scenarioPath, plain);
+  return RunPlain(plain, packetPath);
 }

@@ -23,4 +23,11 @@ inline constexpr char kNotLoaded[] = "No plugin is loaded";
 inline constexpr char kNoResponseRelease[] = "The response has no release function";
 inline constexpr char kStreamReadFailed[] = "Stream read error";
 
+// The HTTP server's own answers.
+inline constexpr char kBodyTooLarge[] = "Request body is larger than 64 MiB";
+inline constexpr char kTooManyStreams[] = "Too many event streams are open";
+/// Followed by the method text, a blank and the path.
+inline constexpr char kNoSuchHostControl[] = "No host control for ";
+inline constexpr char kServerFailure[] = "Internal server error";
+
 }  // namespace Kavren::Host::Messages

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
 
+#include "host/command.h"
 #include "host/development_host.h"
 
 namespace Kavren::Host {
@@ -23,16 +27,54 @@ struct ScenarioSettings {
   int jobTimeoutMs = 10000;
 };
 
-/// Loads the plugin, sets the scenario's "packet" (or "packet file") before
-/// Start, starts it, runs the "steps" in order, waits for the jobs and stops.
-/// Steps are objects with one key: "set packet" (the packet), "set packet file"
-/// (a JSON or YAML file), "clear packet", "push server message" ({"body", and
-/// optionally "typeName", "clientId", "subtopic"}), "call endpoint" ({"method",
-/// "path"} or {"function"}, optionally "arguments" (object: named entries; array:
-/// positional entries) and "body"), "fail next invoke" ({"status", "errorText"})
-/// and "wait for jobs" (null or {"timeoutMs"}). False with `error` set when the
-/// scenario is malformed or the plugin cannot be loaded; the effects printed
-/// before stay printed.
+/// Prints a host's effects (logs, events from the event bus, invokes, jobs) as
+/// JSON lines while it is attached; detaches when destroyed.
+class EffectPrinter : private HostObserver {
+ public:
+  EffectPrinter(DevelopmentHost& host, LinePrinter print);
+  ~EffectPrinter() override;
+  EffectPrinter(const EffectPrinter&) = delete;
+  EffectPrinter& operator=(const EffectPrinter&) = delete;
+
+  /// Prints {"effect": `effect`, ...what `fill` writes}.
+  void Print(const char* effect,
+             const std::function<void(rapidjson::Writer<rapidjson::StringBuffer>&)>& fill);
+
+ private:
+  void OnLog(const LogLine& line) override;
+  void OnInvoke(const Invocation& invocation) override;
+  void OnJobScheduled(const std::string& label) override;
+  void OnEvent(const PublishedEvent& event);
+
+  DevelopmentHost& host_;
+  LinePrinter print_;
+  EventBus::ListenerId listener_;
+  // Keeps lines whole when several host threads report at once.
+  std::mutex mutex_;
+};
+
+/// Checks a scenario's shape: an object whose "steps", when present, is a list of
+/// objects with exactly one key. False with `error` otherwise.
+[[nodiscard]] bool CheckScenario(const rapidjson::Value& scenario, std::string& error);
+/// Sets the scenario's "packet" or "packet file" (before the plugin starts).
+[[nodiscard]] bool SetScenarioPacket(const rapidjson::Value& scenario, DevelopmentHost& host,
+                                     const ScenarioSettings& settings, std::string& error);
+/// Runs the scenario's "steps" in order against a started host, then waits for
+/// the jobs. Steps are objects with one key: "set packet" (the packet), "set
+/// packet file" (a JSON or YAML file), "clear packet", "push server message"
+/// ({"body", and optionally "typeName", "clientId", "subtopic"}), "call endpoint"
+/// ({"method", "path"} or {"function"}, optionally "arguments" (object: named
+/// entries; array: positional entries) and "body"), "fail next invoke"
+/// ({"status", "errorText"}), "wait for jobs" (null or {"timeoutMs"}), and
+/// "read invokes", "read log", "read memory". False with `error` at the first
+/// malformed step; the effects printed before stay printed.
+[[nodiscard]] bool RunScenarioSteps(const rapidjson::Value& scenario, DevelopmentHost& host,
+                                    const ScenarioSettings& settings, EffectPrinter& printer,
+                                    std::string& error);
+
+/// Loads the plugin, sets the scenario's packet before Start, starts it, runs the
+/// steps, waits for the jobs and stops. False with `error` set when the scenario
+/// is malformed or the plugin cannot be loaded.
 [[nodiscard]] bool RunScenario(const rapidjson::Value& scenario, Abi::PluginLoadFunction load,
                                const ScenarioSettings& settings, const LinePrinter& print,
                                std::string& error);

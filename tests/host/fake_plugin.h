@@ -36,6 +36,8 @@ struct FakePlugin {
   std::vector<std::string> events;
   /// "method path endpoint-ok context args contentType body" of each endpoint request.
   std::vector<std::string> requests;
+  /// "name=value;..." of each endpoint request's headers, a blank and its custom method.
+  std::vector<std::string> headers;
   /// Calls of the plugin's response release.
   int releases = 0;
   /// "stop" when Stop ran, in order with what jobs append.

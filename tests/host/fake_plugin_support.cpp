@@ -94,6 +94,11 @@ void HXA_CDECL RequestEntry(Abi::HttpResponseRecord* response,
       request->body != nullptr
           ? std::string(static_cast<const char*>(request->body), request->bodyLength)
           : "(none)";
+  std::string headers;
+  for (std::uint32_t index = 0; index < request->headerCount; ++index) {
+    headers += Text(request->headers[index].name) + "=" + Text(request->headers[index].value) + ";";
+  }
+  Fake().Record(Fake().headers, headers + " " + Text(request->customMethod));
   Fake().Record(Fake().requests, std::to_string(request->method) + " " + Text(request->path) + " " +
                                      static_cast<const char*>(registration->function) + " " +
                                      std::to_string(request->context) + " [" + args + "] " +
@@ -105,6 +110,15 @@ void HXA_CDECL RequestEntry(Abi::HttpResponseRecord* response,
     response->errorText = DuplicateHostText("Not found");
     response->failed = 1;
     response->status = 404;
+    return;
+  }
+  // Paths of the GET endpoint choose other reply shapes.
+  const std::string shape = request->path;
+  if (shape.ends_with("/empty")) return;
+  if (shape.ends_with("/failed-unset") || shape.ends_with("/failed-200")) {
+    response->errorText = DuplicateHostText("Broken");
+    response->failed = 1;
+    response->status = shape.ends_with("/failed-200") ? 200 : 0;
     return;
   }
   rapidjson::Document document;
@@ -159,6 +173,7 @@ void FakePlugin::Reset() {
   host = nullptr;
   events.clear();
   requests.clear();
+  headers.clear();
   order.clear();
   releases = 0;
 }

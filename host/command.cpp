@@ -1,0 +1,285 @@
+// Parsing and running the host commands.
+#include "host/command.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+
+#include "host/document.h"
+#include "host/messages.h"
+#include "host/method.h"
+
+namespace Kavren::Host {
+namespace {
+
+using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
+
+std::string TextMember(const rapidjson::Value& object, const char* key,
+                       const std::string& fallback) {
+  if (!object.HasMember(key) || !object[key].IsString()) return fallback;
+  return object[key].GetString();
+}
+
+std::string ToJson(const rapidjson::Value& value) {
+  rapidjson::StringBuffer buffer;
+  Writer writer(buffer);
+  value.Accept(writer);
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+template <class Fill>
+std::string WriteJson(Fill fill) {
+  rapidjson::StringBuffer buffer;
+  Writer writer(buffer);
+  fill(writer);
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+void Text(Writer& writer, const char* key, const std::string& value) {
+  writer.Key(key);
+  writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+}
+
+bool ParsePush(const rapidjson::Value& argument, Command& command, std::string& error) {
+  if (!argument.IsObject() || !argument.HasMember("body")) {
+    error = "\"push server message\" needs an object with \"body\"";
+    return false;
+  }
+  command.value.CopyFrom(argument["body"], command.value.GetAllocator());
+  command.typeName = TextMember(argument, "typeName", Messages::kSimpleDialogMessageClass);
+  command.clientId = TextMember(argument, "clientId", "dev-client");
+  command.subtopic = TextMember(argument, "subtopic", "");
+  return true;
+}
+
+bool ParseFailure(const rapidjson::Value& argument, Command& command, std::string& error) {
+  command.status = 503;
+  command.errorText = Messages::kDefaultInvokeFailure;
+  if (argument.IsObject()) {
+    if (argument.HasMember("status")) {
+      if (!argument["status"].IsInt()) {
+        error = "\"status\" must be an integer";
+        return false;
+      }
+      command.status = argument["status"].GetInt();
+    }
+    command.errorText = TextMember(argument, "errorText", command.errorText);
+  } else if (!argument.IsNull()) {
+    error = "\"fail next invoke\" takes nothing or {\"status\", \"errorText\"}";
+    return false;
+  }
+  return true;
+}
+
+bool ParseWait(const rapidjson::Value& argument, Command& command, std::string& error) {
+  if (argument.IsObject() && argument.HasMember("timeoutMs")) {
+    if (!argument["timeoutMs"].IsInt() || argument["timeoutMs"].GetInt() < 0) {
+      error = "\"timeoutMs\" must be a non-negative integer";
+      return false;
+    }
+    command.timeoutMs = argument["timeoutMs"].GetInt();
+  } else if (!argument.IsNull() && !argument.IsObject()) {
+    error = "\"wait for jobs\" takes nothing or {\"timeoutMs\"}";
+    return false;
+  }
+  return true;
+}
+
+bool ParseCall(const rapidjson::Value& argument, Command& command, std::string& error) {
+  if (!argument.IsObject()) {
+    error = "\"call endpoint\" needs an object";
+    return false;
+  }
+  EndpointCall& call = command.call;
+  call.function = TextMember(argument, "function", "");
+  call.path = TextMember(argument, "path", "");
+  command.methodText = TextMember(argument, "method", call.function.empty() ? "" : "GET");
+  const auto code = MethodCode(command.methodText);
+  if (!code) {
+    error = "unknown method \"" + command.methodText + "\"";
+    return false;
+  }
+  call.method = *code;
+  if (call.function.empty() && call.path.empty()) {
+    error = "\"call endpoint\" needs a \"path\" or a \"function\"";
+    return false;
+  }
+  if (argument.HasMember("arguments")) {
+    const rapidjson::Value& arguments = argument["arguments"];
+    if (arguments.IsObject()) {
+      for (auto member = arguments.MemberBegin(); member != arguments.MemberEnd(); ++member) {
+        call.arguments.emplace_back(member->name.GetString(), ToJson(member->value));
+      }
+    } else if (arguments.IsArray()) {
+      for (const auto& element : arguments.GetArray()) {
+        call.arguments.emplace_back("", ToJson(element));
+      }
+    } else {
+      error = "\"arguments\" must be an object or an array";
+      return false;
+    }
+  }
+  if (argument.HasMember("body")) call.body = ToJson(argument["body"]);
+  return true;
+}
+
+std::string InvocationsJson(const std::vector<Invocation>& invocations) {
+  return WriteJson([&](Writer& writer) {
+    writer.StartArray();
+    for (const Invocation& invocation : invocations) {
+      writer.StartObject();
+      Text(writer, "service", invocation.service);
+      Text(writer, "method", invocation.method);
+      writer.Key("arguments");
+      writer.RawValue(invocation.argumentsJson.data(), invocation.argumentsJson.size(),
+                      rapidjson::kArrayType);
+      writer.Key("status");
+      writer.Int(invocation.status);
+      if (!invocation.errorText.empty()) Text(writer, "errorText", invocation.errorText);
+      writer.EndObject();
+    }
+    writer.EndArray();
+  });
+}
+
+std::string LogJson(const std::vector<LogLine>& lines) {
+  return WriteJson([&](Writer& writer) {
+    writer.StartArray();
+    for (const LogLine& line : lines) {
+      writer.StartObject();
+      writer.Key("level");
+      writer.Int(line.level);
+      Text(writer, "message", line.message);
+      writer.EndObject();
+    }
+    writer.EndArray();
+  });
+}
+
+}  // namespace
+
+std::optional<CommandKind> CommandOfStep(std::string_view step) {
+  for (const CommandName& name : kCommandNames) {
+    if (step == name.step) return name.kind;
+  }
+  return std::nullopt;
+}
+
+std::optional<CommandKind> CommandOfRoute(std::string_view method, std::string_view route) {
+  for (const CommandName& name : kCommandNames) {
+    if (name.route != nullptr && route == name.route && method == name.method) return name.kind;
+  }
+  return std::nullopt;
+}
+
+const char* StepName(CommandKind kind) {
+  for (const CommandName& name : kCommandNames) {
+    if (name.kind == kind) return name.step;
+  }
+  return "";
+}
+
+bool ParseCommand(CommandKind kind, const rapidjson::Value& argument, Command& command,
+                  std::string& error) {
+  command.kind = kind;
+  switch (kind) {
+    case CommandKind::kSetPacket:
+      command.value.CopyFrom(argument, command.value.GetAllocator());
+      return true;
+    case CommandKind::kSetPacketFile:
+      if (!argument.IsString()) {
+        error = "a packet file is named by a text";
+        return false;
+      }
+      command.file = argument.GetString();
+      return true;
+    case CommandKind::kPushServerMessage:
+      return ParsePush(argument, command, error);
+    case CommandKind::kFailNextInvoke:
+      return ParseFailure(argument, command, error);
+    case CommandKind::kCallEndpoint:
+      return ParseCall(argument, command, error);
+    case CommandKind::kWaitForJobs:
+      return ParseWait(argument, command, error);
+    case CommandKind::kClearPacket:
+    case CommandKind::kReadInvokes:
+    case CommandKind::kReadLog:
+    case CommandKind::kReadMemory:
+      return true;
+  }
+  return true;
+}
+
+std::string MemoryStatsJson(const Abi::PluginMemoryStats& stats) {
+  return WriteJson([&](Writer& writer) {
+    writer.StartObject();
+    const std::pair<const char*, std::uint64_t> counters[] = {
+        {"peakBytes", stats.peakBytes},
+        {"peakBlocks", stats.peakBlocks},
+        {"allocatedBytes", stats.allocatedBytes},
+        {"allocations", stats.allocations},
+        {"freedBytes", stats.freedBytes},
+        {"frees", stats.frees},
+        {"bytesInUse", stats.allocatedBytes - stats.freedBytes},
+    };
+    for (const auto& [key, value] : counters) {
+      writer.Key(key);
+      writer.Uint64(value);
+    }
+    writer.EndObject();
+  });
+}
+
+CommandResult ExecuteCommand(DevelopmentHost& host, const Command& command,
+                             const CommandSettings& settings) {
+  CommandResult result;
+  switch (command.kind) {
+    case CommandKind::kSetPacket:
+      result.ok = host.SetLoginDataPacket(command.value, result.error);
+      break;
+    case CommandKind::kSetPacketFile: {
+      std::string path = command.file;
+      if (path.empty() || path.front() != '/') path = settings.baseDirectory + "/" + path;
+      rapidjson::Document packet;
+      result.ok = LoadDocumentFile(path, packet, result.error) &&
+                  host.SetLoginDataPacket(packet, result.error);
+      break;
+    }
+    case CommandKind::kClearPacket:
+      host.ClearLoginDataPacket();
+      break;
+    case CommandKind::kPushServerMessage: {
+      const std::size_t delivered = host.PushServerMessage(
+          command.value, result.error, command.typeName, command.clientId, command.subtopic);
+      result.ok = result.error.empty();
+      result.json = "{\"delivered\":" + std::to_string(delivered) + "}";
+      break;
+    }
+    case CommandKind::kFailNextInvoke:
+      host.FailNextInvoke(command.status, command.errorText);
+      break;
+    case CommandKind::kCallEndpoint:
+      result.reply = host.CallEndpoint(command.call);
+      break;
+    case CommandKind::kWaitForJobs: {
+      const int timeout =
+          std::min(command.timeoutMs.value_or(settings.jobTimeoutMs), settings.jobTimeoutMs);
+      const bool done = host.WaitForJobs(std::chrono::milliseconds(timeout));
+      result.json = done ? "{\"done\":true}" : "{\"done\":false}";
+      break;
+    }
+    case CommandKind::kReadInvokes:
+      result.json = InvocationsJson(host.Invocations());
+      break;
+    case CommandKind::kReadLog:
+      result.json = LogJson(host.LogLines());
+      break;
+    case CommandKind::kReadMemory:
+      result.json = MemoryStatsJson(host.MemoryStats());
+      break;
+  }
+  return result;
+}
+
+}  // namespace Kavren::Host

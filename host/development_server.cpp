@@ -1,0 +1,380 @@
+// The development server's routes: plugin endpoints, the event stream and the host
+// controls.
+#include "host/development_server.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+
+#include "host/document.h"
+#include "host/messages.h"
+#include "host/method.h"
+
+namespace Kavren::Host {
+
+/// The events waiting for one event-stream reader. The bus's listener pushes;
+/// the connection thread pops and writes.
+class EventStream {
+ public:
+  EventStream(std::set<std::string> names, std::size_t backlog)
+      : names_(std::move(names)), backlog_(backlog) {}
+
+  void Push(const PublishedEvent& event) {
+    if (event.origin != "plugin" || (!names_.empty() && !names_.contains(event.name))) return;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.size() >= backlog_) {
+        // A reader this far behind is closed rather than holding memory without bound.
+        overflowed_ = true;
+      } else {
+        queue_.push_back("event: " + event.name + "\ndata: " + event.payloadJson + "\n\n");
+      }
+    }
+    changed_.notify_one();
+  }
+
+  void Close() {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  /// Waits up to `wait` for events; answers them, and sets `end` when the stream
+  /// should end once they are written.
+  std::deque<std::string> Take(std::chrono::milliseconds wait, bool& end) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, wait, [this] { return !queue_.empty() || closed_ || overflowed_; });
+    std::deque<std::string> taken;
+    taken.swap(queue_);
+    end = closed_ || overflowed_;
+    return taken;
+  }
+
+  EventBus::ListenerId listener = 0;
+
+ private:
+  const std::set<std::string> names_;
+  const std::size_t backlog_;
+  // Guards the queue and the flags.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;
+  bool closed_ = false;
+  bool overflowed_ = false;
+};
+
+namespace {
+
+constexpr auto kStreamPoll = std::chrono::milliseconds(200);
+constexpr auto kHeartbeat = std::chrono::seconds(15);
+
+const char* ReasonPhrase(int status) {
+  switch (status) {
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 413:
+      return "Request Entity Too Large";
+    case 414:
+      return "Request-URI Too Long";
+    case 416:
+      return "Requested Range Not Satisfiable";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return status >= 500 ? "Internal Server Error" : "Bad Request";
+  }
+}
+
+void SendFailure(httplib::Response& response, int status, const std::string& message) {
+  response.status = status;
+  response.set_content(FailureJson(status, message), "application/json");
+}
+
+bool ValidStatus(std::int32_t status) { return status >= 100 && status <= 599; }
+
+bool SameName(const std::string& a, const char* b) {
+  return std::equal(a.begin(), a.end(), b, b + std::strlen(b), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// Headers the transport sets itself; a plugin's copy would break the framing.
+bool TransportHeader(const std::string& name) {
+  return SameName(name, "Content-Length") || SameName(name, "Transfer-Encoding") ||
+         SameName(name, "Connection") || SameName(name, "Content-Type");
+}
+
+// Headers the server library adds to a request for its own use.
+bool LibraryHeader(const std::string& name) {
+  return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+         name == "LOCAL_PORT";
+}
+
+void WriteReply(const EndpointReply& reply, httplib::Response& response) {
+  if (!reply.found) {
+    SendFailure(response, 404, reply.errorText);
+    return;
+  }
+  if (reply.failed) {
+    // A failure always answers as one, whatever status the plugin left.
+    const int status = ValidStatus(reply.status) && reply.status >= 400 ? reply.status : 500;
+    SendFailure(response, status, reply.errorText);
+    return;
+  }
+  for (const auto& [name, value] : reply.headers) {
+    if (!TransportHeader(name)) response.set_header(name, value);
+  }
+  const bool statusSet = ValidStatus(reply.status);
+  if (reply.streamBody) {
+    response.status = statusSet ? reply.status : 200;
+    response.set_content(*reply.streamBody, reply.contentType.empty() ? "application/octet-stream"
+                                                                      : reply.contentType);
+  } else if (reply.emptyValue) {
+    response.status = statusSet ? reply.status : 204;
+  } else {
+    response.status = statusSet ? reply.status : 200;
+    response.set_content(reply.valueJson, "application/json");
+  }
+}
+
+}  // namespace
+
+std::string FailureJson(int status, const std::string& message) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("httpStatus");
+  writer.Int(status);
+  writer.Key("message");
+  writer.String(message.data(), static_cast<rapidjson::SizeType>(message.size()));
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+DevelopmentServer::DevelopmentServer(DevelopmentHost& host, ServerSettings settings)
+    : host_(host), settings_(std::move(settings)) {
+  const unsigned threads = settings_.threads;
+  http_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  http_.set_payload_max_length(settings_.maxBodyBytes);
+  http_.set_keep_alive_max_count(100000);
+  http_.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    // Answers the server library made itself (a refused body, a malformed request).
+    if (!response.body.empty() || response.status < 400) return;
+    const std::string message =
+        response.status == 413 ? Messages::kBodyTooLarge : ReasonPhrase(response.status);
+    response.set_content(FailureJson(response.status, message), "application/json");
+  });
+  // A client that asks before sending a body too large is refused before it sends it.
+  const std::size_t maxBody = settings_.maxBodyBytes;
+  http_.set_expect_100_continue_handler(
+      [maxBody](const httplib::Request& request, httplib::Response& response) {
+        if (request.get_header_value<std::uint64_t>("Content-Length") <= maxBody) return 100;
+        response.status = 413;
+        return 413;
+      });
+  http_.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+        SendFailure(response, 500, Messages::kServerFailure);
+      });
+  http_.Get("/events", [this](const httplib::Request& request, httplib::Response& response) {
+    HandleEvents(request, response);
+  });
+  RouteForEveryMethod("/_host/.*",
+                      [this](const httplib::Request& request, httplib::Response& response) {
+                        HandleHost(request, response);
+                      });
+}
+
+DevelopmentServer::~DevelopmentServer() { Shutdown(); }
+
+void DevelopmentServer::RouteForEveryMethod(const std::string& pattern,
+                                            const httplib::Server::Handler& handler) {
+  http_.Get(pattern, handler);
+  http_.Post(pattern, handler);
+  http_.Put(pattern, handler);
+  http_.Patch(pattern, handler);
+  http_.Delete(pattern, handler);
+  http_.Options(pattern, handler);
+}
+
+bool DevelopmentServer::Bind(std::string& error) {
+  // Last: every route mounted before wins over the plugin's paths.
+  RouteForEveryMethod(".*", [this](const httplib::Request& request, httplib::Response& response) {
+    HandleEndpoint(request, response);
+  });
+  // Methods the server library parses but does not route reach the plugin as
+  // custom methods (they carry no body).
+  http_.set_pre_routing_handler(
+      [this](const httplib::Request& request, httplib::Response& response) {
+        if (request.method != "CONNECT" && request.method != "TRACE") {
+          return httplib::Server::HandlerResponse::Unhandled;
+        }
+        HandleEndpoint(request, response);
+        return httplib::Server::HandlerResponse::Handled;
+      });
+  if (settings_.port == 0) {
+    port_ = http_.bind_to_any_port(settings_.bind);
+  } else {
+    port_ = http_.bind_to_port(settings_.bind, settings_.port) ? settings_.port : -1;
+  }
+  if (port_ <= 0) {
+    error = "cannot listen on " + settings_.bind + ":" + std::to_string(settings_.port);
+    return false;
+  }
+  return true;
+}
+
+std::string DevelopmentServer::Url() const {
+  const bool v6 = settings_.bind.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + settings_.bind + "]" : settings_.bind) + ":" +
+         std::to_string(port_);
+}
+
+void DevelopmentServer::Start() {
+  listener_ = std::thread([this] { http_.listen_after_bind(); });
+}
+
+void DevelopmentServer::Shutdown() {
+  if (closing_.exchange(true)) return;
+  {
+    std::lock_guard lock(streamsMutex_);
+    for (const auto& stream : streams_) stream->Close();
+  }
+  http_.stop();
+  if (listener_.joinable()) listener_.join();
+}
+
+void DevelopmentServer::HandleEndpoint(const httplib::Request& request,
+                                       httplib::Response& response) {
+  EndpointCall call;
+  if (const auto code = MethodCode(request.method)) {
+    call.method = *code;
+  } else {
+    call.method = Abi::kHttpMethodCustom;
+    call.customMethod = request.method;
+  }
+  call.path = request.target.empty() ? request.path : request.target;
+  for (const auto& [name, value] : request.headers) {
+    if (!LibraryHeader(name)) call.headers.emplace_back(name, value);
+  }
+  call.contentType.reset();
+  if (request.has_header("Content-Type")) {
+    call.contentType = request.get_header_value("Content-Type");
+  }
+  if (!request.body.empty()) call.body = request.body;
+  WriteReply(host_.CallEndpoint(call), response);
+}
+
+void DevelopmentServer::HandleHost(const httplib::Request& request, httplib::Response& response) {
+  constexpr std::string_view kPrefix = "/_host/";
+  const std::string route = request.path.substr(kPrefix.size());
+  const auto kind = CommandOfRoute(request.method, route);
+  if (!kind) {
+    bool known = false;
+    for (const CommandName& name : kCommandNames) {
+      if (name.route != nullptr && route == name.route) known = true;
+    }
+    if (known) {
+      SendFailure(response, 405, ReasonPhrase(405));
+    } else {
+      SendFailure(response, 404,
+                  std::string(Messages::kNoSuchHostControl) + request.method + " " + request.path);
+    }
+    return;
+  }
+  rapidjson::Document argument;
+  std::string error;
+  const std::string contentType = request.get_header_value("Content-Type");
+  const bool yaml =
+      contentType.starts_with("application/x-yaml") || contentType.starts_with("text/x-yaml");
+  if (!request.body.empty() && !(yaml ? ParseYamlText(request.body, argument, error)
+                                      : ParseJsonText(request.body, argument, error))) {
+    SendFailure(response, 400, error);
+    return;
+  }
+  Command command;
+  if (!ParseCommand(*kind, argument, command, error)) {
+    SendFailure(response, 400, error);
+    return;
+  }
+  const CommandResult result = ExecuteCommand(host_, command, settings_.commands);
+  if (!result.ok) {
+    SendFailure(response, 400, result.error);
+  } else if (result.json.empty()) {
+    response.status = 204;
+  } else {
+    response.status = 200;
+    response.set_content(result.json, "application/json");
+  }
+}
+
+void DevelopmentServer::HandleEvents(const httplib::Request& request, httplib::Response& response) {
+  std::set<std::string> names;
+  const std::size_t count = request.get_param_value_count("name");
+  for (std::size_t index = 0; index < count; ++index) {
+    names.insert(request.get_param_value("name", index));
+  }
+  auto stream = std::make_shared<EventStream>(std::move(names), settings_.streamBacklog);
+  {
+    std::lock_guard lock(streamsMutex_);
+    if (closing_ || streams_.size() >= settings_.maxStreams) {
+      SendFailure(response, 503, Messages::kTooManyStreams);
+      return;
+    }
+    streams_.insert(stream);
+  }
+  stream->listener =
+      host_.Bus().AddListener([stream](const PublishedEvent& event) { stream->Push(event); });
+  response.set_header("Cache-Control", "no-cache");
+  auto lastWrite = std::make_shared<std::chrono::steady_clock::time_point>();
+  response.set_chunked_content_provider(
+      "text/event-stream",
+      [stream, lastWrite](std::size_t offset, httplib::DataSink& sink) {
+        const auto now = std::chrono::steady_clock::now();
+        if (offset == 0 && *lastWrite == std::chrono::steady_clock::time_point()) {
+          // A first line at once, so a reader knows the stream is open.
+          *lastWrite = now;
+          static constexpr char kOpened[] = ": stream open\n\n";
+          return sink.write(kOpened, sizeof kOpened - 1);
+        }
+        bool end = false;
+        for (const std::string& text : stream->Take(kStreamPoll, end)) {
+          if (!sink.write(text.data(), text.size())) return false;
+          *lastWrite = std::chrono::steady_clock::now();
+        }
+        if (end) {
+          sink.done();
+          return true;
+        }
+        if (std::chrono::steady_clock::now() - *lastWrite > kHeartbeat) {
+          // A comment line finds readers that went away.
+          static constexpr char kBeat[] = ":\n\n";
+          if (!sink.write(kBeat, sizeof kBeat - 1)) return false;
+          *lastWrite = std::chrono::steady_clock::now();
+        }
+        return true;
+      },
+      [this, stream](bool) {
+        host_.Bus().RemoveListener(stream->listener);
+        std::lock_guard lock(streamsMutex_);
+        streams_.erase(stream);
+      });
+}
+
+}  // namespace Kavren::Host

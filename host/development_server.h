@@ -1,0 +1,86 @@
+// The development host behind a local HTTP server: the plugin's endpoints at their
+// own paths, its events as Server-Sent Events at /events, host controls under /_host/.
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "host/command.h"
+#include "host/development_host.h"
+
+namespace Kavren::Host {
+
+/// How the server listens.
+struct ServerSettings {
+  /// The address to bind; 127.0.0.1 keeps the plugin off the network.
+  std::string bind = "127.0.0.1";
+  /// 0 picks a free port.
+  int port = 0;
+  /// Larger request bodies are refused with 413.
+  std::size_t maxBodyBytes = std::size_t{64} << 20;
+  /// Connection threads; each open event stream holds one.
+  unsigned threads = 48;
+  /// Event streams open at once; more are refused with 503.
+  std::size_t maxStreams = 16;
+  /// Events an event stream holds for a slow reader before it is closed.
+  std::size_t streamBacklog = 10000;
+  CommandSettings commands;
+};
+
+class EventStream;
+
+/// Serves one development host over HTTP. Routes are answered on the server's
+/// connection threads, several at once; the host must stay loaded until
+/// Shutdown has returned.
+class DevelopmentServer {
+ public:
+  DevelopmentServer(DevelopmentHost& host, ServerSettings settings);
+  /// Shuts down when still running.
+  ~DevelopmentServer();
+  DevelopmentServer(const DevelopmentServer&) = delete;
+  DevelopmentServer& operator=(const DevelopmentServer&) = delete;
+
+  /// The server, for routes mounted before Bind (they take precedence over the
+  /// plugin's endpoints).
+  [[nodiscard]] httplib::Server& Http() { return http_; }
+  /// Adds the plugin's routes and binds; false with `error` when the address
+  /// cannot be bound.
+  [[nodiscard]] bool Bind(std::string& error);
+  /// The bound port (after Bind).
+  [[nodiscard]] int Port() const { return port_; }
+  /// "http://ADDR:PORT".
+  [[nodiscard]] std::string Url() const;
+  /// Serves on a thread of its own until Shutdown.
+  void Start();
+  /// Closes the event streams, stops accepting and waits for the requests in
+  /// flight. Safe to call more than once.
+  void Shutdown();
+
+ private:
+  void HandleEndpoint(const httplib::Request& request, httplib::Response& response);
+  void HandleHost(const httplib::Request& request, httplib::Response& response);
+  void HandleEvents(const httplib::Request& request, httplib::Response& response);
+  void RouteForEveryMethod(const std::string& pattern, const httplib::Server::Handler& handler);
+
+  DevelopmentHost& host_;
+  ServerSettings settings_;
+  httplib::Server http_;
+  int port_ = 0;
+  std::thread listener_;
+  std::atomic<bool> closing_{false};
+  // Guards the open streams.
+  std::mutex streamsMutex_;
+  std::set<std::shared_ptr<EventStream>> streams_;
+};
+
+/// The JSON body of a failed reply: {"httpStatus": N, "message": "..."}.
+[[nodiscard]] std::string FailureJson(int status, const std::string& message);
+
+}  // namespace Kavren::Host
