@@ -25,24 +25,36 @@ std::string Describe(const Abi::PluginHostRecord& record, const std::string& for
   return JsonText(help);
 }
 
+bool KnownFormat(const std::string& format) {
+  return format == "openapi" || format == "native" || format == "epytext";
+}
+
+int UnknownFormat(const std::string& format, std::FILE* err) {
+  std::fprintf(err, "hxa-host: ");
+  std::fprintf(err, kUnknownFormat, format.c_str());
+  std::fprintf(err, "\n");
+  return 2;
+}
+
 }  // namespace
 
 int RunDescribe(const std::string& pluginPath, const std::string& format, std::FILE* out,
                 std::FILE* err) {
-  if (format != "openapi" && format != "native" && format != "epytext") {
-    std::fprintf(err, "hxa-host: ");
-    std::fprintf(err, kUnknownFormat, format.c_str());
-    std::fprintf(err, "\n");
-    return 2;
-  }
+  if (!KnownFormat(format)) return UnknownFormat(format, err);
   PluginLibrary library;
   if (!library.Open(pluginPath)) {
     std::fprintf(err, "hxa-host: %s\n", library.Error().c_str());
     return 1;
   }
+  return RunDescribe(library, CoreVersion{}, format, out, err);
+}
+
+int RunDescribe(const PluginLibrary& library, CoreVersion version, const std::string& format,
+                std::FILE* out, std::FILE* err) {
+  if (!KnownFormat(format)) return UnknownFormat(format, err);
   // No job ever runs: the plugin is loaded and stopped, never started.
   DevelopmentHost host(0x484F5354, 0);
-  if (!host.Load(library, CoreVersion{})) {
+  if (!host.Load(library, version)) {
     std::fprintf(err, "hxa-host: %s\n", kNoFunctionTable);
     return 1;
   }

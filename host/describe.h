@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <string>
 
+#include "host/development_host.h"
+#include "host/plugin_library.h"
+
 namespace Kavren::Host {
 
 /// Opens the plugin at `pluginPath`, loads it (it is not started), writes its API in
@@ -13,5 +16,8 @@ namespace Kavren::Host {
 /// format, 1 when the plugin cannot be loaded.
 [[nodiscard]] int RunDescribe(const std::string& pluginPath, const std::string& format,
                               std::FILE* out, std::FILE* err = stderr);
+/// The same with the library already open, loaded for the core `version`.
+[[nodiscard]] int RunDescribe(const PluginLibrary& library, CoreVersion version,
+                              const std::string& format, std::FILE* out, std::FILE* err = stderr);
 
 }  // namespace Kavren::Host

@@ -17,6 +17,7 @@ using rapidjson::Value;
 
 constexpr const char kOpenApiVersion[] = "3.1.0";
 constexpr const char kSchemaPrefix[] = "#/components/schemas/";
+constexpr const char kFailureResponse[] = "#/components/responses/Failure";
 // The body formats the router decodes, JSON first: the page sends its first one.
 constexpr const char* kBodyContentTypes[] = {"application/json", "text/x-yaml",
                                              "application/x-msgpack"};
@@ -257,15 +258,12 @@ class Generator {
       ok.AddMember("content", content, allocator_);
       responses.AddMember("200", ok, allocator_);
     } else {
-      Value ok(rapidjson::kObjectType);
-      ok.AddMember("description", "Done; no result", allocator_);
-      responses.AddMember("2XX", ok, allocator_);
+      Value none(rapidjson::kObjectType);
+      none.AddMember("description", "Done; no content", allocator_);
+      responses.AddMember("204", none, allocator_);
     }
     Value failure(rapidjson::kObjectType);
-    failure.AddMember("description",
-                      "Failed: the status and the failure text (404 \"Invalid function\" when "
-                      "the route does not match)",
-                      allocator_);
+    AddText(failure, "$ref", kFailureResponse, allocator_);
     responses.AddMember("default", failure, allocator_);
     operation.AddMember("responses", responses, allocator_);
     if (!endpoint.nameSpace.empty()) {
@@ -393,6 +391,31 @@ std::string InfoDescription(const ApiDescription& api) {
   return text;
 }
 
+// How the development server answers a failure: the status, and the failure text
+// ("Invalid function" when no route matched) as JSON.
+Value FailureResponse(Allocator& allocator) {
+  Value properties(rapidjson::kObjectType);
+  Value status(rapidjson::kObjectType);
+  status.AddMember("type", "integer", allocator);
+  properties.AddMember("httpStatus", status, allocator);
+  Value message(rapidjson::kObjectType);
+  message.AddMember("type", "string", allocator);
+  properties.AddMember("message", message, allocator);
+  Value schema(rapidjson::kObjectType);
+  schema.AddMember("type", "object", allocator);
+  schema.AddMember("properties", properties, allocator);
+  Value media(rapidjson::kObjectType);
+  media.AddMember("schema", schema, allocator);
+  Value content(rapidjson::kObjectType);
+  content.AddMember("application/json", media, allocator);
+  Value failure(rapidjson::kObjectType);
+  failure.AddMember("description", "Failed: the status and the failure text", allocator);
+  failure.AddMember("content", content, allocator);
+  Value responses(rapidjson::kObjectType);
+  responses.AddMember("Failure", failure, allocator);
+  return responses;
+}
+
 }  // namespace
 
 void BuildOpenApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson::Document& out) {
@@ -449,6 +472,7 @@ void BuildOpenApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson:
   }
   Value components(rapidjson::kObjectType);
   components.AddMember("schemas", schemas, allocator);
+  components.AddMember("responses", FailureResponse(allocator), allocator);
   out.AddMember("components", components, allocator);
   out.AddMember("x-events", generator.Events(), allocator);
 }

@@ -18,7 +18,8 @@ struct OpenApiInfo {
 
 /// The document: one operation per endpoint (its URL template as the path, its method,
 /// the function name as `operationId`, path, query and header parameters with their
-/// schemas, the body argument as the request body, the result's schema), one component
+/// schemas, the body argument as the request body, the result's schema: 200 with the
+/// result, 204 without one, and the development server's failure body), one component
 /// schema per registered record (properties in field order) and enumeration (names in
 /// value order), the endpoints' tags, and the events as the root extension "x-events"
 /// and as a table in the info's description. Endpoints without a standard method (custom

@@ -85,7 +85,9 @@ TEST(OpenApi, MapsLocationsTypesAndListsOfTheApi) {
       {"/paths/~1any~1{id}/post/description", R"("Accepts every method.")"},
       {"/paths/~1any~1{id}/post/parameters",
        R"([{"name":"id","in":"path","required":true,"schema":{"type":"string"}}])"},
-      {"/paths/~1any~1{id}/post/responses/2XX", R"({"description":"Done; no result"})"},
+      {"/paths/~1any~1{id}/post/responses",
+       R"({"204":{"description":"Done; no content"},)"
+       R"("default":{"$ref":"#/components/responses/Failure"}})"},
       {"/components/schemas/Filter/properties",
        R"({"text":{"type":"string","description":"searched text"},)"
        R"("blob":{"type":"string","contentEncoding":"base64"},"other":{"type":"object"}})"},
