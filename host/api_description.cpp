@@ -109,13 +109,6 @@ const char* ApiKindName(ApiKind kind) {
   return code < std::size(kKindNames) ? kKindNames[code] : "";
 }
 
-const ApiType* ApiDescription::FindType(const std::string& name) const {
-  for (const ApiType& type : types) {
-    if (type.name == name) return &type;
-  }
-  return nullptr;
-}
-
 ApiDescription ReadApiDescription(const Abi::PluginApiBlock* block) {
   ApiDescription api;
   if (block == nullptr) return api;

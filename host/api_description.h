@@ -120,9 +120,6 @@ struct ApiDescription {
   std::vector<ApiEndpoint> endpoints;
   std::vector<ApiType> types;
   std::vector<ApiEvent> events;
-
-  /// The type registered as `name`, or null.
-  [[nodiscard]] const ApiType* FindType(const std::string& name) const;
 };
 
 /// Copies the block (null: an empty description). Lists are walked by their links and
