@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <string>
 
+#include "host/api_page.h"
+#include "host/describe.h"
 #include "host/development_host.h"
 #include "host/development_server.h"
 #include "host/document.h"
+#include "host/openapi.h"
 #include "host/plugin_library.h"
 #include "host/scenario.h"
 
@@ -184,8 +187,11 @@ int RunServe(Common& common, const ServeOptions& options) {
   settings.bind = options.bind;
   settings.port = options.port;
   Kavren::Host::DevelopmentServer server(host, settings);
-  // API page: GET /, /openapi.json and the page's assets are mounted here,
-  // before Bind, from host/api_page.h (MountApiPage) once that part lands.
+  // The API page, before Bind so that its routes win over the plugin's paths. The
+  // document is made once the plugin is loaded, before the server starts serving.
+  std::string openApiJson;
+  Kavren::Host::MountApiPage(
+      server.Http(), [&openApiJson] { return openApiJson; }, Kavren::Host::FindSwaggerUiDist());
   if (!server.Bind(error)) return Fail(1, error);
   PrintLine("listening on " + server.Url());
 
@@ -199,6 +205,7 @@ int RunServe(Common& common, const ServeOptions& options) {
   PrintLogLines(host);
   bool started = false;
   if (!LoadAndStart(host, common, started)) return 1;
+  openApiJson = Kavren::Host::OpenApiDocument(host.Record());
   if (!options.scenarioPath.empty()) {
     // The scenario's effects come as JSON lines, its logs among them.
     host.SetLogListener(nullptr);
@@ -276,8 +283,8 @@ int main(int argc, char** argv) {
   }
   if (describeApp->parsed()) {
     if (auto failed = describeCommon.Prepare()) return *failed;
-    // The description forms come from host/openapi.h once that part lands.
-    return Fail(2, "describe is not available in this build");
+    return Kavren::Host::RunDescribe(describeCommon.library, describeCommon.coreVersion, format,
+                                     stdout);
   }
   if (plain.pluginPath.empty()) return Fail(2, "no plugin given (see --help)");
   if (auto failed = plain.Prepare()) return *failed;
