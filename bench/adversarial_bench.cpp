@@ -89,7 +89,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const std::size_t scale = std::stoul(name.substr(slash + 1));
       // Processor time: on a shared machine the wall clock mostly measures the others.
       results[shape][scale].seconds =
-          run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
     }
     ConsoleReporter::ReportRuns(runs);
   }
