@@ -193,25 +193,17 @@ TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
 // on the thread that delivers it, inside PublishEvent: every acknowledgement completes,
 // and the last announcement is the empty store.
 TEST_F(PluginLifecycleTest, AcknowledgingFromInsideTheAnnouncementCompletes) {
-  class AcknowledgingInterface final : public HostObserver {
-   public:
-    explicit AcknowledgingInterface(DevelopmentHost& host) : host_(host) {}
-    void OnEvent(const PublishedEvent& event) override {
-      if (event.origin != "plugin" || event.name != kNotificationEvent) return;
-      const rapidjson::Document payload = Json(event.payloadJson);
-      const int id = payload["data"]["id"].GetInt();
-      announced.push_back(id);
-      if (id != 0) replies.push_back(Describe(Acknowledge(host_, id)));
-    }
-    std::vector<int> announced;
-    std::vector<std::string> replies;
-
-   private:
-    DevelopmentHost& host_;
-  };
   DevelopmentHost host(0x484F5354, 0);
-  AcknowledgingInterface interface(host);
-  host.SetObserver(&interface);
+  std::vector<int> announced;
+  std::vector<std::string> replies;
+  const EventBus::ListenerId listener =
+      host.Bus().AddListener([&](const PublishedEvent& event) {
+        if (event.origin != "plugin" || event.name != kNotificationEvent) return;
+        const rapidjson::Document payload = Json(event.payloadJson);
+        const int id = payload["data"]["id"].GetInt();
+        announced.push_back(id);
+        if (id != 0) replies.push_back(Describe(Acknowledge(host, id)));
+      });
   ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
   std::string error;
   ASSERT_TRUE(host.SetLoginDataPacket(Packet(3), error)) << error;
@@ -219,13 +211,13 @@ TEST_F(PluginLifecycleTest, AcknowledgingFromInsideTheAnnouncementCompletes) {
   // And the announcement of a push, made in its job.
   Push(host, "pushed");
   EXPECT_EQ(host.RunPendingJobs(), 1u);
-  EXPECT_THAT(interface.replies, ElementsAre("0 - null", "0 - null", "0 - null", "0 - null"));
-  ASSERT_FALSE(interface.announced.empty());
-  EXPECT_EQ(interface.announced.back(), 0);
+  EXPECT_THAT(replies, ElementsAre("0 - null", "0 - null", "0 - null", "0 - null"));
+  ASSERT_FALSE(announced.empty());
+  EXPECT_EQ(announced.back(), 0);
   EXPECT_EQ(Describe(Get(host)), std::string("0 - ") + kEmptyHead);
   EXPECT_EQ(host.Invocations().size(), 4u);
   host.Stop();
-  host.SetObserver(nullptr);
+  host.Bus().RemoveListener(listener);
 }
 
 // What a stream, a release and a value in an answer to Call can be.
