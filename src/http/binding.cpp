@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "binding/convert.h"
 #include "formats/json.h"
@@ -45,6 +47,61 @@ int DigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return 99;
+}
+
+// The bytes a collection element of `type` takes once converted for the endpoint, beside
+// its cell. Only what the type reference tells: an element whose native type it does not
+// name (an element of a nested vector) is taken to be as large as a native text.
+std::size_t NativeElementBytes(const TypeRef& type) {
+  switch (type.kind) {
+    case TypeKind::kNone:
+    case TypeKind::kObject:  // converted by moving its cells
+      return 0;
+    case TypeKind::kBool:
+    case TypeKind::kInt8:
+    case TypeKind::kUint8:
+      return 1;
+    case TypeKind::kInt16:
+    case TypeKind::kUint16:
+      return 2;
+    case TypeKind::kInt32:
+    case TypeKind::kUint32:
+    case TypeKind::kFloat:
+      return 4;
+    case TypeKind::kInt64:
+    case TypeKind::kUint64:
+    case TypeKind::kDouble:
+      return 8;
+    case TypeKind::kBlob:
+    case TypeKind::kVector:
+      return sizeof(std::vector<std::uint8_t>);
+    case TypeKind::kEnum:
+    case TypeKind::kStruct:
+      if (type.descriptor != nullptr) return type.descriptor->size;
+      break;
+    case TypeKind::kMap:
+      return sizeof(std::unordered_map<std::string, std::int32_t>);
+    default:
+      break;
+  }
+  return sizeof(std::string);
+}
+
+// The type of the place a key component reaches from a place of `type`: an element of a
+// vector or map, or the field of a struct that `member` names. kNone when not known.
+TypeRef ComponentType(const TypeRef& type, bool isIndex, std::string_view member) {
+  if (type.kind == TypeKind::kVector || type.kind == TypeKind::kMap) {
+    if (isIndex == (type.kind == TypeKind::kVector)) {
+      return TypeRef{type.elementKind, TypeKind::kNone, type.descriptor};
+    }
+    return TypeRef{};
+  }
+  if (type.kind == TypeKind::kStruct && !isIndex && type.descriptor != nullptr) {
+    for (const FieldDescriptor& field : type.descriptor->fields) {
+      if (field.name == member) return field.type;
+    }
+  }
+  return TypeRef{};
 }
 
 enum class IndexParse { kOk, kFormat, kRange };
@@ -214,6 +271,8 @@ Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>
         return Fail(Format(RouterMessages::kExpectedValue, argument->name));
     }
   }
+  // The native type of the place reached so far, as far as the argument's type says.
+  TypeRef placeType = argument->type;
   std::string_view rest = key.substr(firstDot + 1);
   while (true) {
     const std::size_t dot = rest.find('.');
@@ -229,15 +288,23 @@ Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>
           break;
       }
       // Counted before anything is created: each index alone is small, but a key can nest
-      // them and a request can hold many keys.
+      // them and a request can hold many keys. An element that the endpoint's conversion
+      // turns into a larger native one costs the cells its native bytes would fill too,
+      // so that the conversion stays within the allowance as well.
+      placeType = ComponentType(placeType, true, {});
+      const std::size_t perElement =
+          1 + (NativeElementBytes(placeType) + sizeof(BindingProperty) - 1) / sizeof(BindingProperty);
       const std::size_t existing = place->Is(ValueKind::kCollection) ? place->Size() : 0;
       if (elementIndex >= existing) {
         const std::size_t created = elementIndex + std::size_t{1} - existing;
-        if (created > cellsLeft) return Fail(Format(RouterMessages::kIndexRange, component));
-        cellsLeft -= created;
+        if (created > cellsLeft / perElement) {
+          return Fail(Format(RouterMessages::kIndexRange, component));
+        }
+        cellsLeft -= created * perElement;
       }
       place = &place->AtGrow(elementIndex);
     } else {
+      placeType = ComponentType(placeType, false, component);
       place = &place->Member(component);
     }
     if (dot == std::string_view::npos) break;

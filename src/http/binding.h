@@ -26,9 +26,11 @@ inline constexpr std::int32_t kLocationBody = 5;
 inline constexpr std::size_t kMaxKeyComponents = 512;
 /// The largest index a key may name: a query must not make the plugin allocate gigabytes.
 inline constexpr std::uint32_t kMaxKeyIndex = 65535;
-/// The elements that the index components of one request's keys may create in all, so
-/// that indexes nested in one key, or spread over many, cannot multiply that cost. A key
-/// that needs more fails with "Index %1 is out of range".
+/// The cells that the index components of one request's keys may create in all, so that
+/// indexes nested in one key, or spread over many, cannot multiply that cost. An element
+/// that the endpoint converts into a native one also costs the cells its native bytes
+/// would fill (an element of a std::vector<std::int64_t> costs two, of a vector of texts
+/// three on either ABI). A key that needs more fails with "Index %1 is out of range".
 inline constexpr std::size_t kMaxKeyCells = 65536;
 
 /// True when `text` starts with `prefix`, ignoring ASCII letter case.

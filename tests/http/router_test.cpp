@@ -350,6 +350,28 @@ TEST(BindKeyText, OneKeyMayCreate65536Elements) {
   EXPECT_EQ(cellsLeft, 0u);
 }
 
+TEST(BindKeyText, NativeElementsCostTheCellsTheirBytesFill) {
+  // The endpoint converts a vector's elements into native ones held beside the cells, so
+  // an element of a vector of texts costs three cells and one of 64-bit integers two.
+  FunctionRecord function;
+  function.name = "F";
+  function.arguments.push_back(
+      {"texts", "", TypeRef{TypeKind::kVector, TypeKind::kString}, false, kLocationAny});
+  function.arguments.push_back(
+      {"numbers", "", TypeRef{TypeKind::kVector, TypeKind::kInt64}, false, kLocationAny});
+  std::vector<BindingProperty> arguments(2);
+  std::size_t cellsLeft = kMaxKeyCells;
+  EXPECT_TRUE(BindKeyText(function, arguments, "texts.9", "a", kLocationQuery, cellsLeft).Succeeded());
+  EXPECT_EQ(cellsLeft, kMaxKeyCells - 30);
+  EXPECT_TRUE(
+      BindKeyText(function, arguments, "numbers.9", "1", kLocationQuery, cellsLeft).Succeeded());
+  EXPECT_EQ(cellsLeft, kMaxKeyCells - 50);
+  std::vector<BindingProperty> fresh(2);
+  EXPECT_EQ(BindKeyText(function, fresh, "numbers.32768", "1", kLocationQuery).GetFailure().message,
+            "Index 32768 is out of range");
+  EXPECT_TRUE(BindKeyText(function, fresh, "numbers.32767", "1", kLocationQuery).Succeeded());
+}
+
 TEST(BindKeyText, LimitsKeysTo512Components) {
   // Through the request entry such keys cannot arrive: a path that long never reaches an
   // expression route, and literal routes never match a query.
