@@ -173,6 +173,7 @@ DevelopmentServer::DevelopmentServer(DevelopmentHost& host, ServerSettings setti
   http_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   http_.set_payload_max_length(settings_.maxBodyBytes);
   http_.set_keep_alive_max_count(100000);
+  http_.set_keep_alive_timeout(settings_.keepAliveSeconds);
   // Replies go out whole at once; without this small writes wait for the peer's
   // delayed acknowledgement.
   http_.set_tcp_nodelay(true);

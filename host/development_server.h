@@ -31,6 +31,10 @@ struct ServerSettings {
   std::size_t maxStreams = 16;
   /// Events an event stream holds for a slow reader before it is closed.
   std::size_t streamBacklog = 10000;
+  /// Seconds a kept-alive connection may wait for its next request before the server
+  /// closes it. A client that sends just as the server closes gets no reply, so a client
+  /// that may pause for long (a test on a loaded machine) wants more than that pause.
+  int keepAliveSeconds = 5;
   CommandSettings commands;
 };
 

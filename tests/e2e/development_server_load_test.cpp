@@ -22,6 +22,8 @@ namespace Kavren::Host {
 namespace {
 
 constexpr int kConnections = 16;
+// Seconds a connection waits for its peer, on either side, before giving up.
+constexpr int kPatienceSeconds = 120;
 constexpr int kRequests = 20000;
 constexpr char kHeadUri[] = "/hxa-player-messaging/v1/notification";
 constexpr char kInjectedFailure[] = "injected by the load test";
@@ -60,13 +62,15 @@ struct Tally {
   std::mutex mutex;
   std::map<int, int> statuses;
   std::vector<std::string> unexpected;
+  std::vector<std::string> transportErrors;
 
   void Count(const httplib::Result& reply) {
+    std::lock_guard lock(mutex);
     if (!reply) {
       ++noReply;
+      if (transportErrors.size() < 10) transportErrors.push_back(httplib::to_string(reply.error()));
       return;
     }
-    std::lock_guard lock(mutex);
     ++statuses[reply->status];
     if (reply->status < 500) return;
     if (reply->body.find(kInjectedFailure) != std::string::npos) {
@@ -85,6 +89,10 @@ void RunConnection(int port, int connection, int requests, Tally& tally,
   httplib::Client client("127.0.0.1", port);
   client.set_keep_alive(true);
   client.set_tcp_nodelay(true);
+  // A loaded machine may stall a thread for seconds; the load measures the plugin, not
+  // the transport's patience.
+  client.set_read_timeout(kPatienceSeconds, 0);
+  client.set_write_timeout(kPatienceSeconds, 0);
   int head = 0;
   for (int index = 0; index < requests; ++index) {
     switch (index % 4) {
@@ -136,10 +144,13 @@ TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
   ASSERT_TRUE(host.SetLoginDataPacket(packet, error)) << error;
   ASSERT_TRUE(host.Load(library, CoreVersion{}));
   ASSERT_TRUE(host.Start());
-  DevelopmentServer server(host, ServerSettings{});
+  ServerSettings serverSettings;
+  serverSettings.keepAliveSeconds = kPatienceSeconds;
+  DevelopmentServer server(host, serverSettings);
   ASSERT_TRUE(server.Bind(error)) << error;
   server.Start();
   httplib::Client control("127.0.0.1", server.Port());
+  control.set_read_timeout(kPatienceSeconds, 0);
 
   // A warm-up in process, so what the plugin keeps for its whole life is in the
   // baseline: its stores keep the capacity of their fullest moment, so they are
@@ -191,9 +202,7 @@ TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
   }
   EXPECT_EQ(HeadId(control.Get(kHeadUri)->body), 0);
 
-  // A client may send on a kept-alive connection the server is closing; such a request
-  // gets no reply at all. A handful under this load is the transport, not the plugin.
-  EXPECT_LE(tally.noReply, 16);
+  EXPECT_EQ(tally.noReply, 0) << ::testing::PrintToString(tally.transportErrors);
   EXPECT_EQ(tally.serverErrors, 0) << ::testing::PrintToString(tally.unexpected);
   EXPECT_LE(tally.injectedErrors, tally.failuresArmed);
 
@@ -223,6 +232,8 @@ TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
       tally.failuresArmed.load(), tally.injectedErrors.load());
   for (const auto& [status, count] : tally.statuses) std::printf(" %d x%d", status, count);
   std::printf("\n");
+  // The server waits for its kept-alive connections to close before it shuts down.
+  control.stop();
   server.Shutdown();
   host.Stop();
 }
