@@ -2,7 +2,9 @@
 // GCC 12 reports a false "maybe uninitialized" inside <regex>'s compiler when optimising
 // with the sanitizers; the standard library code is not ours to change. The pragma comes
 // before the includes because the warning points into the library's headers.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include "http/route.h"
 

@@ -27,10 +27,14 @@ constinit CounterRecord counters;
 // The size query reads no block contents; GCC takes a fresh block passed as a
 // const pointer for a read of uninitialised memory.
 std::size_t SizeOfBlock(const void* block) {
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
   return Platform::HeapBlockSize(block);
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 }
 
 void CountAllocation(std::size_t blockSize) {
