@@ -8,6 +8,7 @@
 #include "host/document.h"
 #include "host/plugin_library.h"
 #include "host/scenario.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -15,17 +16,8 @@ namespace {
 constexpr char kAckClass[] =
     "com.kavrengames.platform.messaging.persistence.SimpleDialogMessageResponse";
 
-class HostScenarioTest : public ::testing::Test {
+class HostScenarioTest : public Testing::BuiltPluginTest {
  protected:
-  static void SetUpTestSuite() {
-    library_ = new PluginLibrary();
-    ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
-  }
-  static void TearDownTestSuite() {
-    delete library_;
-    library_ = nullptr;
-  }
-
   // Runs the demo and parses every printed line.
   void RunDemo() {
     rapidjson::Document scenario;
@@ -34,7 +26,7 @@ class HostScenarioTest : public ::testing::Test {
         << error;
     std::vector<std::string> lines;
     ASSERT_TRUE(RunScenario(
-        scenario, library_->Export(), ScenarioSettings{},
+        scenario, Library().Export(), ScenarioSettings{},
         [&](const std::string& line) { lines.push_back(line); }, error))
         << error;
     for (const std::string& line : lines) {
@@ -52,7 +44,6 @@ class HostScenarioTest : public ::testing::Test {
     return found;
   }
 
-  static inline PluginLibrary* library_ = nullptr;
   std::vector<rapidjson::Document> effects_;
 };
 
