@@ -5,6 +5,7 @@
 #include <string>
 
 #include "abi/api_block.h"
+#include "abi/plugin.h"
 #include "binding/convert.h"
 #include "binding/host_value.h"
 #include "http/binding.h"

@@ -7,7 +7,7 @@ set(HXA_CORE_OBJECTS "")
 
 # Files of src/ that belong to the exported library only, never to hxa_core.
 set(HXA_EXPORT_ONLY
-  ${PROJECT_SOURCE_DIR}/src/plugin/export.cpp
+  ${PROJECT_SOURCE_DIR}/src/player_messaging/export.cpp
   ${PROJECT_SOURCE_DIR}/src/plugin/operator_new.cpp)
 
 function(hxa_layer name)

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <set>
 
-#include "abi/api_block.h"
+#include "abi/plugin.h"
 
 namespace Kavren::Host {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "abi/plugin.h"
+#include "abi/api_block.h"
 
 namespace Kavren::Host {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "abi/api_block.h"
+#include "abi/plugin.h"
 
 namespace Kavren::Host {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "abi/api_block.h"
 #include "abi/event.h"
 #include "abi/host.h"
 #include "abi/http.h"
-#include "abi/plugin.h"
 
 namespace Kavren::Host {
 

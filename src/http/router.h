@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "abi/api_block.h"
 #include "abi/http.h"
-#include "abi/plugin.h"
 #include "binding/convert.h"
 #include "binding/registry.h"
 #include "binding/value.h"

@@ -1,8 +1,11 @@
 // The message intake: notifications from the login data packet and from server pushes.
+#include "player_messaging/intake.h"
+
+#include <utility>
+
 #include "formats/json.h"
 #include "log/log.h"
 #include "player_messaging/messages.h"
-#include "player_messaging/module.h"
 
 namespace Kavren::Client::PlayerMessaging {
 namespace {
@@ -15,58 +18,40 @@ std::string StringMember(const BindingProperty& document, const char* name) {
 
 }  // namespace
 
-void PlayerMessagingModule::HandleLoginDataPacket(const std::string& /*uri*/,
-                                                  const Api::LoginDataPacket& packet) {
-  ClearStores();
-  {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    accountId_ = packet.allVelkinData.velkin.acctId;
-  }
-  for (const Api::SimpleMessage& message : packet.simpleMessages) {
-    ApplyMessage(message.type, message.msgId, message.titleCode, message.bodyCode, message.params);
-  }
+MessageIntake::MessageIntake(NotificationService& service) : service_(service) {}
+
+void MessageIntake::HandleLoginDataPacket(const std::string& /*uri*/,
+                                          const Api::LoginDataPacket& packet) {
+  service_.ClearStores();
+  service_.SetAccountId(packet.allVelkinData.velkin.acctId);
+  for (const Api::SimpleMessage& message : packet.simpleMessages) ApplyMessage(message);
 }
 
-void PlayerMessagingModule::HandleServerMessage(const Qrms::SimpleDialogMessage& message) {
-  ApplyMessage(message.type, message.msgId, message.titleCode, message.bodyCode, message.params);
+void MessageIntake::HandleServerMessage(const Qrms::SimpleDialogMessage& message) {
+  ApplyMessage(message);
 }
 
-void PlayerMessagingModule::ApplyMessage(const std::string& type, const std::string& msgId,
-                                         const std::string& titleCode, const std::string& bodyCode,
-                                         const std::vector<std::string>& params) {
-  // The ids are taken and the record appended in one step under the state lock: the
-  // host runs pushes on several threads, and a store must stay in id order.
-  if (type == Text::kPlayerMessageType) {
+void MessageIntake::ApplyMessage(const Api::SimpleMessage& message) {
+  if (message.type == Text::kPlayerMessageType) {
     Notification notification;
-    const std::size_t idsTaken = ReadNotificationParams(params, notification);
+    const std::size_t idsTaken = ReadNotificationParams(message.params, notification);
     if (idsTaken == 0) return;
-    notification.msgId = msgId;
+    notification.msgId = message.msgId;
     notification.status = 1;
-    {
-      std::lock_guard<std::mutex> guard(stateLock_);
-      lastNotificationId_ += static_cast<std::int32_t>(idsTaken);
-      notification.id = lastNotificationId_;
-      notifications_.push_back(std::move(notification));
-    }
-    AnnounceNotifications();
-  } else if (type == Text::kCelebrationType) {
+    service_.AddNumberedNotification(std::move(notification), static_cast<std::int32_t>(idsTaken));
+  } else if (message.type == Text::kCelebrationType) {
     Celebration celebration;
-    if (!ReadCelebrationParams(params, celebration)) return;
-    celebration.msgId = msgId;
-    celebration.celebrationTitle = titleCode;
-    celebration.celebrationBody = bodyCode;
+    if (!ReadCelebrationParams(message.params, celebration)) return;
+    celebration.msgId = message.msgId;
+    celebration.celebrationTitle = message.titleCode;
+    celebration.celebrationBody = message.bodyCode;
     celebration.status = 1;
-    {
-      std::lock_guard<std::mutex> guard(stateLock_);
-      celebration.id = ++lastCelebrationId_;
-      celebrations_.push_back(std::move(celebration));
-    }
-    AnnounceCelebrations();
+    service_.AddNumberedCelebration(std::move(celebration));
   }
 }
 
-std::size_t PlayerMessagingModule::ReadNotificationParams(const std::vector<std::string>& params,
-                                                          Notification& record) const {
+std::size_t MessageIntake::ReadNotificationParams(const std::vector<std::string>& params,
+                                                  Notification& record) {
   std::size_t read = 0;
   for (const std::string& param : params) {
     const BindingResult document = ReadJson(param);
@@ -78,8 +63,8 @@ std::size_t PlayerMessagingModule::ReadNotificationParams(const std::vector<std:
   return read;
 }
 
-bool PlayerMessagingModule::ReadCelebrationParams(const std::vector<std::string>& params,
-                                                  Celebration& record) const {
+bool MessageIntake::ReadCelebrationParams(const std::vector<std::string>& params,
+                                          Celebration& record) {
   if (params.size() != 5) {
     LogPrintf(kLogLevelError, static_cast<std::uint32_t>(kLogGroupDbg), 0, "%s",
               Text::kCelebrationParameterError);
@@ -93,20 +78,18 @@ bool PlayerMessagingModule::ReadCelebrationParams(const std::vector<std::string>
   return true;
 }
 
-PlayerMessagingModule::Notification PlayerMessagingModule::NotificationFromParams(
-    const std::vector<std::string>& params) {
+Notification MessageIntake::NotificationFromParams(const std::vector<std::string>& params) {
   Notification record;
   const std::size_t read = ReadNotificationParams(params, record);
-  for (std::size_t index = 0; index < read; ++index) record.id = NextNotificationId();
+  for (std::size_t index = 0; index < read; ++index) record.id = service_.NextNotificationId();
   if (read > 0) record.status = 1;
   return record;
 }
 
-PlayerMessagingModule::Celebration PlayerMessagingModule::CelebrationFromParams(
-    const std::vector<std::string>& params) {
+Celebration MessageIntake::CelebrationFromParams(const std::vector<std::string>& params) {
   Celebration record;
   if (!ReadCelebrationParams(params, record)) return Celebration{};
-  record.id = NextCelebrationId();
+  record.id = service_.NextCelebrationId();
   record.status = 1;
   return record;
 }

@@ -1,84 +1,73 @@
 // The notification service: the two stores, their endpoints and announcements.
-#include <exception>
-#include <optional>
+#include "player_messaging/notification_service.h"
 
+#include <exception>
+#include <utility>
+
+#include "http/router.h"
 #include "player_messaging/messages.h"
-#include "player_messaging/module.h"
+#include "plugin/app_module.h"
 
 namespace Kavren::Client::PlayerMessaging {
-namespace {
 
-// Removes the first element of `store` whose id is `id`, answering its msgId; nothing
-// when the store holds no such id.
-template <class Record>
-std::optional<std::string> RemoveById(std::vector<Record>& store, std::int32_t id) {
-  for (auto it = store.begin(); it != store.end(); ++it) {
-    if (it->id == id) {
-      std::string msgId = std::move(it->msgId);
-      store.erase(it);
-      return msgId;
-    }
-  }
-  return std::nullopt;
+NotificationService::NotificationService(AppModule& module)
+    : module_(module),
+      notifications_(stateLock_, Text::kNotificationUri),
+      celebrations_(stateLock_, Text::kCelebrationUri) {}
+
+void NotificationService::RegisterEndpoints(Router& router) {
+  RegisterStoreEndpoints(router, notifications_, Text::kNotificationAcknowledgeUri);
+  RegisterStoreEndpoints(router, celebrations_, Text::kCelebrationAcknowledgeUri);
 }
 
 template <class Record>
-Record HeadOf(const std::vector<Record>& store) {
-  return store.empty() ? Record{} : store.front();
+void NotificationService::RegisterStoreEndpoints(Router& router, NotificationStore<Record>& store,
+                                                 const char* acknowledgeUri) {
+  router.RegisterEndpoint(HttpMethod::Get, store.Uri(),
+                          [&store]() -> Record { return store.Head(); });
+  router.RegisterEndpoint(HttpMethod::Delete, acknowledgeUri,
+                          [this, &store](std::int32_t id) -> MaybeType<Failure, void> {
+                            return Acknowledge(store, id);
+                          },
+                          {PathArgument(Text::kIdArgument)});
 }
 
-}  // namespace
+Notification NotificationService::HeadNotification() const { return notifications_.Head(); }
 
-PlayerMessagingModule::Notification PlayerMessagingModule::HeadNotification() const {
-  std::lock_guard<std::mutex> guard(stateLock_);
-  return HeadOf(notifications_);
+Celebration NotificationService::HeadCelebration() const { return celebrations_.Head(); }
+
+MaybeType<Failure, void> NotificationService::AcknowledgeNotification(std::int32_t id) {
+  return Acknowledge(notifications_, id);
 }
 
-PlayerMessagingModule::Celebration PlayerMessagingModule::HeadCelebration() const {
-  std::lock_guard<std::mutex> guard(stateLock_);
-  return HeadOf(celebrations_);
+MaybeType<Failure, void> NotificationService::AcknowledgeCelebration(std::int32_t id) {
+  return Acknowledge(celebrations_, id);
 }
 
-MaybeType<Failure, void> PlayerMessagingModule::AcknowledgeNotification(std::int32_t id) {
-  std::optional<std::string> msgId;
+template <class Record>
+MaybeType<Failure, void> NotificationService::Acknowledge(NotificationStore<Record>& store,
+                                                          std::int32_t id) {
   std::uint64_t account = 0;
-  {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    msgId = RemoveById(notifications_, id);
-    account = accountId_;
-  }
+  const std::optional<std::string> msgId = store.Remove(id, [&] { account = accountId_; });
   MaybeType<Failure, void> result = AcknowledgeRemoved(msgId, account);
-  AnnounceNotifications();
+  Announce(store);
   return result;
 }
 
-MaybeType<Failure, void> PlayerMessagingModule::AcknowledgeCelebration(std::int32_t id) {
-  std::optional<std::string> msgId;
-  std::uint64_t account = 0;
-  {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    msgId = RemoveById(celebrations_, id);
-    account = accountId_;
-  }
-  MaybeType<Failure, void> result = AcknowledgeRemoved(msgId, account);
-  AnnounceCelebrations();
-  return result;
-}
-
-MaybeType<Failure, void> PlayerMessagingModule::AcknowledgeRemoved(
+MaybeType<Failure, void> NotificationService::AcknowledgeRemoved(
     const std::optional<std::string>& msgId, std::uint64_t accountId) {
   if (!msgId) return Failure{404, FailureMessage::Constant(Text::kNotFound)};
   if (msgId->empty()) return {};
   return SendAcknowledgement(accountId, *msgId);
 }
 
-MaybeType<Failure, void> PlayerMessagingModule::SendAcknowledgement(std::uint64_t accountId,
-                                                                    const std::string& msgId) {
+MaybeType<Failure, void> NotificationService::SendAcknowledgement(std::uint64_t accountId,
+                                                                  const std::string& msgId) {
   const Qrms::SimpleDialogMessageResponse response{accountId, msgId, Text::kAckCommand};
   MaybeType<Failure, void> outcome;
   try {
-    FailureFuture future = InvokeQrms(Text::kAckService, Text::kAckMethod, response);
-    outcome = Await(future);
+    FailureFuture future = module_.InvokeQrms(Text::kAckService, Text::kAckMethod, response);
+    outcome = module_.Await(future);
   } catch (const std::exception&) {
     // A broken future is already reported by the await; the store must still be
     // announced, so it ends here as a server error.
@@ -91,100 +80,58 @@ MaybeType<Failure, void> PlayerMessagingModule::SendAcknowledgement(std::uint64_
   return Failure{500, message};
 }
 
-void PlayerMessagingModule::AddNotification(const Notification& record) {
-  {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    notifications_.push_back(record);
-  }
-  AnnounceNotifications();
+void NotificationService::AddNotification(const Notification& record) {
+  notifications_.Append(record);
+  Announce(notifications_);
 }
 
-void PlayerMessagingModule::AddCelebration(const Celebration& record) {
-  {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    celebrations_.push_back(record);
-  }
-  AnnounceCelebrations();
+void NotificationService::AddCelebration(const Celebration& record) {
+  celebrations_.Append(record);
+  Announce(celebrations_);
 }
 
-void PlayerMessagingModule::ClearStores() {
-  std::lock_guard<std::mutex> guard(stateLock_);
-  notifications_.clear();
-  celebrations_.clear();
+void NotificationService::AddNumberedNotification(Notification record, std::int32_t idsTaken) {
+  notifications_.AppendNumbered(std::move(record), idsTaken);
+  Announce(notifications_);
 }
 
-std::int32_t PlayerMessagingModule::NextNotificationId() {
-  std::lock_guard<std::mutex> guard(stateLock_);
-  return ++lastNotificationId_;
+void NotificationService::AddNumberedCelebration(Celebration record) {
+  celebrations_.AppendNumbered(std::move(record), 1);
+  Announce(celebrations_);
 }
 
-std::int32_t PlayerMessagingModule::NextCelebrationId() {
-  std::lock_guard<std::mutex> guard(stateLock_);
-  return ++lastCelebrationId_;
+void NotificationService::ClearStores() {
+  notifications_.Clear();
+  celebrations_.Clear();
 }
 
-std::uint64_t PlayerMessagingModule::AccountId() const {
+std::int32_t NotificationService::NextNotificationId() { return notifications_.NextId(); }
+
+std::int32_t NotificationService::NextCelebrationId() { return celebrations_.NextId(); }
+
+std::uint64_t NotificationService::AccountId() const {
   std::lock_guard<std::mutex> guard(stateLock_);
   return accountId_;
 }
 
-std::vector<PlayerMessagingModule::Notification> PlayerMessagingModule::Notifications() const {
+void NotificationService::SetAccountId(std::uint64_t accountId) {
   std::lock_guard<std::mutex> guard(stateLock_);
-  return notifications_;
+  accountId_ = accountId;
 }
 
-std::vector<PlayerMessagingModule::Celebration> PlayerMessagingModule::Celebrations() const {
-  std::lock_guard<std::mutex> guard(stateLock_);
-  return celebrations_;
+std::vector<Notification> NotificationService::Notifications() const {
+  return notifications_.Records();
 }
 
-template <class ReadHead>
-void PlayerMessagingModule::Announce(Announcement& announcement, const char* uri,
-                                     ReadHead readHead) {
-  // No lock is held while publishing: a host that delivers the event synchronously may
-  // call any endpoint from inside it, on this thread, and that call's own announcement
-  // only marks the store changed. Every change is followed by an announcement that
-  // either runs itself or marks the running one, which looks at the mark under the same
-  // lock before it finishes: so the last announcement carries the current head.
-  {
-    std::lock_guard<std::mutex> guard(stateLock_);
-    if (announcement.running) {
-      announcement.changed = true;
-      return;
-    }
-    announcement.running = true;
-  }
-  try {
-    for (;;) {
-      decltype(readHead()) head;
-      {
-        std::lock_guard<std::mutex> guard(stateLock_);
-        announcement.changed = false;
-        head = readHead();
-      }
-      IgnoreOutcome(PublishResource(PluginResourceEventType::kUpdate, uri, head));
-      std::lock_guard<std::mutex> guard(stateLock_);
-      if (!announcement.changed) {
-        announcement.running = false;
-        return;
-      }
-    }
-  } catch (...) {
-    // The store must stay announceable; the failure is reported where the host called.
-    std::lock_guard<std::mutex> guard(stateLock_);
-    announcement.running = false;
-    throw;
-  }
+std::vector<Celebration> NotificationService::Celebrations() const {
+  return celebrations_.Records();
 }
 
-void PlayerMessagingModule::AnnounceNotifications() {
-  Announce(notificationAnnouncement_, Text::kNotificationUri,
-           [this] { return HeadOf(notifications_); });
-}
-
-void PlayerMessagingModule::AnnounceCelebrations() {
-  Announce(celebrationAnnouncement_, Text::kCelebrationUri,
-           [this] { return HeadOf(celebrations_); });
+template <class Record>
+void NotificationService::Announce(NotificationStore<Record>& store) {
+  store.Announce([this](const char* uri, const Record& head) {
+    IgnoreOutcome(module_.PublishResource(PluginResourceEventType::kUpdate, uri, head));
+  });
 }
 
 }  // namespace Kavren::Client::PlayerMessaging

@@ -23,14 +23,27 @@ void RegisterRecord(BindingRegistry& registry, const char* name,
 }
 
 // The message fields shared by the login data packet's messages and the server's pushes.
-template <class Message>
 void AddMessageFields(TypeBuilder& builder) {
-  builder.AddField("accountId", &Message::accountId)
-      .AddField("msgId", &Message::msgId)
-      .AddField("type", &Message::type)
-      .AddField("titleCode", &Message::titleCode)
-      .AddField("bodyCode", &Message::bodyCode)
-      .AddField("params", &Message::params);
+  using Api::SimpleMessage;
+  builder.AddField("accountId", &SimpleMessage::accountId)
+      .AddField("msgId", &SimpleMessage::msgId)
+      .AddField("type", &SimpleMessage::type)
+      .AddField("titleCode", &SimpleMessage::titleCode)
+      .AddField("bodyCode", &SimpleMessage::bodyCode)
+      .AddField("params", &SimpleMessage::params);
+}
+
+// A record of a notification store: its id and msgId, the fields `describeTexts` adds, then
+// its status.
+template <class Record, class DescribeTexts>
+void RegisterNotificationRecord(BindingRegistry& registry, const char* name,
+                                const std::vector<std::string>& tags,
+                                DescribeTexts&& describeTexts) {
+  RegisterRecord<Record>(registry, name, tags, [&describeTexts](TypeBuilder& builder) {
+    builder.AddField("id", &Record::id).AddField("msgId", &Record::msgId);
+    describeTexts(builder);
+    builder.AddField("status", &Record::status);
+  });
 }
 
 }  // namespace
@@ -40,8 +53,7 @@ void RegisterRecords(BindingRegistry& registry, const std::vector<std::string>& 
   using namespace Api;
   using namespace Qrms;
 
-  RegisterRecord<SimpleMessage>(registry, "SimpleMessage", apiTags,
-                                AddMessageFields<SimpleMessage>);
+  RegisterRecord<SimpleMessage>(registry, "SimpleMessage", apiTags, AddMessageFields);
   RegisterRecord<Velkin>(registry, "Velkin", apiTags, [](TypeBuilder& builder) {
     builder.AddField("acctId", &Velkin::acctId).AddField("velId", &Velkin::velId);
   });
@@ -52,34 +64,24 @@ void RegisterRecords(BindingRegistry& registry, const std::vector<std::string>& 
     builder.AddField("allVelkinData", &LoginDataPacket::allVelkinData)
         .AddField("simpleMessages", &LoginDataPacket::simpleMessages);
   });
-  using Notification = PlayerMessagingNotificationResource;
-  RegisterRecord<Notification>(registry, "PlayerMessagingNotificationResource", apiTags,
-                               [](TypeBuilder& builder) {
-                                 builder.AddField("id", &Notification::id)
-                                     .AddField("msgId", &Notification::msgId)
-                                     .AddField("title", &Notification::title)
-                                     .AddField("body", &Notification::body)
-                                     .AddField("status", &Notification::status);
-                               });
-  using Celebration = DynamicCelebrationMessagingNotificationResource;
-  RegisterRecord<Celebration>(registry, "DynamicCelebrationMessagingNotificationResource", apiTags,
-                              [](TypeBuilder& builder) {
-                                builder.AddField("id", &Celebration::id)
-                                    .AddField("msgId", &Celebration::msgId)
-                                    .AddField("celebrationTitle", &Celebration::celebrationTitle)
-                                    .AddField("celebrationBody", &Celebration::celebrationBody)
-                                    .AddField("celebrationMessage",
-                                              &Celebration::celebrationMessage)
-                                    .AddField("inventoryType", &Celebration::inventoryType)
-                                    .AddField("itemId", &Celebration::itemId)
-                                    .AddField("itemQuantity", &Celebration::itemQuantity)
-                                    .AddField("celebrationType", &Celebration::celebrationType)
-                                    .AddField("status", &Celebration::status);
-                              });
+  RegisterNotificationRecord<Notification>(
+      registry, "PlayerMessagingNotificationResource", apiTags, [](TypeBuilder& builder) {
+        builder.AddField("title", &Notification::title).AddField("body", &Notification::body);
+      });
+  RegisterNotificationRecord<Celebration>(
+      registry, "DynamicCelebrationMessagingNotificationResource", apiTags,
+      [](TypeBuilder& builder) {
+        builder.AddField("celebrationTitle", &Celebration::celebrationTitle)
+            .AddField("celebrationBody", &Celebration::celebrationBody)
+            .AddField("celebrationMessage", &Celebration::celebrationMessage)
+            .AddField("inventoryType", &Celebration::inventoryType)
+            .AddField("itemId", &Celebration::itemId)
+            .AddField("itemQuantity", &Celebration::itemQuantity)
+            .AddField("celebrationType", &Celebration::celebrationType);
+      });
 
   constexpr char kMessageName[] = "QRMSPlayerMessagingSimpleMessage";
-  RegisterRecord<SimpleDialogMessage>(registry, kMessageName, apiTags,
-                                      AddMessageFields<SimpleDialogMessage>);
+  RegisterRecord<SimpleDialogMessage>(registry, kMessageName, apiTags, AddMessageFields);
   serverClasses.Associate(kMessageName, StaticType::HashCode<SimpleDialogMessage>(),
                           kSimpleDialogMessageClass);
 

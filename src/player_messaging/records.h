@@ -56,10 +56,17 @@ struct LoginDataPacket {
   bool operator==(const LoginDataPacket&) const = default;
 };
 
-/// One player-message notification. The default record (id 0, status 0) is the empty one.
-struct PlayerMessagingNotificationResource {
+/// What every notification record starts with: its number in its store, and the server
+/// message it came from (empty for none), which its acknowledgement names.
+struct NotificationIds {
   std::int32_t id = 0;
   std::string msgId;
+
+  bool operator==(const NotificationIds&) const = default;
+};
+
+/// One player-message notification. The default record (id 0, status 0) is the empty one.
+struct PlayerMessagingNotificationResource : NotificationIds {
   std::string title;
   std::string body;
   std::int32_t status = 0;
@@ -69,9 +76,7 @@ struct PlayerMessagingNotificationResource {
 
 /// One celebration notice: an item granted to the player. The default record is the
 /// empty one.
-struct DynamicCelebrationMessagingNotificationResource {
-  std::int32_t id = 0;
-  std::string msgId;
+struct DynamicCelebrationMessagingNotificationResource : NotificationIds {
   std::string celebrationTitle;
   std::string celebrationBody;
   std::string celebrationMessage;
@@ -86,17 +91,16 @@ struct DynamicCelebrationMessagingNotificationResource {
 
 }  // namespace Api
 
+/// The records of the two notification stores.
+using Notification = Api::PlayerMessagingNotificationResource;
+using Celebration = Api::DynamicCelebrationMessagingNotificationResource;
+
 namespace Qrms {
 
-/// A message pushed by the server; the fields of Api::SimpleMessage.
-struct SimpleDialogMessage {
-  std::uint64_t accountId = 0;
-  std::string msgId;
-  std::string type;
-  std::string titleCode;
-  std::string bodyCode;
-  std::vector<std::string> params;
-
+/// A message pushed by the server: the fields of Api::SimpleMessage, registered under a
+/// name and a server class of its own. It adds no member, so each field sits at the offset
+/// it has in Api::SimpleMessage.
+struct SimpleDialogMessage : Api::SimpleMessage {
   bool operator==(const SimpleDialogMessage&) const = default;
 };
 

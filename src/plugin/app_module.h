@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "abi/api_block.h"
 #include "abi/host.h"
-#include "abi/plugin.h"
 #include "binding/registry.h"
 #include "http/future.h"
 #include "http/router.h"

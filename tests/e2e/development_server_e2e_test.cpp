@@ -11,6 +11,7 @@
 #include "host/document.h"
 #include "host/http_test_client.h"
 #include "host/plugin_library.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -46,23 +47,13 @@ std::string AnnouncedHead(const std::string& json) {
   return Head(buffer.GetString());
 }
 
-class DevelopmentServerE2eTest : public ::testing::Test {
+class DevelopmentServerE2eTest : public Testing::BuiltPluginTest {
  protected:
-  static void SetUpTestSuite() {
-    library_ = new PluginLibrary();
-    ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
-  }
-  static void TearDownTestSuite() {
-    delete library_;
-    library_ = nullptr;
-  }
   void SetUp() override {
     rapidjson::Document packet;
     std::string error;
     ASSERT_TRUE(LoadDocumentFile(HXA_SOURCE_DIR "/examples/login-data-packet.json", packet, error));
-    ASSERT_TRUE(host_.SetLoginDataPacket(packet, error)) << error;
-    ASSERT_TRUE(host_.Load(*library_, CoreVersion{}));
-    ASSERT_TRUE(host_.Start());
+    ASSERT_TRUE(LoadAndStart(host_, &packet));
     ASSERT_TRUE(server_.Bind(error)) << error;
     server_.Start();
     client_ = std::make_unique<httplib::Client>("127.0.0.1", server_.Port());
@@ -81,7 +72,6 @@ class DevelopmentServerE2eTest : public ::testing::Test {
     return client_->send(request);
   }
 
-  static inline PluginLibrary* library_ = nullptr;
   DevelopmentHost host_;
   DevelopmentServer server_{host_, ServerSettings{}};
   std::unique_ptr<httplib::Client> client_;

@@ -152,9 +152,9 @@ TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
   httplib::Client control("127.0.0.1", server.Port());
   control.set_read_timeout(kPatienceSeconds, 0);
 
-  // A warm-up in process, so what the plugin keeps for its whole life is in the
-  // baseline: its stores keep the capacity of their fullest moment, so they are
-  // filled once with as many messages as the load can push, then emptied.
+  // A warm-up in process, so what the plugin keeps for its whole life (pools and
+  // tables that keep the room of their busiest moment) is in the baseline: as many
+  // messages as the load can push go through the stores, which are then emptied.
   constexpr int kMostPushed = kRequests / 4;
   for (int index = 0; index < kMostPushed; ++index) {
     rapidjson::Document body;

@@ -15,6 +15,7 @@
 #include "host/document.h"
 #include "host/messages.h"
 #include "host/plugin_library.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -135,31 +136,17 @@ std::string Describe(const Head& head) {
   return "id " + std::to_string(head.id) + " msgId " + head.msgId;
 }
 
-class PlayerMessagingConcurrencyTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    library_ = new PluginLibrary();
-    ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
-  }
-  static void TearDownTestSuite() {
-    delete library_;
-    library_ = nullptr;
-  }
-
-  static inline PluginLibrary* library_ = nullptr;
-};
+class PlayerMessagingConcurrencyTest : public Testing::BuiltPluginTest {};
 
 TEST_F(PlayerMessagingConcurrencyTest, PushesRacingReadsAndAcknowledgementsLoseNothing) {
   DevelopmentHost host;  // two job workers
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
   rapidjson::Document packet;
   std::string error;
   ASSERT_TRUE(ParseJsonText(R"({"allVelkinData": {"velkin": {"acctId": 700123, "velId": 4410}},
                                 "simpleMessages": []})",
                             packet, error))
       << error;
-  ASSERT_TRUE(host.SetLoginDataPacket(packet, error)) << error;
-  ASSERT_TRUE(host.Start());
+  ASSERT_TRUE(LoadAndStart(host, &packet));
 
   // Each pusher sends its own messages; a push is handled in a job on a worker.
   std::atomic<int> pushersLeft{kPushers};
@@ -272,8 +259,7 @@ TEST_F(PlayerMessagingConcurrencyTest, PushesRacingReadsAndAcknowledgementsLoseN
 // and the store is then no longer ordered by id, oldest first.
 TEST_F(PlayerMessagingConcurrencyTest, ConcurrentPushesAreStoredInIdOrder) {
   DevelopmentHost host;  // two job workers
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
-  ASSERT_TRUE(host.Start());
+  ASSERT_TRUE(LoadAndStart(host));
   std::vector<std::thread> pushers;
   for (int pusher = 0; pusher < kPushers; ++pusher) {
     pushers.emplace_back([&, pusher] {

@@ -12,6 +12,7 @@
 #include "host/development_host.h"
 #include "host/host_value.h"
 #include "host/plugin_library.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -98,17 +99,8 @@ MATCHER_P2(IsEvent, name, payloadJson,
 }
 
 // The library stays mapped for the whole test program (see plugin_e2e_test.cpp).
-class PlayerMessagingE2eTest : public ::testing::Test {
+class PlayerMessagingE2eTest : public Testing::BuiltPluginTest {
  protected:
-  static void SetUpTestSuite() {
-    library_ = new PluginLibrary();
-    ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
-  }
-  static void TearDownTestSuite() {
-    delete library_;
-    library_ = nullptr;
-  }
-
   static rapidjson::Document Parse(const char* json) {
     rapidjson::Document document;
     document.Parse(json);
@@ -119,10 +111,7 @@ class PlayerMessagingE2eTest : public ::testing::Test {
   // Serves `packetJson` as the login data packet, then loads and starts the plugin.
   static void LoadAndStart(DevelopmentHost& host, const char* packetJson) {
     const rapidjson::Document packet = Parse(packetJson);
-    std::string error;
-    ASSERT_TRUE(host.SetLoginDataPacket(packet, error)) << error;
-    ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
-    ASSERT_TRUE(host.Start());
+    ASSERT_TRUE(BuiltPluginTest::LoadAndStart(host, &packet));
   }
 
   static std::vector<Published> PluginEvents(const DevelopmentHost& host, std::size_t from = 0) {
@@ -162,8 +151,6 @@ class PlayerMessagingE2eTest : public ::testing::Test {
     EXPECT_EQ(error, "");
     return host.RunPendingJobs();
   }
-
-  static inline PluginLibrary* library_ = nullptr;
 };
 
 TEST_F(PlayerMessagingE2eTest, StartReadsThePacketSubscribesAndAnnouncesEachStore) {
@@ -431,7 +418,7 @@ TEST_F(PlayerMessagingE2eTest, StopUnsubscribesEverything) {
 }
 
 // Loads, starts, reads, acknowledges and pushes, then stops; answers the bytes in use after Stop.
-std::uint64_t RunTrafficCycle(PluginLibrary& library) {
+std::uint64_t RunTrafficCycle(const PluginLibrary& library) {
   DevelopmentHost host(0x484F5354, 0);
   rapidjson::Document packet;
   packet.Parse(kMixedPacket);
@@ -456,8 +443,8 @@ std::uint64_t RunTrafficCycle(PluginLibrary& library) {
 }
 
 TEST_F(PlayerMessagingE2eTest, SecondTrafficCycleEndsWhereTheFirstEnded) {
-  const std::uint64_t first = RunTrafficCycle(*library_);
-  const std::uint64_t second = RunTrafficCycle(*library_);
+  const std::uint64_t first = RunTrafficCycle(Library());
+  const std::uint64_t second = RunTrafficCycle(Library());
   EXPECT_EQ(second, first);
 }
 

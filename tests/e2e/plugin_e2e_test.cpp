@@ -11,6 +11,7 @@
 #include "host/development_host.h"
 #include "host/host_value.h"
 #include "host/plugin_library.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -46,26 +47,14 @@ std::uint64_t InUse(const Abi::PluginMemoryStats& stats) {
 
 // The library stays mapped for the whole test program: a reload of the same
 // path is the same mapping, and the plugin's process-lived objects stay.
-class PluginE2eTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    library_ = new PluginLibrary();
-    ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
-  }
-  static void TearDownTestSuite() {
-    delete library_;
-    library_ = nullptr;
-  }
-
-  static inline PluginLibrary* library_ = nullptr;
-};
+class PluginE2eTest : public Testing::BuiltPluginTest {};
 
 TEST_F(PluginE2eTest, RecordCarriesThePluginsVersionWhateverTheCoreSent) {
   for (CoreVersion version : {CoreVersion{18, 0, 0}, CoreVersion{18, 3, 1}, CoreVersion{17, 9, 9},
                               CoreVersion{19, 0, 0}}) {
     DevelopmentHost host;
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(host.Load(*library_, version));
+    ASSERT_TRUE(host.Load(Library(), version));
     testing::internal::GetCapturedStderr();
     const RecordView record = View(host.Record());
     EXPECT_EQ(record.major, 18u);
@@ -82,7 +71,7 @@ TEST_F(PluginE2eTest, RecordCarriesThePluginsVersionWhateverTheCoreSent) {
 TEST_F(PluginE2eTest, IncompatibleCoreIsReportedOnTheConsoleBeforeStart) {
   DevelopmentHost host;
   testing::internal::CaptureStderr();
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{19, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{19, 0, 0}));
   const std::string console = testing::internal::GetCapturedStderr();
   EXPECT_THAT(console, HasSubstr("Expression: ALE-EECF0606"));
   EXPECT_THAT(console, HasSubstr("hxa-player-messaging which supports plugin API 18.0.0 is not "
@@ -93,14 +82,14 @@ TEST_F(PluginE2eTest, IncompatibleCoreIsReportedOnTheConsoleBeforeStart) {
 
   // A compatible core gets no report.
   testing::internal::CaptureStderr();
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   host.Stop();
 }
 
 TEST_F(PluginE2eTest, AfterStartDebugRecordsReachTheHostLog) {
   DevelopmentHost host(1234);
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   testing::internal::CaptureStderr();
   ASSERT_TRUE(host.Start());
   // The console targets are detached: everything goes to the host.
@@ -122,7 +111,7 @@ TEST_F(PluginE2eTest, AfterStartDebugRecordsReachTheHostLog) {
 
 TEST_F(PluginE2eTest, MemoryStatsCountThePluginsHeapOnly) {
   DevelopmentHost host;
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   // The module lives in a heap block of the plugin's accounting.
   const std::size_t moduleBlock =
       malloc_usable_size(const_cast<void*>(View(host.Record()).context));
@@ -155,7 +144,7 @@ struct CycleUse {
   std::uint64_t stopped;
 };
 
-CycleUse RunCycle(PluginLibrary& library) {
+CycleUse RunCycle(const PluginLibrary& library) {
   DevelopmentHost host;
   EXPECT_TRUE(host.Load(library, CoreVersion{18, 0, 0}));
   const std::uint64_t loaded = InUse(host.MemoryStats());
@@ -170,12 +159,12 @@ TEST_F(PluginE2eTest, SecondCycleEndsWhereTheFirstEnded) {
   // Objects that live for the whole process are made in the first cycle and
   // never again, so a second load, start and stop cycle returns to exactly the
   // bytes in use that the first cycle's end left.
-  const CycleUse first = RunCycle(*library_);
-  const CycleUse second = RunCycle(*library_);
+  const CycleUse first = RunCycle(Library());
+  const CycleUse second = RunCycle(Library());
   EXPECT_EQ(second.stopped, first.stopped);
   EXPECT_LT(second.stopped, second.started);
   EXPECT_GT(second.started, 0u);
-  const CycleUse third = RunCycle(*library_);
+  const CycleUse third = RunCycle(Library());
   EXPECT_EQ(third.loaded, second.loaded);
   EXPECT_EQ(third.started, second.started);
   EXPECT_EQ(third.stopped, first.stopped);

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "abi/api_block.h"
 #include "abi/event.h"
 #include "abi/host.h"
 #include "abi/http.h"
+#include "abi/plugin.h"
 
 namespace Kavren::Host::Testing {
 

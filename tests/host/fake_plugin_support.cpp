@@ -3,6 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "abi/api_block.h"
+#include "abi/plugin.h"
 #include "fake_plugin.h"
 #include "host/document.h"
 #include "host/host_value.h"

@@ -1,11 +1,12 @@
-// The host functions' trampolines keep whatever the host throws on the host's side,
-// and the recorder keeps bounded histories.
+// The core version the host announces, the host functions' trampolines, which keep
+// whatever the host throws on the host's side, and the recorder's bounded histories.
 #include "host/plugin_driver.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "abi/event.h"
@@ -14,6 +15,35 @@
 
 namespace Kavren::Host {
 namespace {
+
+TEST(PluginDriverTest, ParseCoreVersionTakesThreeDecimalNumbersOnly) {
+  struct Case {
+    const char* text;
+    std::optional<CoreVersion> expected;
+  };
+  const Case cases[] = {
+      {"18.0.0", CoreVersion{18, 0, 0}},
+      {"19.4.12", CoreVersion{19, 4, 12}},
+      {"4294967295.0.1", CoreVersion{4294967295u, 0, 1}},
+      {"4294967296.0.0", std::nullopt},
+      {"18.0", std::nullopt},
+      {"18.0.0.1", std::nullopt},
+      {"18.0.0-beta", std::nullopt},
+      {"18..0", std::nullopt},
+      {"-18.0.0", std::nullopt},
+      {"+18.0.0", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.text);
+    const std::optional<CoreVersion> parsed = ParseCoreVersion(row.text);
+    EXPECT_EQ(parsed.has_value(), row.expected.has_value());
+    if (!parsed || !row.expected) continue;
+    EXPECT_EQ(parsed->major, row.expected->major);
+    EXPECT_EQ(parsed->minor, row.expected->minor);
+    EXPECT_EQ(parsed->patch, row.expected->patch);
+  }
+}
 
 class ThrowingServices : public HostServices {
  public:

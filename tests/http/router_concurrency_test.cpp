@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "abi/api_block.h"
+#include "abi/plugin.h"
 #include "http/router.h"
 
 namespace Kavren {

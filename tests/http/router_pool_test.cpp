@@ -6,6 +6,7 @@
 #include <string>
 
 #include "abi/api_block.h"
+#include "abi/plugin.h"
 #include "binding/convert.h"
 #include "binding/host_value.h"
 #include "binding/value_pool.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "abi/api_block.h"
+#include "abi/plugin.h"
 #include "binding/convert.h"
 #include "binding/host_value.h"
 #include "formats/json.h"
@@ -361,7 +362,8 @@ TEST(BindKeyText, NativeElementsCostTheCellsTheirBytesFill) {
       {"numbers", "", TypeRef{TypeKind::kVector, TypeKind::kInt64}, false, kLocationAny});
   std::vector<BindingProperty> arguments(2);
   std::size_t cellsLeft = kMaxKeyCells;
-  EXPECT_TRUE(BindKeyText(function, arguments, "texts.9", "a", kLocationQuery, cellsLeft).Succeeded());
+  EXPECT_TRUE(
+      BindKeyText(function, arguments, "texts.9", "a", kLocationQuery, cellsLeft).Succeeded());
   EXPECT_EQ(cellsLeft, kMaxKeyCells - 30);
   EXPECT_TRUE(
       BindKeyText(function, arguments, "numbers.9", "1", kLocationQuery, cellsLeft).Succeeded());

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "abi/api_block.h"
+#include "abi/plugin.h"
 #include "host/host_value.h"
 
 namespace Kavren::Host {

@@ -15,6 +15,7 @@
 #include "host/messages.h"
 #include "host/plugin_library.h"
 #include "interposed_host_support.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -47,20 +48,17 @@ std::uint64_t InUse(const Abi::PluginMemoryStats& stats) {
   return stats.allocatedBytes - stats.freedBytes;
 }
 
-class PluginLifecycleConcurrencyTest : public ::testing::Test {
+class PluginLifecycleConcurrencyTest : public Testing::BuiltPluginTest {
  protected:
   static void SetUpTestSuite() {
-    library_ = new PluginLibrary();
-    ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
+    BuiltPluginTest::SetUpTestSuite();
     // One whole cycle with the traffic of the tests first: what lives for the process
     // (type identities, the log manager's storage) exists from then on.
     DevelopmentHost host(0x484F5354, 0);
-    ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
     rapidjson::Document body;
     std::string error;
     ASSERT_TRUE(ParseJsonText(kMessage, body, error));
-    ASSERT_TRUE(host.SetLoginDataPacket(body, error)) << error;
-    ASSERT_TRUE(host.Start());
+    ASSERT_TRUE(LoadAndStart(host, &body));
     ASSERT_EQ(host.PushServerMessage(body, error, Messages::kSimpleDialogMessageClass), 1u);
     host.RunPendingJobs();
     EndpointCall acknowledge;
@@ -70,18 +68,12 @@ class PluginLifecycleConcurrencyTest : public ::testing::Test {
     host.Stop();
     settled_ = InUse(host.MemoryStats());
   }
-  static void TearDownTestSuite() {
-    delete library_;
-    library_ = nullptr;
-  }
-
-  static inline PluginLibrary* library_ = nullptr;
   static inline std::uint64_t settled_ = 0;
 };
 
 TEST_F(PluginLifecycleConcurrencyTest, StopWhileAJobRunsOnAnotherThread) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   InterposedHost interposed(host);
   interposed.HoldJobs();
   ASSERT_TRUE(interposed.Start());
@@ -111,7 +103,7 @@ TEST_F(PluginLifecycleConcurrencyTest, StopWhileAJobRunsOnAnotherThread) {
 
 TEST_F(PluginLifecycleConcurrencyTest, StopWhileAnAcknowledgementAwaitsTheServer) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   rapidjson::Document packet;
   std::string error;
   ASSERT_TRUE(ParseJsonText(R"({"simpleMessages": [{"type": "pss-player-message",

@@ -16,6 +16,7 @@
 #include "host/messages.h"
 #include "host/plugin_library.h"
 #include "interposed_host_support.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -72,25 +73,13 @@ std::string Describe(const EndpointReply& reply) {
          reply.valueJson;
 }
 
-class PluginLifecycleTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    library_ = new PluginLibrary();
-    ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
-  }
-  static void TearDownTestSuite() {
-    delete library_;
-    library_ = nullptr;
-  }
-
-  static inline PluginLibrary* library_ = nullptr;
-};
+class PluginLifecycleTest : public Testing::BuiltPluginTest {};
 
 // A host may run a job it queued before Stop, and deliver an event it was already
 // delivering: both reach a module that is gone, and do nothing.
 TEST_F(PluginLifecycleTest, JobsAndEventsTheHostDeliversAfterStopDoNothing) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   InterposedHost interposed(host);
   interposed.HoldJobs();
   ASSERT_TRUE(interposed.Start());
@@ -120,7 +109,7 @@ TEST_F(PluginLifecycleTest, JobsAndEventsTheHostDeliversAfterStopDoNothing) {
 // registration.
 TEST_F(PluginLifecycleTest, EndpointCallsBeforeStartAndAfterStop) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   InterposedHost interposed(host);
   const auto get = interposed.FindEndpoint(Abi::kHttpMethodGet, kNotificationPath);
   const auto acknowledge = interposed.FindEndpoint(Abi::kHttpMethodDelete, kAcknowledgeTemplate);
@@ -151,7 +140,7 @@ TEST_F(PluginLifecycleTest, EndpointCallsBeforeStartAndAfterStop) {
 // change of the packet; or by stopping the module, which Start then reports.
 TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   std::string error;
   ASSERT_TRUE(host.SetLoginDataPacket(Packet(1), error)) << error;
   InterposedHost interposed(host);
@@ -179,7 +168,7 @@ TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
   interposed.Stop();
 
   DevelopmentHost stoppingHost(0x484F5354, 0);
-  ASSERT_TRUE(stoppingHost.Load(*library_, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(stoppingHost.Load(Library(), CoreVersion{18, 0, 0}));
   InterposedHost stopping(stoppingHost);
   stopping.OnCall([&](Abi::HttpResponseRecord&, const Abi::HttpRequestRecord&) {
     stopping.Stop();
@@ -196,18 +185,15 @@ TEST_F(PluginLifecycleTest, AcknowledgingFromInsideTheAnnouncementCompletes) {
   DevelopmentHost host(0x484F5354, 0);
   std::vector<int> announced;
   std::vector<std::string> replies;
-  const EventBus::ListenerId listener =
-      host.Bus().AddListener([&](const PublishedEvent& event) {
-        if (event.origin != "plugin" || event.name != kNotificationEvent) return;
-        const rapidjson::Document payload = Json(event.payloadJson);
-        const int id = payload["data"]["id"].GetInt();
-        announced.push_back(id);
-        if (id != 0) replies.push_back(Describe(Acknowledge(host, id)));
-      });
-  ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
-  std::string error;
-  ASSERT_TRUE(host.SetLoginDataPacket(Packet(3), error)) << error;
-  ASSERT_TRUE(host.Start());
+  const EventBus::ListenerId listener = host.Bus().AddListener([&](const PublishedEvent& event) {
+    if (event.origin != "plugin" || event.name != kNotificationEvent) return;
+    const rapidjson::Document payload = Json(event.payloadJson);
+    const int id = payload["data"]["id"].GetInt();
+    announced.push_back(id);
+    if (id != 0) replies.push_back(Describe(Acknowledge(host, id)));
+  });
+  const rapidjson::Document packet = Packet(3);
+  ASSERT_TRUE(LoadAndStart(host, &packet));
   // And the announcement of a push, made in its job.
   Push(host, "pushed");
   EXPECT_EQ(host.RunPendingJobs(), 1u);
@@ -281,7 +267,7 @@ TEST_F(PluginLifecycleTest, OddAnswersToCallAreReleasedAndFailCleanly) {
     Releases::responses = 0;
     Releases::streams = 0;
     DevelopmentHost host(0x484F5354, 0);
-    ASSERT_TRUE(host.Load(*library_, CoreVersion{18, 0, 0}));
+    ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
     std::string error;
     ASSERT_TRUE(host.SetLoginDataPacket(Packet(1), error)) << error;
     InterposedHost interposed(host);
@@ -309,8 +295,8 @@ TEST_F(PluginLifecycleTest, TwoModulesStartAndStopInEitherOrder) {
     SCOPED_TRACE(firstStopsFirst ? "first stops first" : "second stops first");
     DevelopmentHost first(1, 0);
     DevelopmentHost second(2, 0);
-    ASSERT_TRUE(first.Load(*library_, CoreVersion{18, 0, 0}));
-    ASSERT_TRUE(second.Load(*library_, CoreVersion{18, 0, 0}));
+    ASSERT_TRUE(first.Load(Library(), CoreVersion{18, 0, 0}));
+    ASSERT_TRUE(second.Load(Library(), CoreVersion{18, 0, 0}));
     ASSERT_TRUE(first.Start());
     ASSERT_TRUE(second.Start());
     Push(first, "to-first");

@@ -13,7 +13,8 @@
 namespace Kavren::Testing {
 namespace {
 
-using Client::PlayerMessaging::PlayerMessagingModule;
+using Client::PlayerMessaging::Celebration;
+using Client::PlayerMessaging::Notification;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -77,17 +78,17 @@ TEST_F(IntakeTest, ThePacketIsReadAtStartAndItsMessagesBecomeNotifications) {
   packet_ = kThreeMessages;
   StartedMessagingModule module(host_);
   ASSERT_NE(module.Get(), nullptr);
-  EXPECT_EQ(module->AccountId(), 42u);
+  EXPECT_EQ(module->Service().AccountId(), 42u);
 
-  PlayerMessagingModule::Notification notification;
+  Notification notification;
   notification.id = 1;
   notification.msgId = "m1";
   notification.title = "T";
   notification.body = "B";
   notification.status = 1;
-  EXPECT_THAT(module->Notifications(), ElementsAre(notification));
+  EXPECT_THAT(module->Service().Notifications(), ElementsAre(notification));
 
-  PlayerMessagingModule::Celebration celebration;
+  Celebration celebration;
   celebration.id = 1;
   celebration.msgId = "m3";
   celebration.celebrationTitle = "TC";
@@ -98,7 +99,7 @@ TEST_F(IntakeTest, ThePacketIsReadAtStartAndItsMessagesBecomeNotifications) {
   celebration.itemId = "item";
   celebration.itemQuantity = "2";
   celebration.status = 1;
-  EXPECT_THAT(module->Celebrations(), ElementsAre(celebration));
+  EXPECT_THAT(module->Service().Celebrations(), ElementsAre(celebration));
 
   EXPECT_EQ(CountCalls(host_, "Publish OnJsonApiEvent_hxa-player-messaging_v1_notification "), 1u);
   EXPECT_EQ(CountCalls(host_, "Publish OnJsonApiEvent_hxa-player-messaging_v1_celebration "), 1u);
@@ -111,17 +112,17 @@ TEST_F(IntakeTest, EveryDeliveryOfThePacketReplacesTheStoresWithNewIds) {
                              R"("data":)" +
                              kThreeMessages + "}";
   ASSERT_TRUE(host_.Deliver(kPacketEvent, update));
-  ASSERT_EQ(module->Notifications().size(), 1u);
-  EXPECT_EQ(module->Notifications()[0].id, 2);
-  ASSERT_EQ(module->Celebrations().size(), 1u);
-  EXPECT_EQ(module->Celebrations()[0].id, 2);
+  ASSERT_EQ(module->Service().Notifications().size(), 1u);
+  EXPECT_EQ(module->Service().Notifications()[0].id, 2);
+  ASSERT_EQ(module->Service().Celebrations().size(), 1u);
+  EXPECT_EQ(module->Service().Celebrations()[0].id, 2);
 
   // A deleted packet arrives empty: the stores are emptied and the account forgotten.
   ASSERT_TRUE(host_.Deliver(kPacketEvent, R"({"uri":"/hxa-login/v1/login-data-packet",)"
                                           R"("eventType":"Delete","data":{}})"));
-  EXPECT_THAT(module->Notifications(), IsEmpty());
-  EXPECT_THAT(module->Celebrations(), IsEmpty());
-  EXPECT_EQ(module->AccountId(), 0u);
+  EXPECT_THAT(module->Service().Notifications(), IsEmpty());
+  EXPECT_THAT(module->Service().Celebrations(), IsEmpty());
+  EXPECT_EQ(module->Service().AccountId(), 0u);
 }
 
 TEST_F(IntakeTest, APushedMessageIsAddedInAJobAndKeepsTheAccountOfThePacket) {
@@ -135,12 +136,12 @@ TEST_F(IntakeTest, APushedMessageIsAddedInAJobAndKeepsTheAccountOfThePacket) {
   ASSERT_TRUE(host_.Deliver(kMessageEvent, push));
   ASSERT_EQ(host_.Jobs().size(), 1u);
   host_.RunJob(0);
-  ASSERT_EQ(module->Notifications().size(), 1u);
-  EXPECT_EQ(module->Notifications()[0].msgId, "p1");
-  EXPECT_EQ(module->Notifications()[0].title, "Hi");
-  EXPECT_EQ(module->AccountId(), 42u);
+  ASSERT_EQ(module->Service().Notifications().size(), 1u);
+  EXPECT_EQ(module->Service().Notifications()[0].msgId, "p1");
+  EXPECT_EQ(module->Service().Notifications()[0].title, "Hi");
+  EXPECT_EQ(module->Service().AccountId(), 42u);
 
-  EXPECT_TRUE(module->AcknowledgeNotification(1).Succeeded());
+  EXPECT_TRUE(module->Service().AcknowledgeNotification(1).Succeeded());
   const HostCall ack = host_.HostCalls().back();
   EXPECT_EQ(ack.path, "/hxa-login/v1/session/invoke");
   ASSERT_EQ(ack.arguments.size(), 3u);
@@ -170,7 +171,7 @@ TEST_F(IntakeTest, NotificationFromParamsTakesAnIdForEveryParameterThatReads) {
   std::int32_t last = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    const PlayerMessagingModule::Notification record = module->NotificationFromParams(c.params);
+    const Notification record = module->Intake().NotificationFromParams(c.params);
     last += c.idsTaken;
     EXPECT_EQ(record.id, c.status == 1 ? last : 0);
     EXPECT_EQ(record.title, c.title);
@@ -178,7 +179,7 @@ TEST_F(IntakeTest, NotificationFromParamsTakesAnIdForEveryParameterThatReads) {
     EXPECT_EQ(record.status, c.status);
     EXPECT_EQ(record.msgId, "");
   }
-  EXPECT_EQ(module->NextNotificationId(), last + 1);
+  EXPECT_EQ(module->Service().NextNotificationId(), last + 1);
 }
 
 TEST_F(IntakeTest, ACelebrationNeedsExactlyFiveParameters) {
@@ -189,10 +190,10 @@ TEST_F(IntakeTest, ACelebrationNeedsExactlyFiveParameters) {
   StartedMessagingModule module(host_);
   EXPECT_EQ(LogCount(kParameterError), 2u);
   // The wrong ones are skipped without taking ids or stopping the messages after them.
-  ASSERT_EQ(module->Celebrations().size(), 1u);
-  EXPECT_EQ(module->Celebrations()[0].id, 1);
-  EXPECT_EQ(module->Celebrations()[0].msgId, "c5");
-  EXPECT_EQ(module->Notifications().size(), 1u);
+  ASSERT_EQ(module->Service().Celebrations().size(), 1u);
+  EXPECT_EQ(module->Service().Celebrations()[0].id, 1);
+  EXPECT_EQ(module->Service().Celebrations()[0].msgId, "c5");
+  EXPECT_EQ(module->Service().Notifications().size(), 1u);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 namespace Kavren::Testing {
 namespace {
 
-using Client::PlayerMessaging::PlayerMessagingModule;
+using Client::PlayerMessaging::Notification;
 
 TEST(NotificationServiceConcurrencyTest, IdsStayUniqueAndTheLastAnnouncementIsTheCurrentHead) {
   FakeEventHost host;
@@ -28,16 +28,16 @@ TEST(NotificationServiceConcurrencyTest, IdsStayUniqueAndTheLastAnnouncementIsTh
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&module, &taken, t] {
       for (int i = 0; i < kPerThread; ++i) {
-        PlayerMessagingModule::Notification record;
-        record.id = module->NextNotificationId();
+        Notification record;
+        record.id = module->Service().NextNotificationId();
         record.msgId = (i % 2 == 0) ? "" : "m" + std::to_string(record.id);
         record.status = 1;
-        module->AddNotification(record);
+        module->Service().AddNotification(record);
         taken[t].push_back(record.id);
       }
       // Each thread acknowledges what it added, except its last one.
       for (int i = 0; i + 1 < kPerThread; ++i) {
-        EXPECT_TRUE(module->AcknowledgeNotification(taken[t][i]).Succeeded());
+        EXPECT_TRUE(module->Service().AcknowledgeNotification(taken[t][i]).Succeeded());
       }
     });
   }
@@ -46,7 +46,7 @@ TEST(NotificationServiceConcurrencyTest, IdsStayUniqueAndTheLastAnnouncementIsTh
   std::set<std::int32_t> unique;
   for (const auto& ids : taken) unique.insert(ids.begin(), ids.end());
   EXPECT_EQ(unique.size(), static_cast<std::size_t>(kThreads * kPerThread));
-  EXPECT_EQ(module->Notifications().size(), static_cast<std::size_t>(kThreads));
+  EXPECT_EQ(module->Service().Notifications().size(), static_cast<std::size_t>(kThreads));
 
   // The last announcement carries the head as it is now.
   const std::string prefix = "Publish OnJsonApiEvent_hxa-player-messaging_v1_notification 0 ";
@@ -57,7 +57,7 @@ TEST(NotificationServiceConcurrencyTest, IdsStayUniqueAndTheLastAnnouncementIsTh
   const BindingResult payload = ReadJson(last);
   ASSERT_TRUE(payload.ok);
   EXPECT_EQ(payload.value.Find("data").Find("id").GetUnsigned(),
-            static_cast<std::uint64_t>(module->HeadNotification().id));
+            static_cast<std::uint64_t>(module->Service().HeadNotification().id));
 }
 
 }  // namespace

@@ -13,7 +13,8 @@
 namespace Kavren::Testing {
 namespace {
 
-using Client::PlayerMessaging::PlayerMessagingModule;
+using Client::PlayerMessaging::Celebration;
+using Client::PlayerMessaging::Notification;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -52,12 +53,12 @@ class NotificationServiceTest : public ::testing::Test {
   std::vector<std::int32_t> AddNotifications(const std::vector<std::string>& msgIds) {
     std::vector<std::int32_t> ids;
     for (const std::string& msgId : msgIds) {
-      PlayerMessagingModule::Notification record;
-      record.id = module_->NextNotificationId();
+      Notification record;
+      record.id = module_->Service().NextNotificationId();
       record.msgId = msgId;
       record.title = "t" + std::to_string(record.id);
       record.status = 1;
-      module_->AddNotification(record);
+      module_->Service().AddNotification(record);
       ids.push_back(record.id);
     }
     return ids;
@@ -66,7 +67,7 @@ class NotificationServiceTest : public ::testing::Test {
   void SetAccount(std::uint64_t account) {
     Client::PlayerMessaging::Api::LoginDataPacket packet;
     packet.allVelkinData.velkin.acctId = account;
-    module_->HandleLoginDataPacket("/hxa-login/v1/login-data-packet", packet);
+    module_->Intake().HandleLoginDataPacket("/hxa-login/v1/login-data-packet", packet);
   }
 
   FakeEventHost host_;
@@ -85,15 +86,15 @@ TEST_F(NotificationServiceTest, RegistersTheFourEndpoints) {
 }
 
 TEST_F(NotificationServiceTest, EmptyStoresReadAsTheEmptyRecords) {
-  EXPECT_EQ(module_->HeadNotification(), PlayerMessagingModule::Notification{});
-  EXPECT_EQ(module_->HeadCelebration(), PlayerMessagingModule::Celebration{});
+  EXPECT_EQ(module_->Service().HeadNotification(), Notification{});
+  EXPECT_EQ(module_->Service().HeadCelebration(), Celebration{});
   EXPECT_THAT(host_.Calls(), IsEmpty());
 }
 
 TEST_F(NotificationServiceTest, AddingAnnouncesTheHeadNotTheNewElement) {
   AddNotifications({"", ""});
-  EXPECT_EQ(module_->HeadNotification().id, 1);
-  EXPECT_EQ(module_->HeadNotification().title, "t1");
+  EXPECT_EQ(module_->Service().HeadNotification().id, 1);
+  EXPECT_EQ(module_->Service().HeadNotification().title, "t1");
   EXPECT_THAT(AnnouncedIds(host_, kNotificationEvent), ElementsAre(1, 1));
   EXPECT_THAT(AnnouncedIds(host_, kCelebrationEvent), IsEmpty());
 }
@@ -102,13 +103,13 @@ TEST_F(NotificationServiceTest, AcknowledgingRemovesByIdAndAnnouncesTheHeadEvery
   AddNotifications({"", "", ""});
   host_.ClearCalls();
 
-  EXPECT_TRUE(module_->AcknowledgeNotification(2).Succeeded());
-  EXPECT_EQ(module_->Notifications().size(), 2u);
-  EXPECT_EQ(module_->Notifications()[1].id, 3);
-  EXPECT_TRUE(module_->AcknowledgeNotification(1).Succeeded());
+  EXPECT_TRUE(module_->Service().AcknowledgeNotification(2).Succeeded());
+  EXPECT_EQ(module_->Service().Notifications().size(), 2u);
+  EXPECT_EQ(module_->Service().Notifications()[1].id, 3);
+  EXPECT_TRUE(module_->Service().AcknowledgeNotification(1).Succeeded());
 
   // A second acknowledgement of the same id is refused but still announces.
-  const MaybeType<Failure, void> again = module_->AcknowledgeNotification(1);
+  const MaybeType<Failure, void> again = module_->Service().AcknowledgeNotification(1);
   ASSERT_TRUE(again.Failed());
   EXPECT_EQ(again.GetFailure().code, 404);
   EXPECT_EQ(again.GetFailure().message, "Not found");
@@ -117,7 +118,7 @@ TEST_F(NotificationServiceTest, AcknowledgingRemovesByIdAndAnnouncesTheHeadEvery
   // Notifications without a msgId are never acknowledged with the server.
   EXPECT_THAT(InvokeCalls(host_), IsEmpty());
 
-  EXPECT_TRUE(module_->AcknowledgeNotification(3).Succeeded());
+  EXPECT_TRUE(module_->Service().AcknowledgeNotification(3).Succeeded());
   EXPECT_THAT(AnnouncedIds(host_, kNotificationEvent), ElementsAre(1, 3, 3, 0));
 }
 
@@ -126,7 +127,7 @@ TEST_F(NotificationServiceTest, AcknowledgingAServerMessageTellsTheServerWithThe
   AddNotifications({"m7"});
   host_.ClearCalls();
 
-  EXPECT_TRUE(module_->AcknowledgeNotification(1).Succeeded());
+  EXPECT_TRUE(module_->Service().AcknowledgeNotification(1).Succeeded());
   const std::vector<HostCall> calls = InvokeCalls(host_);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_THAT(calls[0].arguments,
@@ -141,36 +142,36 @@ TEST_F(NotificationServiceTest, AFailedServerAcknowledgementIsA500AndTheElementS
   host_.SetResponder([](Abi::HttpResponseRecord& response, const HostCall&) {
     FakeEventHost::ReplyError(response, 502, "server away");
   });
-  PlayerMessagingModule::Celebration celebration;
-  celebration.id = module_->NextCelebrationId();
+  Celebration celebration;
+  celebration.id = module_->Service().NextCelebrationId();
   celebration.msgId = "c1";
   celebration.status = 1;
-  module_->AddCelebration(celebration);
+  module_->Service().AddCelebration(celebration);
   host_.ClearCalls();
 
-  const MaybeType<Failure, void> outcome = module_->AcknowledgeCelebration(1);
+  const MaybeType<Failure, void> outcome = module_->Service().AcknowledgeCelebration(1);
   ASSERT_TRUE(outcome.Failed());
   EXPECT_EQ(outcome.GetFailure().code, 500);
   EXPECT_EQ(outcome.GetFailure().message,
             "Error response for POST /hxa-login/v1/session/invoke: server away");
-  EXPECT_THAT(module_->Celebrations(), IsEmpty());
+  EXPECT_THAT(module_->Service().Celebrations(), IsEmpty());
   EXPECT_EQ(InvokeCalls(host_).size(), 1u);
   EXPECT_THAT(AnnouncedIds(host_, kCelebrationEvent), ElementsAre(0));
   EXPECT_THAT(AnnouncedIds(host_, kNotificationEvent), IsEmpty());
 
   // Not retried: the id is gone.
-  EXPECT_EQ(module_->AcknowledgeCelebration(1).GetFailure().code, 404);
+  EXPECT_EQ(module_->Service().AcknowledgeCelebration(1).GetFailure().code, 404);
   EXPECT_EQ(InvokeCalls(host_).size(), 1u);
 }
 
 TEST_F(NotificationServiceTest, CountersAreIndependentAndSurviveEmptiedStores) {
-  EXPECT_EQ(module_->NextNotificationId(), 1);
-  EXPECT_EQ(module_->NextCelebrationId(), 1);
+  EXPECT_EQ(module_->Service().NextNotificationId(), 1);
+  EXPECT_EQ(module_->Service().NextCelebrationId(), 1);
   AddNotifications({"", "", "", "", "", ""});  // ids 2..7
-  module_->ClearStores();
-  EXPECT_THAT(module_->Notifications(), IsEmpty());
+  module_->Service().ClearStores();
+  EXPECT_THAT(module_->Service().Notifications(), IsEmpty());
   EXPECT_THAT(AddNotifications({""}), ElementsAre(8));
-  EXPECT_EQ(module_->NextCelebrationId(), 2);
+  EXPECT_EQ(module_->Service().NextCelebrationId(), 2);
 }
 
 }  // namespace

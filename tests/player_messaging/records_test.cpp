@@ -112,6 +112,31 @@ TEST_F(RecordsTest, RegistersEveryRecordWithItsFieldsInOrder) {
             "QRMSPlayerMessagingSimpleMessage");
 }
 
+// The notification records and the pushed message share their leading fields with
+// another type, yet the host sees each laid out as the flat record it describes.
+TEST_F(RecordsTest, FieldsSitWhereAFlatRecordHasThem) {
+  auto offsets = [this](const char* name) {
+    std::vector<std::uint32_t> found;
+    for (const FieldDescriptor& field : registry_.FindType(name)->fields) {
+      found.push_back(field.offset);
+    }
+    return found;
+  };
+  // id, msgId, then texts one after the other and the status.
+  auto notificationLayout = [](std::uint32_t texts) {
+    constexpr std::uint32_t kText = sizeof(std::string);
+    std::vector<std::uint32_t> expected = {0};
+    for (std::uint32_t text = 0; text <= texts + 1; ++text) {
+      expected.push_back(alignof(std::string) + text * kText);
+    }
+    return expected;
+  };
+  EXPECT_EQ(offsets("PlayerMessagingNotificationResource"), notificationLayout(2));
+  EXPECT_EQ(offsets("DynamicCelebrationMessagingNotificationResource"), notificationLayout(7));
+  EXPECT_EQ(offsets("QRMSPlayerMessagingSimpleMessage"), offsets("SimpleMessage"));
+  EXPECT_EQ(sizeof(Qrms::SimpleDialogMessage), sizeof(Api::SimpleMessage));
+}
+
 TEST_F(RecordsTest, AssociatesOnlyTheServerRecordsWithTheirClasses) {
   EXPECT_EQ(classes_.ClassForName("QRMSPlayerMessagingSimpleMessage"),
             "com.kavrengames.platform.messaging.persistence.SimpleDialogMessage");

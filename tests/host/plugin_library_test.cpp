@@ -1,0 +1,39 @@
+// Opening plugin libraries that cannot be loaded, and a host given one.
+#include "host/plugin_library.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/development_host.h"
+
+namespace Kavren::Host {
+namespace {
+
+TEST(PluginLibraryTest, OpenFailuresAreReportedAndLoadNothing) {
+  PluginLibrary missing;
+  EXPECT_FALSE(missing.Open("/nonexistent/plugin.so"));
+  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_EQ(missing.Export(), nullptr);
+  EXPECT_EQ(missing.Error().rfind("/nonexistent/plugin.so: ", 0), 0u) << missing.Error();
+
+  // A library that opens but is no plugin: the C library's maths, already mapped.
+  PluginLibrary notAPlugin;
+  EXPECT_FALSE(notAPlugin.Open("libm.so.6"));
+  EXPECT_FALSE(notAPlugin.IsOpen());
+  EXPECT_EQ(notAPlugin.Export(), nullptr);
+  EXPECT_EQ(notAPlugin.Error(), "libm.so.6 does not export load_hxa_player_messaging");
+
+  DevelopmentHost host;
+  EXPECT_FALSE(host.Load(missing, CoreVersion{}));
+  EXPECT_FALSE(host.Load(notAPlugin, CoreVersion{}));
+  EXPECT_FALSE(host.Start());
+  const Abi::PluginMemoryStats stats = host.MemoryStats();
+  EXPECT_EQ(stats.allocations, 0u);
+  EXPECT_EQ(stats.peakBytes, 0u);
+  host.Stop();  // nothing loaded: nothing happens, and nothing starts afterwards
+  EXPECT_FALSE(host.Start());
+}
+
+}  // namespace
+}  // namespace Kavren::Host

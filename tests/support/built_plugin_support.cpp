@@ -1,0 +1,32 @@
+// The built plugin's library, opened once per suite, and loaded and started in a host.
+#include <string>
+
+#include "support/built_plugin.h"
+
+namespace Kavren::Host::Testing {
+
+void BuiltPluginTest::SetUpTestSuite() {
+  library_ = new PluginLibrary();
+  ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
+}
+
+void BuiltPluginTest::TearDownTestSuite() {
+  delete library_;
+  library_ = nullptr;
+}
+
+::testing::AssertionResult BuiltPluginTest::LoadAndStart(DevelopmentHost& host,
+                                                         const rapidjson::Value* packet,
+                                                         CoreVersion version) {
+  if (!host.Load(Library(), version)) {
+    return ::testing::AssertionFailure() << "the built plugin did not load";
+  }
+  std::string error;
+  if (packet != nullptr && !host.SetLoginDataPacket(*packet, error)) {
+    return ::testing::AssertionFailure() << "the login data packet was refused: " << error;
+  }
+  if (!host.Start()) return ::testing::AssertionFailure() << "the built plugin did not start";
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace Kavren::Host::Testing
