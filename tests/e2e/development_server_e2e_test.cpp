@@ -11,6 +11,7 @@
 #include "host/document.h"
 #include "host/http_test_client.h"
 #include "host/plugin_library.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -24,8 +25,7 @@ constexpr char kNotificationEvent[] = "OnJsonApiEvent_hxa-player-messaging_v1_no
 // The head's fields as "id msgId title".
 std::string Head(const std::string& json) {
   rapidjson::Document head;
-  std::string error;
-  if (!ParseJsonText(json, head, error) || !head.IsObject() || !head.HasMember("id")) {
+  if (ParseJsonText(json, head).Failed() || !head.IsObject() || !head.HasMember("id")) {
     return "not a head: " + json;
   }
   const char* title = head.HasMember("title") ? "title" : "celebrationTitle";
@@ -36,8 +36,7 @@ std::string Head(const std::string& json) {
 // The head carried by an announcement's data.
 std::string AnnouncedHead(const std::string& json) {
   rapidjson::Document event;
-  std::string error;
-  if (!ParseJsonText(json, event, error) || !event.IsObject() || !event.HasMember("data")) {
+  if (ParseJsonText(json, event).Failed() || !event.IsObject() || !event.HasMember("data")) {
     return "not an announcement: " + json;
   }
   rapidjson::StringBuffer buffer;
@@ -58,12 +57,12 @@ class DevelopmentServerE2eTest : public ::testing::Test {
   }
   void SetUp() override {
     rapidjson::Document packet;
-    std::string error;
-    ASSERT_TRUE(LoadDocumentFile(HXA_SOURCE_DIR "/examples/login-data-packet.json", packet, error));
-    ASSERT_TRUE(host_.SetLoginDataPacket(packet, error)) << error;
+    ASSERT_TRUE(
+        Succeeded(LoadDocumentFile(HXA_SOURCE_DIR "/examples/login-data-packet.json", packet)));
+    ASSERT_TRUE(Succeeded(host_.SetLoginDataPacket(packet)));
     ASSERT_TRUE(host_.Load(*library_, CoreVersion{}));
     ASSERT_TRUE(host_.Start());
-    ASSERT_TRUE(server_.Bind(error)) << error;
+    ASSERT_TRUE(Succeeded(server_.Bind()));
     server_.Start();
     client_ = std::make_unique<httplib::Client>("127.0.0.1", server_.Port());
   }
