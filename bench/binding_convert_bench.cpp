@@ -1,4 +1,5 @@
-// ToValue and FromValue of a record holding a 1,000-element vector of records.
+// ToValue and FromValue of a record holding a 1,000-element vector of records, and the
+// release of that value in host record form beside the release of the value tree.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "binding/convert.h"
+#include "binding/host_value.h"
 
 namespace Kavren::ConvertBench {
 enum class Level : std::int32_t { kLow, kHigh };
@@ -91,6 +93,42 @@ void BatchFromValue(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kEntries);
 }
 BENCHMARK(BatchFromValue);
+
+// The batch as a host value record, released (the building is not timed).
+void BatchHostValueRelease(benchmark::State& state) {
+  BindingRegistry registry;
+  Register(registry);
+  BindingResult value;
+  ToValue(value, MakeBatch(), registry);
+  for (auto _ : state) {
+    state.PauseTiming();
+    Abi::HostValue host{};
+    ValueToHost(host, value.value, &registry);
+    state.ResumeTiming();
+    ReleaseHostValue(host);
+    benchmark::DoNotOptimize(host.data);
+  }
+  state.SetItemsProcessed(state.iterations() * kEntries);
+}
+BENCHMARK(BatchHostValueRelease);
+
+// The peer: the same batch as a value tree, reset (the copy is not timed).
+void BatchValueReset(benchmark::State& state) {
+  BindingRegistry registry;
+  Register(registry);
+  BindingResult value;
+  ToValue(value, MakeBatch(), registry);
+  BindingProperty copy;
+  for (auto _ : state) {
+    state.PauseTiming();
+    copy.CopyFrom(value.value);
+    state.ResumeTiming();
+    copy.Reset();
+    benchmark::DoNotOptimize(copy.Size());
+  }
+  state.SetItemsProcessed(state.iterations() * kEntries);
+}
+BENCHMARK(BatchValueReset);
 
 }  // namespace
 

@@ -20,10 +20,9 @@ struct Served {
   Served() {
     if (!library.Open(HXA_PLUGIN_PATH)) return;
     rapidjson::Document packet;
-    std::string error;
-    if (!LoadDocumentFile(HXA_SOURCE_DIR "/examples/login-data-packet.json", packet, error) ||
-        !host.SetLoginDataPacket(packet, error) || !host.Load(library, CoreVersion{}) ||
-        !host.Start() || !server.Bind(error)) {
+    if (LoadDocumentFile(HXA_SOURCE_DIR "/examples/login-data-packet.json", packet).Failed() ||
+        host.SetLoginDataPacket(packet).Failed() || !host.Load(library, CoreVersion{}) ||
+        !host.Start() || server.Bind().Failed()) {
       return;
     }
     server.Start();
@@ -51,8 +50,8 @@ void InProcessGet(benchmark::State& state) {
   EndpointCall call;
   call.path = kHeadUri;
   for (auto _ : state) {
-    const EndpointReply reply = served.host.CallEndpoint(call);
-    benchmark::DoNotOptimize(reply.valueJson.data());
+    const MaybeType<Failure, EndpointReply> reply = served.host.CallEndpoint(call);
+    benchmark::DoNotOptimize(reply);
   }
   state.SetItemsProcessed(state.iterations());
 }

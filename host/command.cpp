@@ -41,55 +41,49 @@ void Text(Writer& writer, const char* key, const std::string& value) {
   writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
 }
 
-bool ParsePush(const rapidjson::Value& argument, Command& command, std::string& error) {
+MaybeType<Failure> ParsePush(const rapidjson::Value& argument, Command& command) {
   if (!argument.IsObject() || !argument.HasMember("body")) {
-    error = "\"push server message\" needs an object with \"body\"";
-    return false;
+    return Failure{"\"push server message\" needs an object with \"body\""};
   }
   command.value.CopyFrom(argument["body"], command.value.GetAllocator());
   command.typeName = TextMember(argument, "typeName", Messages::kSimpleDialogMessageClass);
   command.clientId = TextMember(argument, "clientId", "dev-client");
   command.subtopic = TextMember(argument, "subtopic", "");
-  return true;
+  return {};
 }
 
-bool ParseFailure(const rapidjson::Value& argument, Command& command, std::string& error) {
+MaybeType<Failure> ParseFailure(const rapidjson::Value& argument, Command& command) {
   command.status = 503;
   command.errorText = Messages::kDefaultInvokeFailure;
   if (argument.IsObject()) {
     if (argument.HasMember("status")) {
       if (!argument["status"].IsInt()) {
-        error = "\"status\" must be an integer";
-        return false;
+        return Failure{"\"status\" must be an integer"};
       }
       command.status = argument["status"].GetInt();
     }
     command.errorText = TextMember(argument, "errorText", command.errorText);
   } else if (!argument.IsNull()) {
-    error = "\"fail next invoke\" takes nothing or {\"status\", \"errorText\"}";
-    return false;
+    return Failure{"\"fail next invoke\" takes nothing or {\"status\", \"errorText\"}"};
   }
-  return true;
+  return {};
 }
 
-bool ParseWait(const rapidjson::Value& argument, Command& command, std::string& error) {
+MaybeType<Failure> ParseWait(const rapidjson::Value& argument, Command& command) {
   if (argument.IsObject() && argument.HasMember("timeoutMs")) {
     if (!argument["timeoutMs"].IsInt() || argument["timeoutMs"].GetInt() < 0) {
-      error = "\"timeoutMs\" must be a non-negative integer";
-      return false;
+      return Failure{"\"timeoutMs\" must be a non-negative integer"};
     }
     command.timeoutMs = argument["timeoutMs"].GetInt();
   } else if (!argument.IsNull() && !argument.IsObject()) {
-    error = "\"wait for jobs\" takes nothing or {\"timeoutMs\"}";
-    return false;
+    return Failure{"\"wait for jobs\" takes nothing or {\"timeoutMs\"}"};
   }
-  return true;
+  return {};
 }
 
-bool ParseCall(const rapidjson::Value& argument, Command& command, std::string& error) {
+MaybeType<Failure> ParseCall(const rapidjson::Value& argument, Command& command) {
   if (!argument.IsObject()) {
-    error = "\"call endpoint\" needs an object";
-    return false;
+    return Failure{"\"call endpoint\" needs an object"};
   }
   EndpointCall& call = command.call;
   call.function = TextMember(argument, "function", "");
@@ -97,13 +91,11 @@ bool ParseCall(const rapidjson::Value& argument, Command& command, std::string& 
   command.methodText = TextMember(argument, "method", call.function.empty() ? "" : "GET");
   const auto code = MethodCode(command.methodText);
   if (!code) {
-    error = "unknown method \"" + command.methodText + "\"";
-    return false;
+    return Failure{"unknown method \"" + command.methodText + "\""};
   }
   call.method = *code;
   if (call.function.empty() && call.path.empty()) {
-    error = "\"call endpoint\" needs a \"path\" or a \"function\"";
-    return false;
+    return Failure{"\"call endpoint\" needs a \"path\" or a \"function\""};
   }
   if (argument.HasMember("arguments")) {
     const rapidjson::Value& arguments = argument["arguments"];
@@ -116,12 +108,11 @@ bool ParseCall(const rapidjson::Value& argument, Command& command, std::string& 
         call.arguments.emplace_back("", ToJson(element));
       }
     } else {
-      error = "\"arguments\" must be an object or an array";
-      return false;
+      return Failure{"\"arguments\" must be an object or an array"};
     }
   }
   if (argument.HasMember("body")) call.body = ToJson(argument["body"]);
-  return true;
+  return {};
 }
 
 std::string InvocationsJson(const std::vector<Invocation>& invocations) {
@@ -180,35 +171,34 @@ const char* StepName(CommandKind kind) {
   return "";
 }
 
-bool ParseCommand(CommandKind kind, const rapidjson::Value& argument, Command& command,
-                  std::string& error) {
+MaybeType<Failure> ParseCommand(CommandKind kind, const rapidjson::Value& argument,
+                                Command& command) {
   command.kind = kind;
   switch (kind) {
     case CommandKind::kSetPacket:
       command.value.CopyFrom(argument, command.value.GetAllocator());
-      return true;
+      return {};
     case CommandKind::kSetPacketFile:
       if (!argument.IsString()) {
-        error = "a packet file is named by a text";
-        return false;
+        return Failure{"a packet file is named by a text"};
       }
       command.file = argument.GetString();
-      return true;
+      return {};
     case CommandKind::kPushServerMessage:
-      return ParsePush(argument, command, error);
+      return ParsePush(argument, command);
     case CommandKind::kFailNextInvoke:
-      return ParseFailure(argument, command, error);
+      return ParseFailure(argument, command);
     case CommandKind::kCallEndpoint:
-      return ParseCall(argument, command, error);
+      return ParseCall(argument, command);
     case CommandKind::kWaitForJobs:
-      return ParseWait(argument, command, error);
+      return ParseWait(argument, command);
     case CommandKind::kClearPacket:
     case CommandKind::kReadInvokes:
     case CommandKind::kReadLog:
     case CommandKind::kReadMemory:
-      return true;
+      return {};
   }
-  return true;
+  return {};
 }
 
 std::string MemoryStatsJson(const Abi::PluginMemoryStats& stats) {
@@ -231,29 +221,32 @@ std::string MemoryStatsJson(const Abi::PluginMemoryStats& stats) {
   });
 }
 
-CommandResult ExecuteCommand(DevelopmentHost& host, const Command& command,
-                             const CommandSettings& settings) {
+MaybeType<Failure, CommandResult> ExecuteCommand(DevelopmentHost& host, const Command& command,
+                                                 const CommandSettings& settings) {
   CommandResult result;
   switch (command.kind) {
-    case CommandKind::kSetPacket:
-      result.ok = host.SetLoginDataPacket(command.value, result.error);
+    case CommandKind::kSetPacket: {
+      MaybeType<Failure> set = host.SetLoginDataPacket(command.value);
+      if (set.Failed()) return set.GetFailure();
       break;
+    }
     case CommandKind::kSetPacketFile: {
       std::string path = command.file;
       if (path.empty() || path.front() != '/') path = settings.baseDirectory + "/" + path;
       rapidjson::Document packet;
-      result.ok = LoadDocumentFile(path, packet, result.error) &&
-                  host.SetLoginDataPacket(packet, result.error);
+      MaybeType<Failure> set = LoadDocumentFile(path, packet);
+      if (set.Succeeded()) set = host.SetLoginDataPacket(packet);
+      if (set.Failed()) return set.GetFailure();
       break;
     }
     case CommandKind::kClearPacket:
       host.ClearLoginDataPacket();
       break;
     case CommandKind::kPushServerMessage: {
-      const std::size_t delivered = host.PushServerMessage(
-          command.value, result.error, command.typeName, command.clientId, command.subtopic);
-      result.ok = result.error.empty();
-      result.json = "{\"delivered\":" + std::to_string(delivered) + "}";
+      const MaybeType<Failure, std::size_t> delivered = host.PushServerMessage(
+          command.value, command.typeName, command.clientId, command.subtopic);
+      if (delivered.Failed()) return delivered.GetFailure();
+      result.json = "{\"delivered\":" + std::to_string(delivered.Value()) + "}";
       break;
     }
     case CommandKind::kFailNextInvoke:

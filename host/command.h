@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "host/development_host.h"
+#include "host/maybe.h"
 
 namespace Kavren::Host {
 
@@ -77,9 +78,9 @@ struct Command {
 };
 
 /// Reads `argument` (the step's value or the request body; null when there is
-/// none) as a command of `kind`. False with `error` when it has the wrong shape.
-[[nodiscard]] bool ParseCommand(CommandKind kind, const rapidjson::Value& argument,
-                                Command& command, std::string& error);
+/// none) into `command` as a command of `kind`. Fails when it has the wrong shape.
+[[nodiscard]] MaybeType<Failure> ParseCommand(CommandKind kind, const rapidjson::Value& argument,
+                                              Command& command);
 
 /// Where a command finds files and how long it may wait.
 struct CommandSettings {
@@ -90,20 +91,19 @@ struct CommandSettings {
 
 /// What a command did.
 struct CommandResult {
-  bool ok = true;
-  /// Why it failed, when !ok.
-  std::string error;
   /// Compact JSON of what it answers: the read commands' records, the number
   /// of receivers of a push ({"delivered": N}), {"done": bool} of a wait; empty
   /// for the others.
   std::string json;
-  /// call endpoint: the reply.
-  EndpointReply reply;
+  /// call endpoint: the endpoint's reply, or why no endpoint was called.
+  MaybeType<Failure, EndpointReply> reply = EndpointReply{};
 };
 
-/// Runs a parsed command against `host` on the calling thread.
-[[nodiscard]] CommandResult ExecuteCommand(DevelopmentHost& host, const Command& command,
-                                           const CommandSettings& settings);
+/// Runs a parsed command against `host` on the calling thread. Fails when the packet
+/// cannot be read or set, or the message body cannot be sent.
+[[nodiscard]] MaybeType<Failure, CommandResult> ExecuteCommand(DevelopmentHost& host,
+                                                               const Command& command,
+                                                               const CommandSettings& settings);
 
 /// The memory statistics as the host shows them: the six counters and bytesInUse.
 [[nodiscard]] std::string MemoryStatsJson(const Abi::PluginMemoryStats& stats);

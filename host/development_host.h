@@ -19,6 +19,7 @@
 #include "host/event_bus.h"
 #include "host/host_resources.h"
 #include "host/job_runner.h"
+#include "host/maybe.h"
 #include "host/plugin_driver.h"
 #include "host/plugin_library.h"
 #include "host/recorder.h"
@@ -82,10 +83,10 @@ class DevelopmentHost : private HostServices {
 
   // The login data packet served at GET /hxa-login/v1/login-data-packet.
   /// Sets the packet and, when one was set before, sends its resource event
-  /// (Update, or Create for the first one) to the subscribers. False with
-  /// `error` when the packet is nested too deeply to serve.
-  [[nodiscard]] bool SetLoginDataPacket(const rapidjson::Value& packet, std::string& error) {
-    return resources_.SetLoginDataPacket(packet, error);
+  /// (Update, or Create for the first one) to the subscribers. Fails when the
+  /// packet is nested too deeply to serve.
+  [[nodiscard]] MaybeType<Failure> SetLoginDataPacket(const rapidjson::Value& packet) {
+    return resources_.SetLoginDataPacket(packet);
   }
   /// Forgets the packet (GET answers 404 again) and sends a Delete resource event.
   void ClearLoginDataPacket() { resources_.ClearLoginDataPacket(); }
@@ -95,13 +96,12 @@ class DevelopmentHost : private HostServices {
   }
   /// Sends a server message: an event named "OnQrmsEvent_" + `typeName` (dots as
   /// underscores) whose payload is the record {"clientId","subtopic","typeName","body"}.
-  /// Answers how many subscriptions received it; 0 with `error` set when the body
-  /// is nested too deeply.
-  std::size_t PushServerMessage(const rapidjson::Value& body, std::string& error,
-                                const std::string& typeName,
-                                const std::string& clientId = "dev-client",
-                                const std::string& subtopic = "") {
-    return resources_.PushServerMessage(body, error, typeName, clientId, subtopic);
+  /// Answers how many subscriptions received it; fails, sending nothing, when the
+  /// body is nested too deeply.
+  [[nodiscard]] MaybeType<Failure, std::size_t> PushServerMessage(
+      const rapidjson::Value& body, const std::string& typeName,
+      const std::string& clientId = "dev-client", const std::string& subtopic = "") {
+    return resources_.PushServerMessage(body, typeName, clientId, subtopic);
   }
   /// Sends an event to the plugin's subscriptions of `name`, on the calling
   /// thread; answers how many received it.
@@ -112,8 +112,9 @@ class DevelopmentHost : private HostServices {
 
   /// The endpoints described by the loaded plugin's API block, in block order.
   [[nodiscard]] std::vector<EndpointInfo> Endpoints() const { return endpoints_.Endpoints(); }
-  /// Calls one endpoint through its descriptor's request entry on the calling thread.
-  [[nodiscard]] EndpointReply CallEndpoint(const EndpointCall& call) {
+  /// Calls one endpoint through its descriptor's request entry on the calling thread;
+  /// fails when no plugin is loaded or no endpoint matches.
+  [[nodiscard]] MaybeType<Failure, EndpointReply> CallEndpoint(const EndpointCall& call) {
     return endpoints_.Call(call);
   }
 

@@ -126,15 +126,16 @@ bool LibraryHeader(const std::string& name) {
          name == "LOCAL_PORT";
 }
 
-void WriteReply(const EndpointReply& reply, httplib::Response& response) {
-  if (!reply.found) {
-    SendFailure(response, 404, reply.errorText);
+void WriteReply(const MaybeType<Failure, EndpointReply>& called, httplib::Response& response) {
+  if (called.Failed()) {
+    SendFailure(response, called.GetFailure().code, called.GetFailure().message);
     return;
   }
-  if (reply.failed) {
+  const EndpointReply& reply = called.Value();
+  if (reply.outcome.Failed()) {
     // A failure always answers as one, whatever status the plugin left.
     const int status = ValidStatus(reply.status) && reply.status >= 400 ? reply.status : 500;
-    SendFailure(response, status, reply.errorText);
+    SendFailure(response, status, reply.outcome.GetFailure().message);
     return;
   }
   for (const auto& [name, value] : reply.headers) {
@@ -217,7 +218,7 @@ void DevelopmentServer::RouteForEveryMethod(const std::string& pattern,
   http_.Options(pattern, handler);
 }
 
-bool DevelopmentServer::Bind(std::string& error) {
+MaybeType<Failure> DevelopmentServer::Bind() {
   // Last: every route mounted before wins over the plugin's paths.
   RouteForEveryMethod(".*", [this](const httplib::Request& request, httplib::Response& response) {
     HandleEndpoint(request, response);
@@ -238,10 +239,9 @@ bool DevelopmentServer::Bind(std::string& error) {
     port_ = http_.bind_to_port(settings_.bind, settings_.port) ? settings_.port : -1;
   }
   if (port_ <= 0) {
-    error = "cannot listen on " + settings_.bind + ":" + std::to_string(settings_.port);
-    return false;
+    return Failure{"cannot listen on " + settings_.bind + ":" + std::to_string(settings_.port)};
   }
-  return true;
+  return {};
 }
 
 std::string DevelopmentServer::Url() const {
@@ -303,28 +303,28 @@ void DevelopmentServer::HandleHost(const httplib::Request& request, httplib::Res
     return;
   }
   rapidjson::Document argument;
-  std::string error;
   const std::string contentType = request.get_header_value("Content-Type");
   const bool yaml =
       contentType.starts_with("application/x-yaml") || contentType.starts_with("text/x-yaml");
-  if (!request.body.empty() && !(yaml ? ParseYamlText(request.body, argument, error)
-                                      : ParseJsonText(request.body, argument, error))) {
-    SendFailure(response, 400, error);
-    return;
-  }
   Command command;
-  if (!ParseCommand(*kind, argument, command, error)) {
-    SendFailure(response, 400, error);
+  MaybeType<Failure> parsed;
+  if (!request.body.empty()) {
+    parsed = yaml ? ParseYamlText(request.body, argument) : ParseJsonText(request.body, argument);
+  }
+  if (parsed.Succeeded()) parsed = ParseCommand(*kind, argument, command);
+  if (parsed.Failed()) {
+    SendFailure(response, 400, parsed.GetFailure().message);
     return;
   }
-  const CommandResult result = ExecuteCommand(host_, command, settings_.commands);
-  if (!result.ok) {
-    SendFailure(response, 400, result.error);
-  } else if (result.json.empty()) {
+  const MaybeType<Failure, CommandResult> result =
+      ExecuteCommand(host_, command, settings_.commands);
+  if (result.Failed()) {
+    SendFailure(response, 400, result.GetFailure().message);
+  } else if (result.Value().json.empty()) {
     response.status = 204;
   } else {
     response.status = 200;
-    response.set_content(result.json, "application/json");
+    response.set_content(result.Value().json, "application/json");
   }
 }
 

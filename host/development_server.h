@@ -14,6 +14,7 @@
 
 #include "host/command.h"
 #include "host/development_host.h"
+#include "host/maybe.h"
 
 namespace Kavren::Host {
 
@@ -54,9 +55,8 @@ class DevelopmentServer {
   /// The server, for routes mounted before Bind (they take precedence over the
   /// plugin's endpoints).
   [[nodiscard]] httplib::Server& Http() { return http_; }
-  /// Adds the plugin's routes and binds; false with `error` when the address
-  /// cannot be bound.
-  [[nodiscard]] bool Bind(std::string& error);
+  /// Adds the plugin's routes and binds; fails when the address cannot be bound.
+  [[nodiscard]] MaybeType<Failure> Bind();
   /// The bound port (after Bind).
   [[nodiscard]] int Port() const { return port_; }
   /// "http://ADDR:PORT".

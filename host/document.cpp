@@ -80,18 +80,17 @@ std::string Position(const yaml_mark_t& mark) {
 
 }  // namespace
 
-bool ParseJsonText(const std::string& text, rapidjson::Document& document, std::string& error) {
+MaybeType<Failure> ParseJsonText(const std::string& text, rapidjson::Document& document) {
   // Iterative parsing: a deeply nested text cannot exhaust the stack here.
   document.Parse<rapidjson::kParseIterativeFlag>(text.c_str(), text.size());
   if (document.HasParseError()) {
-    error = "JSON error at offset " + std::to_string(document.GetErrorOffset()) + ": " +
-            rapidjson::GetParseError_En(document.GetParseError());
-    return false;
+    return Failure{"JSON error at offset " + std::to_string(document.GetErrorOffset()) + ": " +
+                   rapidjson::GetParseError_En(document.GetParseError())};
   }
-  return true;
+  return {};
 }
 
-bool ParseYamlText(const std::string& text, rapidjson::Document& document, std::string& error) {
+MaybeType<Failure> ParseYamlText(const std::string& text, rapidjson::Document& document) {
   auto& allocator = document.GetAllocator();
   Parser parser;
   yaml_parser_set_encoding(&parser.parser, YAML_UTF8_ENCODING);
@@ -143,9 +142,9 @@ bool ParseYamlText(const std::string& text, rapidjson::Document& document, std::
   for (;;) {
     Event event;
     if (!yaml_parser_parse(&parser.parser, &event.event)) {
-      error = "YAML error at " + Position(parser.parser.problem_mark) + ": " +
-              (parser.parser.problem != nullptr ? parser.parser.problem : "unknown problem");
-      return false;
+      return Failure{
+          "YAML error at " + Position(parser.parser.problem_mark) + ": " +
+          (parser.parser.problem != nullptr ? parser.parser.problem : "unknown problem")};
     }
     event.filled = true;
     const yaml_event_t& current = event.event;
@@ -156,12 +155,12 @@ bool ParseYamlText(const std::string& text, rapidjson::Document& document, std::
           if (!haveRoot) root.SetNull();
           document.SetNull();
           static_cast<rapidjson::Value&>(document) = std::move(root);
-          return true;
+          return {};
         }
         break;
       case YAML_ALIAS_EVENT:
-        error = "YAML error at " + Position(current.start_mark) + ": aliases are not supported";
-        return false;
+        return Failure{"YAML error at " + Position(current.start_mark) +
+                       ": aliases are not supported"};
       case YAML_SCALAR_EVENT: {
         rapidjson::Value node;
         const std::string scalar(reinterpret_cast<const char*>(current.data.scalar.value),
@@ -177,9 +176,8 @@ bool ParseYamlText(const std::string& text, rapidjson::Document& document, std::
       case YAML_SEQUENCE_START_EVENT:
       case YAML_MAPPING_START_EVENT:
         if (stack.size() >= static_cast<std::size_t>(kMaxValueDepth)) {
-          error =
-              "YAML error at " + Position(current.start_mark) + ": nested deeper than 512 levels";
-          return false;
+          return Failure{"YAML error at " + Position(current.start_mark) +
+                         ": nested deeper than 512 levels"};
         }
         stack.emplace_back();
         if (current.type == YAML_SEQUENCE_START_EVENT) {
@@ -201,20 +199,16 @@ bool ParseYamlText(const std::string& text, rapidjson::Document& document, std::
   }
 }
 
-bool LoadDocumentFile(const std::string& path, rapidjson::Document& document, std::string& error) {
+MaybeType<Failure> LoadDocumentFile(const std::string& path, rapidjson::Document& document) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = "cannot read " + path;
-    return false;
-  }
+  if (!file) return Failure{"cannot read " + path};
   std::ostringstream text;
   text << file.rdbuf();
   const bool yaml = EndsWith(path, ".yaml") || EndsWith(path, ".yml");
-  std::string reason;
-  const bool ok = yaml ? ParseYamlText(text.str(), document, reason)
-                       : ParseJsonText(text.str(), document, reason);
-  if (!ok) error = path + ": " + reason;
-  return ok;
+  MaybeType<Failure> parsed =
+      yaml ? ParseYamlText(text.str(), document) : ParseJsonText(text.str(), document);
+  if (parsed.Failed()) return Failure{path + ": " + parsed.GetFailure().message};
+  return {};
 }
 
 }  // namespace Kavren::Host

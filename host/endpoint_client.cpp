@@ -113,13 +113,9 @@ std::vector<EndpointInfo> EndpointClient::Endpoints() const {
   return endpoints;
 }
 
-EndpointReply EndpointClient::Call(const EndpointCall& call) {
-  EndpointReply reply;
+MaybeType<Failure, EndpointReply> EndpointClient::Call(const EndpointCall& call) {
   const Abi::PluginApiBlock* block = block_.load();
-  if (block == nullptr) {
-    reply.errorText = Messages::kNotLoaded;
-    return reply;
-  }
+  if (block == nullptr) return Failure{Messages::kNotLoaded, 404};
   const Abi::ApiEndpointDescriptor* found = nullptr;
   for (const Abi::ApiEndpointDescriptor* descriptor : Descriptors(block)) {
     const bool matches = !call.function.empty()
@@ -132,10 +128,9 @@ EndpointReply EndpointClient::Call(const EndpointCall& call) {
     }
   }
   if (found == nullptr) {
-    reply.errorText = std::string(Messages::kNoSuchEndpoint) + CallTarget(call);
-    return reply;
+    return Failure{std::string(Messages::kNoSuchEndpoint) + CallTarget(call), 404};
   }
-  reply.found = true;
+  EndpointReply reply;
   reply.functionName = TextOrEmpty(found->function.name);
   const std::string path = call.path.empty() ? TextOrEmpty(found->urlTemplate) : call.path;
 
@@ -145,9 +140,9 @@ EndpointReply EndpointClient::Call(const EndpointCall& call) {
     rapidjson::Document document;
     Abi::HttpArgumentEntry entry{};
     entry.name = name.empty() ? nullptr : name.c_str();
-    std::string error;
     Abi::HostValue value{};
-    if (ParseJsonText(json, document, error) && HostValueFromJson(document, value, error)) {
+    if (ParseJsonText(json, document).Succeeded() &&
+        HostValueFromJson(document, value).Succeeded()) {
       entry.value = value;
     } else {
       entry.value.type = Abi::kHostValueBorrowedString;
@@ -185,9 +180,10 @@ EndpointReply EndpointClient::Call(const EndpointCall& call) {
   const Abi::HostValue value = response.value;
   reply.emptyValue = value.type == Abi::kHostValueEmpty;
   reply.valueJson = HostValueToJson(value);
-  reply.failed = response.failed != 0 || response.errorText != nullptr;
-  reply.errorText = TextOrEmpty(response.errorText);
   reply.status = response.status;
+  if (response.failed != 0 || response.errorText != nullptr) {
+    reply.outcome = Failure{TextOrEmpty(response.errorText), reply.status};
+  }
   reply.format = response.format;
   reply.contentType = TextOrEmpty(response.contentType);
   const Abi::HttpHeaderEntry* responseHeaders = response.headers;
@@ -198,16 +194,12 @@ EndpointReply EndpointClient::Call(const EndpointCall& call) {
   }
   bool streamFailed = false;
   reply.streamBody = ReadStream(response, streamFailed);
-  if (streamFailed) {
-    reply.failed = true;
-    reply.errorText = Messages::kStreamReadFailed;
-  }
+  if (streamFailed) reply.outcome = Failure{Messages::kStreamReadFailed, reply.status};
   if (const Abi::HttpResponseRelease release = response.release) {
     release(&response);
-  } else if (reply.errorText.empty()) {
+  } else if (reply.outcome.GetFailure().message.empty()) {
     // The plugin keeps what it filled in: nothing here may free it.
-    reply.failed = true;
-    reply.errorText = Messages::kNoResponseRelease;
+    reply.outcome = Failure{Messages::kNoResponseRelease, reply.status};
   }
   for (Abi::HttpArgumentEntry& entry : entries) {
     if (entry.value.type != Abi::kHostValueBorrowedString) {

@@ -11,6 +11,7 @@
 
 #include "abi/api_block.h"
 #include "abi/plugin.h"
+#include "host/maybe.h"
 
 namespace Kavren::Host {
 
@@ -44,16 +45,16 @@ struct EndpointCall {
   std::optional<std::string> contentType = "application/json";
 };
 
-/// What the endpoint answered. `found` is false when no endpoint matched (or no
-/// plugin is loaded); `errorText` then says why and nothing was called.
+/// What the endpoint answered.
 struct EndpointReply {
-  bool found = false;
   std::string functionName;
   /// The method code the request carried.
   std::int32_t method = 0;
   std::int32_t status = 0;
-  bool failed = false;
-  std::string errorText;
+  /// The response's failure: its `errorText` (empty when the response set `failed`
+  /// without a text) with `status` as the code; or the host's own when the stream could
+  /// not be read or the response came without its release.
+  MaybeType<Failure> outcome;
   /// The response value as compact JSON; "null" for an empty value.
   std::string valueJson = "null";
   /// The response value was the empty value.
@@ -81,8 +82,9 @@ class EndpointClient {
   /// The endpoints described by the block, in block order.
   [[nodiscard]] std::vector<EndpointInfo> Endpoints() const;
   /// Calls one endpoint through its descriptor's request entry on the calling
-  /// thread, reads the response and releases it with the response's release.
-  [[nodiscard]] EndpointReply Call(const EndpointCall& call);
+  /// thread, reads the response and releases it with the response's release. Fails,
+  /// calling nothing, when no plugin is loaded or no endpoint matches (code 404).
+  [[nodiscard]] MaybeType<Failure, EndpointReply> Call(const EndpointCall& call);
 
  private:
   std::atomic<const Abi::PluginApiBlock*> block_{nullptr};

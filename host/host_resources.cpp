@@ -80,22 +80,22 @@ void HostResources::SendPacketEvent(std::int32_t eventType, const std::string* p
   // The plugin's converter takes an enumeration by its name or its number.
   event.AddMember("eventType", rapidjson::StringRef(kEventTypes[eventType]), allocator);
   rapidjson::Document data(&allocator);
-  std::string error;
-  if (packetJson != nullptr && ParseJsonText(*packetJson, data, error)) {
+  if (packetJson != nullptr && ParseJsonText(*packetJson, data).Succeeded()) {
     event.AddMember("data", static_cast<rapidjson::Value&>(data), allocator);
   } else {
     event.AddMember("data", rapidjson::Value(), allocator);
   }
   Abi::HostValue payload{};
-  if (!HostValueFromJson(event, payload, error)) return;
+  if (HostValueFromJson(event, payload).Failed()) return;
   bus_.Deliver("host", Messages::kLoginDataPacketEvent, payload, 0);
   FreeHostValue(payload);
 }
 
-bool HostResources::SetLoginDataPacket(const rapidjson::Value& packet, std::string& error) {
+MaybeType<Failure> HostResources::SetLoginDataPacket(const rapidjson::Value& packet) {
   // Served packets must convert: check once here rather than at every read.
   Abi::HostValue probe{};
-  if (!HostValueFromJson(packet, probe, error)) return false;
+  MaybeType<Failure> built = HostValueFromJson(packet, probe);
+  if (built.Failed()) return built;
   FreeHostValue(probe);
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -108,7 +108,7 @@ bool HostResources::SetLoginDataPacket(const rapidjson::Value& packet, std::stri
     packetJson_ = json;
   }
   SendPacketEvent(hadPacket ? 1 : 0, &json);
-  return true;
+  return {};
 }
 
 void HostResources::ClearLoginDataPacket() {
@@ -124,10 +124,10 @@ void HostResources::FailNextInvoke(std::int32_t status, std::string errorText) {
   nextInvokeFailure_.emplace(status, std::move(errorText));
 }
 
-std::size_t HostResources::PushServerMessage(const rapidjson::Value& body, std::string& error,
-                                             const std::string& typeName,
-                                             const std::string& clientId,
-                                             const std::string& subtopic) {
+MaybeType<Failure, std::size_t> HostResources::PushServerMessage(const rapidjson::Value& body,
+                                                                 const std::string& typeName,
+                                                                 const std::string& clientId,
+                                                                 const std::string& subtopic) {
   rapidjson::Document event;
   event.SetObject();
   auto& allocator = event.GetAllocator();
@@ -136,7 +136,8 @@ std::size_t HostResources::PushServerMessage(const rapidjson::Value& body, std::
   event.AddMember("typeName", rapidjson::Value(typeName.c_str(), allocator), allocator);
   event.AddMember("body", rapidjson::Value(body, allocator), allocator);
   Abi::HostValue payload{};
-  if (!HostValueFromJson(event, payload, error)) return 0;
+  MaybeType<Failure> built = HostValueFromJson(event, payload);
+  if (built.Failed()) return built.GetFailure();
   const std::size_t delivered = bus_.Deliver("host", QrmsEventName(typeName), payload, 0);
   FreeHostValue(payload);
   return delivered;
@@ -152,14 +153,16 @@ void HostResources::Serve(Abi::HttpResponseRecord& response,
       std::lock_guard lock(mutex_);
       packet = packetJson_;
     }
-    rapidjson::Document document;
-    Abi::HostValue value{};
-    std::string error;
     if (!packet) {
       FailResponse(response, 404, Messages::kNoLoginDataPacket);
-    } else if (!ParseJsonText(*packet, document, error) ||
-               !HostValueFromJson(document, value, error)) {
-      FailResponse(response, 500, error);
+      return;
+    }
+    rapidjson::Document document;
+    Abi::HostValue value{};
+    MaybeType<Failure> built = ParseJsonText(*packet, document);
+    if (built.Succeeded()) built = HostValueFromJson(document, value);
+    if (built.Failed()) {
+      FailResponse(response, 500, built.GetFailure().message);
     } else {
       FillHostResponse(response, 200, nullptr, value);
     }

@@ -13,6 +13,7 @@
 
 #include "abi/http.h"
 #include "host/event_bus.h"
+#include "host/maybe.h"
 #include "host/recorder.h"
 
 namespace Kavren::Host {
@@ -30,17 +31,18 @@ class HostResources {
   void SetInvokeListener(InvokeListener listener);
 
   /// Sets the packet and, when one was set before, sends its resource event
-  /// (Update, or Create for the first one). False with `error` when the packet
-  /// is nested too deeply to serve.
-  [[nodiscard]] bool SetLoginDataPacket(const rapidjson::Value& packet, std::string& error);
+  /// (Update, or Create for the first one). Fails when the packet is nested too
+  /// deeply to serve.
+  [[nodiscard]] MaybeType<Failure> SetLoginDataPacket(const rapidjson::Value& packet);
   /// Forgets the packet (GET answers 404 again) and sends a Delete resource event.
   void ClearLoginDataPacket();
   /// The next session invoke answers `status` with `errorText` instead of success.
   void FailNextInvoke(std::int32_t status, std::string errorText);
   /// Sends a server message event; see DevelopmentHost::PushServerMessage.
-  std::size_t PushServerMessage(const rapidjson::Value& body, std::string& error,
-                                const std::string& typeName, const std::string& clientId,
-                                const std::string& subtopic);
+  [[nodiscard]] MaybeType<Failure, std::size_t> PushServerMessage(const rapidjson::Value& body,
+                                                                  const std::string& typeName,
+                                                                  const std::string& clientId,
+                                                                  const std::string& subtopic);
 
   /// Answers one Call of the plugin; fills `response` with the host's release.
   void Serve(Abi::HttpResponseRecord& response, const Abi::HttpRequestRecord& request);

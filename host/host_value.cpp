@@ -198,11 +198,10 @@ void Write(rapidjson::Writer<rapidjson::StringBuffer>& writer, const Abi::HostVa
 
 }  // namespace
 
-bool HostValueFromJson(const rapidjson::Value& json, Abi::HostValue& value, std::string& error) {
-  if (Build(json, value, 1)) return true;
+MaybeType<Failure> HostValueFromJson(const rapidjson::Value& json, Abi::HostValue& value) {
+  if (Build(json, value, 1)) return {};
   FreeHostValue(value);
-  error = kTooDeep;
-  return false;
+  return Failure{kTooDeep};
 }
 
 void FreeHostValue(Abi::HostValue& value) {

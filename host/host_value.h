@@ -8,6 +8,7 @@
 #include <string>
 
 #include "abi/value.h"
+#include "host/maybe.h"
 
 namespace Kavren::Host {
 
@@ -18,10 +19,10 @@ inline constexpr int kMaxValueDepth = 512;
 /// Builds a host value owned by the host from a JSON value: null is empty, true and
 /// false are bool, integers signed (unsigned above the signed range), other numbers
 /// float, texts owned strings, arrays collections and objects structures with owned
-/// keys. False, with `value` left empty and `error` set, when the JSON is nested
-/// deeper than kMaxValueDepth. Free the result with FreeHostValue only.
-[[nodiscard]] bool HostValueFromJson(const rapidjson::Value& json, Abi::HostValue& value,
-                                     std::string& error);
+/// keys. Fails, with `value` left empty, when the JSON is nested deeper than
+/// kMaxValueDepth. Free the result with FreeHostValue only.
+[[nodiscard]] MaybeType<Failure> HostValueFromJson(const rapidjson::Value& json,
+                                                   Abi::HostValue& value);
 /// Frees what HostValueFromJson allocated and zeroes the record.
 void FreeHostValue(Abi::HostValue& value);
 

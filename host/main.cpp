@@ -22,6 +22,8 @@ namespace {
 
 using Kavren::Host::CoreVersion;
 using Kavren::Host::DevelopmentHost;
+using Kavren::Host::Failure;
+using Kavren::Host::MaybeType;
 using Kavren::Host::PluginLibrary;
 
 const char* LevelName(std::int32_t level) {
@@ -94,25 +96,24 @@ struct Common {
   }
 };
 
-bool LoadDocument(const std::string& path, rapidjson::Document& document, std::string& error) {
-  return Kavren::Host::LoadDocumentFile(path, document, error);
-}
-
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+// The exit code `code` with the failure's message on stderr.
+int Fail(int code, const Failure& failure) { return Fail(code, failure.message); }
+
 int RunScenarioFile(const std::string& scenarioPath, Common& common) {
   rapidjson::Document scenario;
-  std::string error;
-  if (!LoadDocument(scenarioPath, scenario, error)) return Fail(2, error);
+  const MaybeType<Failure> loaded = Kavren::Host::LoadDocumentFile(scenarioPath, scenario);
+  if (loaded.Failed()) return Fail(2, loaded.GetFailure());
   Kavren::Host::ScenarioSettings settings;
   settings.coreVersion = common.coreVersion;
   settings.baseDirectory = DirectoryOf(scenarioPath);
-  if (!Kavren::Host::RunScenario(scenario, common.library.Export(), settings, PrintLine, error)) {
-    return Fail(1, error);
-  }
+  const MaybeType<Failure> ran =
+      Kavren::Host::RunScenario(scenario, common.library.Export(), settings, PrintLine);
+  if (ran.Failed()) return Fail(1, ran.GetFailure());
   return 0;
 }
 
@@ -134,16 +135,19 @@ bool LoadAndStart(DevelopmentHost& host, Common& common, bool& started) {
   return true;
 }
 
-bool SetPacketFile(DevelopmentHost& host, const std::string& packetPath, std::string& error) {
+MaybeType<Failure> SetPacketFile(DevelopmentHost& host, const std::string& packetPath) {
+  if (packetPath.empty()) return {};
   rapidjson::Document packet;
-  return LoadDocument(packetPath, packet, error) && host.SetLoginDataPacket(packet, error);
+  MaybeType<Failure> set = Kavren::Host::LoadDocumentFile(packetPath, packet);
+  if (set.Succeeded()) set = host.SetLoginDataPacket(packet);
+  return set;
 }
 
 int RunPlain(Common& common, const std::string& packetPath) {
   DevelopmentHost host;
   PrintLogLines(host);
-  std::string error;
-  if (!packetPath.empty() && !SetPacketFile(host, packetPath, error)) return Fail(2, error);
+  const MaybeType<Failure> packet = SetPacketFile(host, packetPath);
+  if (packet.Failed()) return Fail(2, packet.GetFailure());
   bool started = false;
   if (!LoadAndStart(host, common, started)) return 1;
   PrintStats(host.MemoryStats());
@@ -170,15 +174,13 @@ int RunServe(Common& common, const ServeOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
-  std::string error;
   rapidjson::Document scenario;
   Kavren::Host::ScenarioSettings scenarioSettings;
   scenarioSettings.coreVersion = common.coreVersion;
   if (!options.scenarioPath.empty()) {
-    if (!LoadDocument(options.scenarioPath, scenario, error) ||
-        !Kavren::Host::CheckScenario(scenario, error)) {
-      return Fail(2, error);
-    }
+    MaybeType<Failure> loaded = Kavren::Host::LoadDocumentFile(options.scenarioPath, scenario);
+    if (loaded.Succeeded()) loaded = Kavren::Host::CheckScenario(scenario);
+    if (loaded.Failed()) return Fail(2, loaded.GetFailure());
     scenarioSettings.baseDirectory = DirectoryOf(options.scenarioPath);
   }
 
@@ -192,16 +194,15 @@ int RunServe(Common& common, const ServeOptions& options) {
   std::string openApiJson;
   Kavren::Host::MountApiPage(
       server.Http(), [&openApiJson] { return openApiJson; }, Kavren::Host::FindSwaggerUiDist());
-  if (!server.Bind(error)) return Fail(1, error);
+  const MaybeType<Failure> bound = server.Bind();
+  if (bound.Failed()) return Fail(1, bound.GetFailure());
   PrintLine("listening on " + server.Url());
 
-  if (!options.packetPath.empty() && !SetPacketFile(host, options.packetPath, error)) {
-    return Fail(2, error);
+  MaybeType<Failure> packet = SetPacketFile(host, options.packetPath);
+  if (packet.Succeeded() && !options.scenarioPath.empty()) {
+    packet = Kavren::Host::SetScenarioPacket(scenario, host, scenarioSettings);
   }
-  if (!options.scenarioPath.empty() &&
-      !Kavren::Host::SetScenarioPacket(scenario, host, scenarioSettings, error)) {
-    return Fail(2, error);
-  }
+  if (packet.Failed()) return Fail(2, packet.GetFailure());
   PrintLogLines(host);
   bool started = false;
   if (!LoadAndStart(host, common, started)) return 1;
@@ -210,9 +211,9 @@ int RunServe(Common& common, const ServeOptions& options) {
     // The scenario's effects come as JSON lines, its logs among them.
     host.SetLogListener(nullptr);
     Kavren::Host::EffectPrinter printer(host, PrintLine);
-    if (!Kavren::Host::RunScenarioSteps(scenario, host, scenarioSettings, printer, error)) {
-      Fail(1, error);
-    }
+    const MaybeType<Failure> ran =
+        Kavren::Host::RunScenarioSteps(scenario, host, scenarioSettings, printer);
+    if (ran.Failed()) Fail(1, ran.GetFailure());
     PrintLogLines(host);
   }
   server.Start();

@@ -35,18 +35,23 @@ CommandSettings SettingsOf(const ScenarioSettings& settings) {
 void PrintResult(EffectPrinter& printer, const Command& command, const CommandResult& result) {
   switch (command.kind) {
     case CommandKind::kCallEndpoint: {
-      const EndpointReply& reply = result.reply;
+      // A call that found no endpoint prints as an empty reply with the host's reason.
+      const bool found = result.reply.Succeeded();
+      const EndpointReply unanswered;
+      const EndpointReply& reply = found ? result.reply.Value() : unanswered;
+      const std::string& errorText =
+          found ? reply.outcome.GetFailure().message : result.reply.GetFailure().message;
       printer.Print("reply", [&](Writer& writer) {
-        Text(writer, "method", reply.found ? MethodText(reply.method) : command.methodText);
+        Text(writer, "method", found ? MethodText(reply.method) : command.methodText);
         Text(writer, "path", command.call.path);
         writer.Key("found");
-        writer.Bool(reply.found);
-        if (reply.found) Text(writer, "function", reply.functionName);
+        writer.Bool(found);
+        if (found) Text(writer, "function", reply.functionName);
         writer.Key("status");
         writer.Int(reply.status);
         writer.Key("failed");
-        writer.Bool(reply.failed);
-        if (!reply.errorText.empty()) Text(writer, "errorText", reply.errorText);
+        writer.Bool(reply.outcome.Failed());
+        if (!errorText.empty()) Text(writer, "errorText", errorText);
         Raw(writer, "value", reply.valueJson);
         if (reply.streamBody) Text(writer, "stream", *reply.streamBody);
       });
@@ -69,27 +74,24 @@ void PrintResult(EffectPrinter& printer, const Command& command, const CommandRe
   }
 }
 
-bool RunStep(const std::string& step, const rapidjson::Value& argument, DevelopmentHost& host,
-             const ScenarioSettings& settings, EffectPrinter& printer, std::string& error) {
+MaybeType<Failure> RunStep(const std::string& step, const rapidjson::Value& argument,
+                           DevelopmentHost& host, const ScenarioSettings& settings,
+                           EffectPrinter& printer) {
   const auto kind = CommandOfStep(step);
-  if (!kind) {
-    error = "unknown step \"" + step + "\"";
-    return false;
-  }
+  if (!kind) return Failure{"unknown step \"" + step + "\""};
   Command command;
-  if (!ParseCommand(*kind, argument, command, error)) return false;
-  const CommandResult result = ExecuteCommand(host, command, SettingsOf(settings));
-  if (!result.ok) {
-    error = result.error;
-    return false;
-  }
-  PrintResult(printer, command, result);
-  return true;
+  MaybeType<Failure> parsed = ParseCommand(*kind, argument, command);
+  if (parsed.Failed()) return parsed;
+  const MaybeType<Failure, CommandResult> result =
+      ExecuteCommand(host, command, SettingsOf(settings));
+  if (result.Failed()) return result.GetFailure();
+  PrintResult(printer, command, result.Value());
+  return {};
 }
 
-bool FinalWait(DevelopmentHost& host, const ScenarioSettings& settings, EffectPrinter& printer,
-               std::string& error) {
-  return RunStep("wait for jobs", rapidjson::Value(), host, settings, printer, error);
+MaybeType<Failure> FinalWait(DevelopmentHost& host, const ScenarioSettings& settings,
+                             EffectPrinter& printer) {
+  return RunStep("wait for jobs", rapidjson::Value(), host, settings, printer);
 }
 
 }  // namespace
@@ -151,46 +153,37 @@ void EffectPrinter::OnJobScheduled(const std::string& label) {
   Print("job", [&](Writer& writer) { Text(writer, "label", label); });
 }
 
-bool CheckScenario(const rapidjson::Value& scenario, std::string& error) {
-  if (!scenario.IsObject()) {
-    error = "a scenario is an object with \"steps\"";
-    return false;
-  }
-  if (!scenario.HasMember("steps")) return true;
+MaybeType<Failure> CheckScenario(const rapidjson::Value& scenario) {
+  if (!scenario.IsObject()) return Failure{"a scenario is an object with \"steps\""};
+  if (!scenario.HasMember("steps")) return {};
   const rapidjson::Value& steps = scenario["steps"];
-  if (!steps.IsArray()) {
-    error = "\"steps\" must be a list";
-    return false;
-  }
+  if (!steps.IsArray()) return Failure{"\"steps\" must be a list"};
   for (const auto& step : steps.GetArray()) {
     if (!step.IsObject() || step.MemberCount() != 1) {
-      error = "each step is an object with exactly one key";
-      return false;
+      return Failure{"each step is an object with exactly one key"};
     }
   }
-  return true;
+  return {};
 }
 
-bool SetScenarioPacket(const rapidjson::Value& scenario, DevelopmentHost& host,
-                       const ScenarioSettings& settings, std::string& error) {
+MaybeType<Failure> SetScenarioPacket(const rapidjson::Value& scenario, DevelopmentHost& host,
+                                     const ScenarioSettings& settings) {
   const std::pair<const char*, CommandKind> sources[] = {
       {"packet", CommandKind::kSetPacket}, {"packet file", CommandKind::kSetPacketFile}};
   for (const auto& [key, kind] : sources) {
     if (!scenario.HasMember(key)) continue;
     Command command;
-    if (!ParseCommand(kind, scenario[key], command, error)) return false;
-    CommandResult result = ExecuteCommand(host, command, SettingsOf(settings));
-    if (!result.ok) {
-      error = result.error;
-      return false;
-    }
+    MaybeType<Failure> parsed = ParseCommand(kind, scenario[key], command);
+    if (parsed.Failed()) return parsed;
+    const MaybeType<Failure, CommandResult> result =
+        ExecuteCommand(host, command, SettingsOf(settings));
+    if (result.Failed()) return result.GetFailure();
   }
-  return true;
+  return {};
 }
 
-bool RunScenarioSteps(const rapidjson::Value& scenario, DevelopmentHost& host,
-                      const ScenarioSettings& settings, EffectPrinter& printer,
-                      std::string& error) {
+MaybeType<Failure> RunScenarioSteps(const rapidjson::Value& scenario, DevelopmentHost& host,
+                                    const ScenarioSettings& settings, EffectPrinter& printer) {
   if (scenario.HasMember("steps")) {
     std::size_t index = 0;
     for (const auto& step : scenario["steps"].GetArray()) {
@@ -201,24 +194,27 @@ bool RunScenarioSteps(const rapidjson::Value& scenario, DevelopmentHost& host,
         writer.Uint64(index);
         Text(writer, "step", kind);
       });
-      if (!RunStep(kind, step.MemberBegin()->value, host, settings, printer, error)) {
-        error = "step " + std::to_string(index) + " (" + kind + "): " + error;
-        return false;
+      const MaybeType<Failure> ran =
+          RunStep(kind, step.MemberBegin()->value, host, settings, printer);
+      if (ran.Failed()) {
+        return Failure{"step " + std::to_string(index) + " (" + kind +
+                       "): " + ran.GetFailure().message};
       }
     }
   }
-  return FinalWait(host, settings, printer, error);
+  return FinalWait(host, settings, printer);
 }
 
-bool RunScenario(const rapidjson::Value& scenario, Abi::PluginLoadFunction load,
-                 const ScenarioSettings& settings, const LinePrinter& print, std::string& error) {
-  if (!CheckScenario(scenario, error)) return false;
+MaybeType<Failure> RunScenario(const rapidjson::Value& scenario, Abi::PluginLoadFunction load,
+                               const ScenarioSettings& settings, const LinePrinter& print) {
+  MaybeType<Failure> checked = CheckScenario(scenario);
+  if (checked.Failed()) return checked;
   DevelopmentHost host;
   EffectPrinter printer(host, print);
-  if (!SetScenarioPacket(scenario, host, settings, error)) return false;
+  MaybeType<Failure> packet = SetScenarioPacket(scenario, host, settings);
+  if (packet.Failed()) return packet;
   if (!host.Load(load, settings.coreVersion)) {
-    error = "the plugin's export returned no function table";
-    return false;
+    return Failure{"the plugin's export returned no function table"};
   }
   const Abi::PluginHostRecord& record = host.Record();
   printer.Print("loaded", [&](Writer& writer) {
@@ -240,14 +236,14 @@ bool RunScenario(const rapidjson::Value& scenario, Abi::PluginLoadFunction load,
     writer.Key("ok");
     writer.Bool(started);
   });
-  const bool ok = RunScenarioSteps(scenario, host, settings, printer, error);
+  MaybeType<Failure> ran = RunScenarioSteps(scenario, host, settings, printer);
   host.Stop();
   const Abi::PluginMemoryStats stats = host.MemoryStats();
   printer.Print("stopped", [&](Writer& writer) {
     writer.Key("bytesInUse");
     writer.Uint64(stats.allocatedBytes - stats.freedBytes);
   });
-  return ok;
+  return ran;
 }
 
 }  // namespace Kavren::Host

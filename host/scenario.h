@@ -12,6 +12,7 @@
 
 #include "host/command.h"
 #include "host/development_host.h"
+#include "host/maybe.h"
 
 namespace Kavren::Host {
 
@@ -54,11 +55,12 @@ class EffectPrinter : private HostObserver {
 };
 
 /// Checks a scenario's shape: an object whose "steps", when present, is a list of
-/// objects with exactly one key. False with `error` otherwise.
-[[nodiscard]] bool CheckScenario(const rapidjson::Value& scenario, std::string& error);
+/// objects with exactly one key. Fails otherwise.
+[[nodiscard]] MaybeType<Failure> CheckScenario(const rapidjson::Value& scenario);
 /// Sets the scenario's "packet" or "packet file" (before the plugin starts).
-[[nodiscard]] bool SetScenarioPacket(const rapidjson::Value& scenario, DevelopmentHost& host,
-                                     const ScenarioSettings& settings, std::string& error);
+[[nodiscard]] MaybeType<Failure> SetScenarioPacket(const rapidjson::Value& scenario,
+                                                   DevelopmentHost& host,
+                                                   const ScenarioSettings& settings);
 /// Runs the scenario's "steps" in order against a started host, then waits for
 /// the jobs. Steps are objects with one key: "set packet" (the packet), "set
 /// packet file" (a JSON or YAML file), "clear packet", "push server message"
@@ -66,17 +68,19 @@ class EffectPrinter : private HostObserver {
 /// ({"method", "path"} or {"function"}, optionally "arguments" (object: named
 /// entries; array: positional entries) and "body"), "fail next invoke"
 /// ({"status", "errorText"}), "wait for jobs" (null or {"timeoutMs"}), and
-/// "read invokes", "read log", "read memory". False with `error` at the first
-/// malformed step; the effects printed before stay printed.
-[[nodiscard]] bool RunScenarioSteps(const rapidjson::Value& scenario, DevelopmentHost& host,
-                                    const ScenarioSettings& settings, EffectPrinter& printer,
-                                    std::string& error);
+/// "read invokes", "read log", "read memory". Fails at the first malformed step
+/// ("step N (name): " and why); the effects printed before stay printed.
+[[nodiscard]] MaybeType<Failure> RunScenarioSteps(const rapidjson::Value& scenario,
+                                                  DevelopmentHost& host,
+                                                  const ScenarioSettings& settings,
+                                                  EffectPrinter& printer);
 
 /// Loads the plugin, sets the scenario's packet before Start, starts it, runs the
-/// steps, waits for the jobs and stops. False with `error` set when the scenario
-/// is malformed or the plugin cannot be loaded.
-[[nodiscard]] bool RunScenario(const rapidjson::Value& scenario, Abi::PluginLoadFunction load,
-                               const ScenarioSettings& settings, const LinePrinter& print,
-                               std::string& error);
+/// steps, waits for the jobs and stops. Fails when the scenario is malformed or the
+/// plugin cannot be loaded.
+[[nodiscard]] MaybeType<Failure> RunScenario(const rapidjson::Value& scenario,
+                                             Abi::PluginLoadFunction load,
+                                             const ScenarioSettings& settings,
+                                             const LinePrinter& print);
 
 }  // namespace Kavren::Host

@@ -1,4 +1,4 @@
-// The converters between native values, binding values and host value records.
+// The converters between native values and binding values.
 #include "binding/convert.h"
 
 #include <cerrno>
@@ -10,9 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "binding/host_value.h"
 #include "binding/messages.h"
-#include "binding/structure_builder.h"
 #include "util/format.h"
 
 namespace Kavren {
@@ -752,142 +750,6 @@ void FieldToValue(BindingResult& status, BindingProperty& output, const void* fi
 void FieldToValue(BindingResult& output, const void* field, const FieldDescriptor& descriptor,
                   const BindingRegistry& registry) {
   FieldToValue(output, output.value, field, descriptor, registry);
-}
-
-namespace {
-
-// Converts one host record at container depth `depth`; false with `error` set on failure.
-// Structures are filled through `structures`, so that members in any order cost n log n.
-bool HostToValueAt(MaybeType<Failure, void>& error, BindingProperty& output,
-                   const Abi::HostValue& input, const char* name, std::size_t depth,
-                   StructureBuilder& structures) {
-  switch (input.type) {
-    case Abi::kHostValueEmpty:
-      output.Reset();
-      return true;
-    case Abi::kHostValueBool:
-      output.SetBool(HostBool(input));
-      return true;
-    case Abi::kHostValueSigned:
-      output.SetSigned(HostSigned(input));
-      return true;
-    case Abi::kHostValueUnsigned:
-      output.SetUnsigned(HostUnsigned(input));
-      return true;
-    case Abi::kHostValueFloat:
-      output.SetFloat(HostFloat(input));
-      return true;
-    case Abi::kHostValueBorrowedString:
-    case Abi::kHostValueOwnedString:
-      output.SetString(HostText(input));
-      return true;
-    case Abi::kHostValueBorrowedBlob:
-    case Abi::kHostValueOwnedBlob:
-      output.SetBlobCopy(HostBytes(input));
-      return true;
-    case Abi::kHostValueCollection:
-    case Abi::kHostValueStructure:
-      break;
-    default:
-      error =
-          Failure{0, Format(Messages::kIncompatibleHostType, name, HostValueTypeName(input.type))};
-      return false;
-  }
-  if (depth >= kMaxHostValueDepth) {
-    error = Failure{0, Format(Messages::kHostValueTooDeep, name)};
-    return false;
-  }
-  // A member met twice (duplicate keys) is replaced, not merged with the earlier one.
-  output.Reset();
-  if (input.type == Abi::kHostValueCollection) {
-    const std::span<const Abi::HostValue> elements = HostElements(input);
-    output.MakeCollection();
-    output.Reserve(elements.size());
-    for (const Abi::HostValue& element : elements) {
-      if (!HostToValueAt(error, output.Append(), element, name, depth + 1, structures)) {
-        return false;
-      }
-    }
-    return true;
-  }
-  output.MakeStructure();
-  structures.Open(output);
-  for (const Abi::HostStructMember& member : HostMembers(input)) {
-    const std::string_view key = member.key != nullptr ? member.key : "";
-    if (!HostToValueAt(error, structures.Member(key), member.value, name, depth + 1, structures)) {
-      return false;  // the caller closes what is still open
-    }
-  }
-  structures.Close();
-  return true;
-}
-
-}  // namespace
-
-bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
-                 const Abi::HostValue& input, const char* name) {
-  StructureBuilder structures;
-  const bool converted = HostToValueAt(error, output, input, name, 0, structures);
-  // What was converted before a failure stays in `output`, in key order.
-  structures.CloseAll();
-  return converted;
-}
-
-void ValueToHost(Abi::HostValue& output, const BindingProperty& value,
-                 const BindingRegistry* registry) {
-  switch (value.Kind()) {
-    case ValueKind::kBool:
-      SetHostBool(output, value.GetBool());
-      return;
-    case ValueKind::kSigned:
-      SetHostSigned(output, value.GetSigned());
-      return;
-    case ValueKind::kUnsigned:
-      SetHostUnsigned(output, value.GetUnsigned());
-      return;
-    case ValueKind::kFloat:
-      SetHostFloat(output, value.GetFloat());
-      return;
-    case ValueKind::kString:
-      SetHostOwnedString(output, value.GetString());
-      return;
-    case ValueKind::kBlob:
-      SetHostOwnedBlob(output, value.GetBlob());
-      return;
-    case ValueKind::kEnum: {
-      const BindingEnumValue enumeration = value.GetEnum();
-      const char* name = registry != nullptr && enumeration.identity != nullptr
-                             ? registry->EnumValueName(enumeration.identity, enumeration.value)
-                             : nullptr;
-      if (name != nullptr) {
-        SetHostOwnedString(output, name);
-      } else {
-        SetHostSigned(output, enumeration.value);
-      }
-      return;
-    }
-    case ValueKind::kCollection: {
-      const std::span<const BindingProperty> elements = value.Elements();
-      const std::span<Abi::HostValue> records = MakeHostCollection(output, elements.size());
-      for (std::size_t index = 0; index < elements.size(); ++index) {
-        ValueToHost(records[index], elements[index], registry);
-      }
-      return;
-    }
-    case ValueKind::kStructure: {
-      const std::span<Abi::HostStructMember> members = MakeHostStructure(output, value.Size());
-      std::size_t index = 0;
-      value.ForEachMember([&](std::string_view key, const BindingProperty& member) {
-        SetHostMemberKey(members[index], key);
-        ValueToHost(members[index].value, member, registry);
-        ++index;
-      });
-      return;
-    }
-    default:
-      SetHostEmpty(output);
-      return;
-  }
 }
 
 }  // namespace Kavren

@@ -1,20 +1,14 @@
-// Conversion between native records, binding values and the host's value records.
+// Conversion between native records and binding values.
 #pragma once
 
-#include <cstddef>
 #include <type_traits>
 
-#include "abi/value.h"
 #include "binding/converters.h"
 #include "binding/native_field.h"
 #include "binding/registry.h"
 #include "binding/value.h"
-#include "util/failure.h"
 
 namespace Kavren {
-
-/// Host values nested deeper than this many containers are refused by HostToValue.
-inline constexpr std::size_t kMaxHostValueDepth = 512;
 
 /// Converts `native` into `output` (whose `ok` should be true on entry). A record type
 /// that is not registered fails with the unregistered-structure message.
@@ -54,19 +48,6 @@ void FromValue(BindingResult& status, T& native, const BindingProperty& input, c
   }
   detail::NativeField<T>::ToNative(status, native, input, name, nullptr, registry);
 }
-
-/// Converts a host value record into `output`. On failure the message goes into `error`
-/// (replacing what it held) and the result is false; `output` then holds what was
-/// converted before the failure. Inputs nested deeper than kMaxHostValueDepth
-/// containers are refused.
-[[nodiscard]] bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
-                               const Abi::HostValue& input, const char* name);
-
-/// Writes `value` into the host record `output` (overwritten, not released). Texts, bytes
-/// and keys are owned copies made through the heap accounting. Enumeration values become
-/// their enumerator's name when `registry` is given and knows one, otherwise the number.
-void ValueToHost(Abi::HostValue& output, const BindingProperty& value,
-                 const BindingRegistry* registry);
 
 namespace detail {
 

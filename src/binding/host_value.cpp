@@ -1,13 +1,21 @@
-// Host value records: builders over the heap accounting, readers, and the release.
+// Host value records: builders over the heap accounting, readers, the release, and the
+// conversion to and from binding values.
 #include "binding/host_value.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
-#include <vector>
 
+#include "binding/messages.h"
+#include "binding/registry.h"
+#include "binding/structure_builder.h"
+#include "binding/value.h"
 #include "util/accounting.h"
+#include "util/format.h"
 
 namespace Kavren {
+
+namespace Messages = detail::ConvertMessages;
 
 namespace {
 
@@ -38,20 +46,41 @@ std::uint64_t JoinWords(const HostValue& value) {
          (static_cast<std::uint64_t>(value.data) & kLowWord);
 }
 
-// Frees an owned text or bytes, or queues an owned array.
-void ReleaseOrQueue(const HostValue& value, std::vector<HostValue>& work) {
+// True for a collection or structure whose array has entries to walk.
+bool HasEntries(const HostValue& value) {
+  return (value.type == Abi::kHostValueCollection || value.type == Abi::kHostValueStructure) &&
+         value.data != 0 && value.extra != 0;
+}
+
+// Frees what a record owns when it has no entries to walk: owned texts and bytes, and the
+// array of an empty collection or structure.
+void ReleaseFlat(const HostValue& value) {
   switch (value.type) {
     case Abi::kHostValueOwnedString:
     case Abi::kHostValueOwnedBlob:
-      Accounting::Free(reinterpret_cast<void*>(value.data));
-      break;
     case Abi::kHostValueCollection:
     case Abi::kHostValueStructure:
-      if (value.data != 0) work.push_back(value);
+      Accounting::Free(reinterpret_cast<void*>(value.data));
       break;
     default:
       break;
   }
+}
+
+// The entry `index` of a container's array: an element, or a member's value.
+HostValue& EntryValue(HostWord type, HostWord array, std::size_t index) {
+  if (type == Abi::kHostValueCollection) return reinterpret_cast<HostValue*>(array)[index];
+  return reinterpret_cast<HostStructMember*>(array)[index].value;
+}
+
+// The array that holds `entry` as its entry `index` (EntryValue backwards).
+HostWord ArrayOfEntry(HostWord type, const HostValue& entry, std::size_t index) {
+  const auto address = reinterpret_cast<std::uintptr_t>(&entry);
+  if (type == Abi::kHostValueCollection) {
+    return static_cast<HostWord>(address - index * sizeof(HostValue));
+  }
+  return static_cast<HostWord>(address - offsetof(HostStructMember, value) -
+                               index * sizeof(HostStructMember));
 }
 
 }  // namespace
@@ -61,28 +90,55 @@ const char* HostValueTypeName(HostWord type) {
 }
 
 void ReleaseHostValue(HostValue& value) noexcept {
-  // A work list instead of recursion, so that no nesting depth can exhaust the stack.
-  // Running out of memory for the list ends the process (noexcept).
-  std::vector<HostValue> work;
-  ReleaseOrQueue(value, work);
-  value = {};
-  while (!work.empty()) {
-    const HostValue item = work.back();
-    work.pop_back();
-    const std::size_t count = static_cast<std::size_t>(item.extra);
-    if (item.type == Abi::kHostValueCollection) {
-      auto* elements = reinterpret_cast<HostValue*>(item.data);
-      for (std::size_t i = 0; i < count; ++i) ReleaseOrQueue(elements[i], work);
-    } else {
-      auto* members = reinterpret_cast<HostStructMember*>(item.data);
-      for (std::size_t i = 0; i < count; ++i) {
-        const HostStructMember member = members[i];
-        if (member.keyOwned != 0) Accounting::Free(const_cast<char*>(member.key));
-        ReleaseOrQueue(member.value, work);
-      }
-    }
-    Accounting::Free(reinterpret_cast<void*>(item.data));
+  // Walks the tree with nothing but the records themselves, so that releasing needs no
+  // memory and no depth can exhaust the stack. Entries are released from the last one
+  // back: a container's `extra` counts the entries still to release, and the entry being
+  // walked is always its last one. Going down into an entry, the container's `data`
+  // takes the way back to its own container; its array is found again from the entry's
+  // address when the walk comes back up.
+  if (!HasEntries(value)) {
+    ReleaseFlat(value);
+    value = {};
+    return;
   }
+  HostValue* container = &value;
+  HostValue* outer = nullptr;  // the container of `container`; null for the root
+  HostWord array = value.data;
+  for (;;) {
+    HostValue* inner = nullptr;
+    while (container->extra != 0) {
+      const std::size_t last = static_cast<std::size_t>(container->extra) - 1;
+      if (container->type == Abi::kHostValueStructure) {
+        HostStructMember& member = reinterpret_cast<HostStructMember*>(array)[last];
+        if (member.keyOwned != 0) Accounting::Free(const_cast<char*>(member.key));
+        member.keyOwned = 0;
+      }
+      HostValue& entry = EntryValue(container->type, array, last);
+      if (HasEntries(entry)) {
+        inner = &entry;
+        break;
+      }
+      ReleaseFlat(entry);
+      container->extra = static_cast<HostWord>(last);
+    }
+    if (inner != nullptr) {
+      container->data = reinterpret_cast<HostWord>(outer);
+      outer = container;
+      container = inner;
+      array = inner->data;
+      continue;
+    }
+    Accounting::Free(reinterpret_cast<void*>(array));
+    if (outer == nullptr) break;
+    // Back up: the container just finished is the last entry of `outer`.
+    const HostValue& finished = *container;
+    container = outer;
+    outer = reinterpret_cast<HostValue*>(container->data);
+    const std::size_t last = static_cast<std::size_t>(container->extra) - 1;
+    array = ArrayOfEntry(container->type, finished, last);
+    container->extra = static_cast<HostWord>(last);
+  }
+  value = {};
 }
 
 void SetHostEmpty(HostValue& value) noexcept { value = {}; }
@@ -204,6 +260,142 @@ std::span<const HostStructMember> HostMembers(const HostValue& value) noexcept {
   if (value.type != Abi::kHostValueStructure || value.data == 0) return {};
   return {reinterpret_cast<const HostStructMember*>(value.data),
           static_cast<std::size_t>(value.extra)};
+}
+
+namespace {
+
+// Converts one host record at container depth `depth`; false with `error` set on failure.
+// Structures are filled through `structures`, so that members in any order cost n log n.
+bool HostToValueAt(MaybeType<Failure, void>& error, BindingProperty& output,
+                   const Abi::HostValue& input, const char* name, std::size_t depth,
+                   StructureBuilder& structures) {
+  switch (input.type) {
+    case Abi::kHostValueEmpty:
+      output.Reset();
+      return true;
+    case Abi::kHostValueBool:
+      output.SetBool(HostBool(input));
+      return true;
+    case Abi::kHostValueSigned:
+      output.SetSigned(HostSigned(input));
+      return true;
+    case Abi::kHostValueUnsigned:
+      output.SetUnsigned(HostUnsigned(input));
+      return true;
+    case Abi::kHostValueFloat:
+      output.SetFloat(HostFloat(input));
+      return true;
+    case Abi::kHostValueBorrowedString:
+    case Abi::kHostValueOwnedString:
+      output.SetString(HostText(input));
+      return true;
+    case Abi::kHostValueBorrowedBlob:
+    case Abi::kHostValueOwnedBlob:
+      output.SetBlobCopy(HostBytes(input));
+      return true;
+    case Abi::kHostValueCollection:
+    case Abi::kHostValueStructure:
+      break;
+    default:
+      error =
+          Failure{0, Format(Messages::kIncompatibleHostType, name, HostValueTypeName(input.type))};
+      return false;
+  }
+  if (depth >= kMaxHostValueDepth) {
+    error = Failure{0, Format(Messages::kHostValueTooDeep, name)};
+    return false;
+  }
+  // A member met twice (duplicate keys) is replaced, not merged with the earlier one.
+  output.Reset();
+  if (input.type == Abi::kHostValueCollection) {
+    const std::span<const Abi::HostValue> elements = HostElements(input);
+    output.MakeCollection();
+    output.Reserve(elements.size());
+    for (const Abi::HostValue& element : elements) {
+      if (!HostToValueAt(error, output.Append(), element, name, depth + 1, structures)) {
+        return false;
+      }
+    }
+    return true;
+  }
+  output.MakeStructure();
+  structures.Open(output);
+  for (const Abi::HostStructMember& member : HostMembers(input)) {
+    const std::string_view key = member.key != nullptr ? member.key : "";
+    if (!HostToValueAt(error, structures.Member(key), member.value, name, depth + 1, structures)) {
+      return false;  // the caller closes what is still open
+    }
+  }
+  structures.Close();
+  return true;
+}
+
+}  // namespace
+
+bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
+                 const Abi::HostValue& input, const char* name) {
+  StructureBuilder structures;
+  const bool converted = HostToValueAt(error, output, input, name, 0, structures);
+  // What was converted before a failure stays in `output`, in key order.
+  structures.CloseAll();
+  return converted;
+}
+
+void ValueToHost(Abi::HostValue& output, const BindingProperty& value,
+                 const BindingRegistry* registry) {
+  switch (value.Kind()) {
+    case ValueKind::kBool:
+      SetHostBool(output, value.GetBool());
+      return;
+    case ValueKind::kSigned:
+      SetHostSigned(output, value.GetSigned());
+      return;
+    case ValueKind::kUnsigned:
+      SetHostUnsigned(output, value.GetUnsigned());
+      return;
+    case ValueKind::kFloat:
+      SetHostFloat(output, value.GetFloat());
+      return;
+    case ValueKind::kString:
+      SetHostOwnedString(output, value.GetString());
+      return;
+    case ValueKind::kBlob:
+      SetHostOwnedBlob(output, value.GetBlob());
+      return;
+    case ValueKind::kEnum: {
+      const BindingEnumValue enumeration = value.GetEnum();
+      const char* name = registry != nullptr && enumeration.identity != nullptr
+                             ? registry->EnumValueName(enumeration.identity, enumeration.value)
+                             : nullptr;
+      if (name != nullptr) {
+        SetHostOwnedString(output, name);
+      } else {
+        SetHostSigned(output, enumeration.value);
+      }
+      return;
+    }
+    case ValueKind::kCollection: {
+      const std::span<const BindingProperty> elements = value.Elements();
+      const std::span<Abi::HostValue> records = MakeHostCollection(output, elements.size());
+      for (std::size_t index = 0; index < elements.size(); ++index) {
+        ValueToHost(records[index], elements[index], registry);
+      }
+      return;
+    }
+    case ValueKind::kStructure: {
+      const std::span<Abi::HostStructMember> members = MakeHostStructure(output, value.Size());
+      std::size_t index = 0;
+      value.ForEachMember([&](std::string_view key, const BindingProperty& member) {
+        SetHostMemberKey(members[index], key);
+        ValueToHost(members[index].value, member, registry);
+        ++index;
+      });
+      return;
+    }
+    default:
+      SetHostEmpty(output);
+      return;
+  }
 }
 
 }  // namespace Kavren

@@ -1,4 +1,5 @@
-// Building, reading and releasing the host's value records (Abi::HostValue).
+// The host's value records (Abi::HostValue): building, reading and releasing them, and
+// their conversion to and from binding values.
 //
 // Everything a record owns (texts, bytes, element and member arrays, owned keys) is
 // allocated through the heap accounting and freed by ReleaseHostValue.
@@ -10,8 +11,15 @@
 #include <string_view>
 
 #include "abi/value.h"
+#include "util/failure.h"
 
 namespace Kavren {
+
+class BindingProperty;
+class BindingRegistry;
+
+/// Host values nested deeper than this many containers are refused by HostToValue.
+inline constexpr std::size_t kMaxHostValueDepth = 512;
 
 /// The printable name of a host value type: "bool", "signed", "unsigned", "float",
 /// "string" (5, 6), "blob" (7, 8), "collection", "structure"; "" for 0 and any other
@@ -19,7 +27,7 @@ namespace Kavren {
 [[nodiscard]] const char* HostValueTypeName(Abi::HostWord type);
 
 /// Frees everything `value` owns, at any depth, and leaves it empty (all words 0).
-/// Borrowed texts and bytes are left alone.
+/// Borrowed texts and bytes are left alone. Needs no memory of its own, so it cannot fail.
 void ReleaseHostValue(Abi::HostValue& value) noexcept;
 
 // Builders. Each one overwrites `value` without releasing it: release first when it may
@@ -63,6 +71,23 @@ void SetHostMemberKey(Abi::HostStructMember& member, std::string_view key);
 /// Type 10: the member entries (a null array reads as none).
 [[nodiscard]] std::span<const Abi::HostStructMember> HostMembers(
     const Abi::HostValue& value) noexcept;
+
+// Conversion to and from binding values.
+
+/// Converts a host value record into `output`. On failure the message goes into `error`
+/// (replacing what it held) and the result is false; `output` then holds what was
+/// converted before the failure. Inputs nested deeper than kMaxHostValueDepth
+/// containers are refused.
+[[nodiscard]] bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
+                               const Abi::HostValue& input, const char* name);
+
+/// Writes `value` into the host record `output` (overwritten, not released). Texts, bytes
+/// and keys are owned copies made through the heap accounting. Enumeration values become
+/// their enumerator's name when `registry` is given and knows one, otherwise the number.
+/// Throws std::bad_alloc when the heap refuses; what was built by then stays in `output`,
+/// which ReleaseHostValue frees.
+void ValueToHost(Abi::HostValue& output, const BindingProperty& value,
+                 const BindingRegistry* registry);
 
 /// Owns one host value record and releases it when destroyed.
 class HostValueHolder {

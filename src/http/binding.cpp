@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "binding/convert.h"
+#include "binding/host_value.h"
 #include "formats/json.h"
 #include "formats/msgpack.h"
 #include "formats/yaml.h"

@@ -80,6 +80,17 @@ void FillInternalError(Abi::HttpResponseRecord& response) noexcept {
 
 }  // namespace
 
+namespace detail {
+
+void FailResult(EndpointCall& call, std::string message) {
+  // The reply must not look like a success with an empty body.
+  call.settings.value.Reset();
+  call.settings.status = 400;
+  call.outcome = Failure{400, FailureMessage(std::move(message))};
+}
+
+}  // namespace detail
+
 std::string EndpointFunctionName(HttpMethod method, std::string_view urlTemplate) {
   const std::string_view methodText = MethodText(method);
   std::string lowerRest;
@@ -253,11 +264,6 @@ void Router::HandleRequestOrThrow(Abi::HttpResponseRecord& response,
   }
   if (call.outcome.Failed()) call.settings.result = call.outcome;
   FillResponseRecord(call.settings, &registry_, response);
-  if (call.resultUnconvertible) {
-    // The reply must not look like a success with an empty body.
-    SetResponseFailure(response, call.resultMessage);
-    response.status = 400;
-  }
 }
 
 void Router::HandleRequest(Abi::HttpResponseRecord& response, const Abi::HttpRequestRecord& request,

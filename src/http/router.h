@@ -35,15 +35,12 @@ namespace Kavren {
 class ApiExportTables;
 
 /// The state of one endpoint call: the bound arguments (in parameter order), the response
-/// settings the handler fills, and the call's outcome (a binding or preparation failure).
+/// settings the handler fills, and the call's outcome: a binding or preparation failure
+/// (code 0), or a result that could not be converted (code 400, see FailResult).
 struct EndpointCall {
   std::vector<BindingProperty> arguments;
   HttpResponseSettings settings;
   MaybeType<Failure, void> outcome;
-  /// Set when the handler's result could not be converted (the reply gets status 400).
-  bool resultUnconvertible = false;
-  /// The conversion's message in that case.
-  std::string resultMessage;
 };
 
 /// How the router calls an endpoint: Prepare, then Invoke (only while the call is ok),
@@ -106,16 +103,16 @@ inline constexpr bool kIsRequestContext =
     std::is_same_v<std::decay_t<T>, HttpBaseTransport::Request> ||
     std::is_same_v<std::decay_t<T>, RemotingRequest>;
 
-/// Converts `value` into the call's result value; an unconvertible value marks the call.
+/// Fails the call because its result could not be converted: the reply carries the
+/// conversion's message with status 400 and no value.
+void FailResult(EndpointCall& call, std::string message);
+
+/// Converts `value` into the call's result value; an unconvertible value fails the call.
 template <class T>
 void StoreResultValue(EndpointCall& call, const T& value, const BindingRegistry& registry) {
   BindingResult converted;
   ToValue(converted, value, registry);
-  if (!converted.ok) {
-    call.resultUnconvertible = true;
-    call.resultMessage = converted.ErrorText();
-    return;
-  }
+  if (!converted.ok) return FailResult(call, converted.ErrorText());
   call.settings.value.MoveFrom(converted.value);
 }
 
@@ -153,10 +150,9 @@ struct EndpointResult<RemotingTypedResult<T>> {
     if (CopyResultToSettings(std::move(result), call.settings, registry)) return;
     // Only the value was read by the copy; converting it again (on this failure path
     // only) recovers the conversion's message for the reply.
-    call.resultUnconvertible = true;
     BindingResult converted;
     ToValue(converted, result.value, registry);
-    call.resultMessage = converted.ErrorText();
+    FailResult(call, converted.ErrorText());
   }
 };
 

@@ -20,6 +20,7 @@
 #include "abi/event.h"
 #include "abi/host.h"
 #include "binding/convert.h"
+#include "binding/host_value.h"
 #include "binding/registry.h"
 #include "binding/type_identity.h"
 #include "binding/value.h"

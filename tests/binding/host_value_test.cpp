@@ -1,13 +1,18 @@
-// Host value records: word layout of numbers, owned parts, readers and the release.
+// Host value records: word layout of numbers, owned parts, readers, the release and the
+// conversion failures.
 #include "binding/host_value.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <string>
+#include <vector>
 
+#include "binding/value.h"
 #include "util/accounting.h"
 
 namespace Kavren {
@@ -163,6 +168,29 @@ TEST(HostValue, DeepRecordsReleaseWithoutRecursion) {
   EXPECT_EQ(Accounting::BytesInUse(), before);
 }
 
+// Containers beside containers at every level: the walk goes down again from a container
+// it came back up to, through elements and member values alike.
+TEST(HostValue, WideRecordsReleaseEveryBranch) {
+  const std::uint64_t before = Accounting::BytesInUse();
+  HostValue root{};
+  std::span<HostStructMember> members = MakeHostStructure(root, 4);
+  for (std::size_t m = 0; m < 3; ++m) {
+    SetHostMemberKey(members[m], "m" + std::to_string(m));
+    std::span<HostValue> lists = MakeHostCollection(members[m].value, 3);
+    for (std::size_t l = 0; l < 2; ++l) {
+      std::span<HostValue> texts = MakeHostCollection(lists[l], 2);
+      SetHostOwnedString(texts[0], "a");
+      SetHostOwnedString(texts[1], "b");
+    }
+    MakeHostCollection(lists[2], 0);  // an empty array is still freed
+  }
+  members[3].value = {Abi::kHostValueCollection, 0, 7};  // no array: nothing to walk
+  ReleaseHostValue(root);
+  EXPECT_EQ(root.type, Abi::kHostValueEmpty);
+  EXPECT_EQ(root.data, 0u);
+  EXPECT_EQ(Accounting::BytesInUse(), before);
+}
+
 TEST(HostValue, HolderHandsOverOrReleases) {
   const std::uint64_t before = Accounting::BytesInUse();
   HostValue taken{};
@@ -179,6 +207,81 @@ TEST(HostValue, HolderHandsOverOrReleases) {
     MakeHostCollection(holder.value(), 4);
   }
   EXPECT_EQ(Accounting::BytesInUse(), before);
+}
+
+TEST(HostValue, ConversionFailures) {
+  Abi::HostValue unknown{11, 0, 0};
+  BindingProperty output;
+  MaybeType<Failure, void> error;
+  EXPECT_FALSE(HostToValue(error, output, unknown, "arg"));
+  EXPECT_EQ(error.GetFailure().message,
+            "Couldn't assign value to 'arg' of type object because the input is of an "
+            "incompatible type ''.");
+
+  // 512 nested collections are accepted, 513 are refused.
+  auto nest = [](std::size_t depth) {
+    std::vector<Abi::HostValue> chain(depth);
+    for (std::size_t index = 0; index < depth; ++index) {
+      const bool last = index + 1 == depth;
+      chain[index] = {Abi::kHostValueCollection,
+                      last ? 0 : reinterpret_cast<Abi::HostWord>(&chain[index + 1]),
+                      last ? 0u : 1u};
+    }
+    return chain;
+  };
+  std::vector<Abi::HostValue> deepest = nest(512);
+  MaybeType<Failure, void> accepted;
+  EXPECT_TRUE(HostToValue(accepted, output, deepest[0], "arg"));
+  std::vector<Abi::HostValue> tooDeep = nest(513);
+  MaybeType<Failure, void> refused;
+  BindingProperty deep;
+  EXPECT_FALSE(HostToValue(refused, deep, tooDeep[0], "arg"));
+  EXPECT_EQ(refused.GetFailure().message,
+            "Couldn't assign value to 'arg' because the input is nested deeper than 512 levels.");
+}
+
+TEST(HostValue, StructureWithARepeatedKeyKeepsTheLastValue) {
+  Abi::HostValue one{Abi::kHostValueSigned, 1, 0};
+  Abi::HostValue two{Abi::kHostValueSigned, 2, 0};
+  Abi::HostStructMember members[] = {
+      {"k", {Abi::kHostValueCollection, reinterpret_cast<Abi::HostWord>(&one), 1}, 0},
+      {"k", {Abi::kHostValueCollection, reinterpret_cast<Abi::HostWord>(&two), 1}, 0},
+  };
+  const Abi::HostValue input{Abi::kHostValueStructure, reinterpret_cast<Abi::HostWord>(members), 2};
+  BindingProperty output;
+  MaybeType<Failure, void> error;
+  ASSERT_TRUE(HostToValue(error, output, input, "arg"));
+  ASSERT_EQ(output.Find("k").Size(), 1u);
+  EXPECT_EQ(output.Find("k").At(0).GetSigned(), 2);
+}
+
+TEST(HostValue, StructureInAnyKeyOrderComesOutInKeyOrderEvenAfterAFailure) {
+  // 40 keys in descending order, one of them again (replacing its value), then a value of
+  // an unknown type: the members converted before the failure stay, in key order.
+  HostValueHolder host;
+  const std::span<Abi::HostStructMember> members = MakeHostStructure(host.value(), 42);
+  for (int i = 0; i < 40; ++i) {
+    SetHostMemberKey(members[i], "k" + std::to_string(100 - i));
+    SetHostSigned(members[i].value, 100 - i);
+  }
+  SetHostMemberKey(members[40], "k70");
+  SetHostOwnedString(members[40].value, "again");
+  SetHostMemberKey(members[41], "bad");
+  members[41].value.type = 11;
+
+  BindingProperty output;
+  MaybeType<Failure, void> error;
+  EXPECT_FALSE(HostToValue(error, output, host.value(), "arg"));
+  EXPECT_EQ(error.GetFailure().message,
+            "Couldn't assign value to 'arg' of type object because the input is of an "
+            "incompatible type ''.");
+  std::vector<std::string> keys;
+  output.ForEachMember(
+      [&](std::string_view key, const BindingProperty&) { keys.emplace_back(key); });
+  ASSERT_EQ(keys.size(), 41u);  // "bad" was added, empty, before its value failed
+  EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+  EXPECT_EQ(output.Find("k70").GetString(), "again");
+  EXPECT_EQ(output.Find("k61").GetSigned(), 61);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "host/http_test_client.h"
 #include "host/plugin_library.h"
 #include "support/built_plugin.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -25,8 +26,7 @@ constexpr char kNotificationEvent[] = "OnJsonApiEvent_hxa-player-messaging_v1_no
 // The head's fields as "id msgId title".
 std::string Head(const std::string& json) {
   rapidjson::Document head;
-  std::string error;
-  if (!ParseJsonText(json, head, error) || !head.IsObject() || !head.HasMember("id")) {
+  if (ParseJsonText(json, head).Failed() || !head.IsObject() || !head.HasMember("id")) {
     return "not a head: " + json;
   }
   const char* title = head.HasMember("title") ? "title" : "celebrationTitle";
@@ -37,8 +37,7 @@ std::string Head(const std::string& json) {
 // The head carried by an announcement's data.
 std::string AnnouncedHead(const std::string& json) {
   rapidjson::Document event;
-  std::string error;
-  if (!ParseJsonText(json, event, error) || !event.IsObject() || !event.HasMember("data")) {
+  if (ParseJsonText(json, event).Failed() || !event.IsObject() || !event.HasMember("data")) {
     return "not an announcement: " + json;
   }
   rapidjson::StringBuffer buffer;
@@ -51,10 +50,10 @@ class DevelopmentServerE2eTest : public Testing::BuiltPluginTest {
  protected:
   void SetUp() override {
     rapidjson::Document packet;
-    std::string error;
-    ASSERT_TRUE(LoadDocumentFile(HXA_SOURCE_DIR "/examples/login-data-packet.json", packet, error));
+    ASSERT_TRUE(
+        Succeeded(LoadDocumentFile(HXA_SOURCE_DIR "/examples/login-data-packet.json", packet)));
     ASSERT_TRUE(LoadAndStart(host_, &packet));
-    ASSERT_TRUE(server_.Bind(error)) << error;
+    ASSERT_TRUE(Succeeded(server_.Bind()));
     server_.Start();
     client_ = std::make_unique<httplib::Client>("127.0.0.1", server_.Port());
   }

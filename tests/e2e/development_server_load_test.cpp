@@ -17,6 +17,7 @@
 #include "host/document.h"
 #include "host/messages.h"
 #include "host/plugin_library.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -36,8 +37,7 @@ std::string PushBody(const std::string& msgId) {
 // The head's id, or -1 when the text is no head.
 int HeadId(const std::string& json) {
   rapidjson::Document head;
-  std::string error;
-  if (!ParseJsonText(json, head, error) || !head.IsObject() || !head.HasMember("id") ||
+  if (ParseJsonText(json, head).Failed() || !head.IsObject() || !head.HasMember("id") ||
       !head["id"].IsInt()) {
     return -1;
   }
@@ -47,8 +47,7 @@ int HeadId(const std::string& json) {
 std::uint64_t BytesInUse(httplib::Client& client) {
   const auto reply = client.Get("/_host/memory");
   rapidjson::Document memory;
-  std::string error;
-  if (!reply || !ParseJsonText(reply->body, memory, error) || !memory.HasMember("bytesInUse")) {
+  if (!reply || ParseJsonText(reply->body, memory).Failed() || !memory.HasMember("bytesInUse")) {
     return 0;
   }
   return memory["bytesInUse"].GetUint64();
@@ -138,16 +137,15 @@ TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
   hostSettings.historyLimit = 100000;
   DevelopmentHost host(hostSettings);
   rapidjson::Document packet;
-  std::string error;
-  ASSERT_TRUE(ParseJsonText(R"({"allVelkinData":{"velkin":{"acctId":5}},"simpleMessages":[]})",
-                            packet, error));
-  ASSERT_TRUE(host.SetLoginDataPacket(packet, error)) << error;
+  ASSERT_TRUE(Succeeded(
+      ParseJsonText(R"({"allVelkinData":{"velkin":{"acctId":5}},"simpleMessages":[]})", packet)));
+  ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(packet)));
   ASSERT_TRUE(host.Load(library, CoreVersion{}));
   ASSERT_TRUE(host.Start());
   ServerSettings serverSettings;
   serverSettings.keepAliveSeconds = kPatienceSeconds;
   DevelopmentServer server(host, serverSettings);
-  ASSERT_TRUE(server.Bind(error)) << error;
+  ASSERT_TRUE(Succeeded(server.Bind()));
   server.Start();
   httplib::Client control("127.0.0.1", server.Port());
   control.set_read_timeout(kPatienceSeconds, 0);
@@ -158,17 +156,20 @@ TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
   constexpr int kMostPushed = kRequests / 4;
   for (int index = 0; index < kMostPushed; ++index) {
     rapidjson::Document body;
-    ASSERT_TRUE(ParseJsonText(R"({"accountId":5,"msgId":"warm-up-)" + std::to_string(index) +
-                                  R"(","type":"pss-player-message","params":["{}"]})",
-                              body, error));
-    host.PushServerMessage(body, error, Messages::kSimpleDialogMessageClass);
+    ASSERT_TRUE(
+        Succeeded(ParseJsonText(R"({"accountId":5,"msgId":"warm-up-)" + std::to_string(index) +
+                                    R"(","type":"pss-player-message","params":["{}"]})",
+                                body)));
+    ASSERT_TRUE(Succeeded(host.PushServerMessage(body, Messages::kSimpleDialogMessageClass)));
   }
   ASSERT_TRUE(host.WaitForJobs(std::chrono::seconds(60)));
   for (int id = 1; id <= kMostPushed; ++id) {
     EndpointCall acknowledge;
     acknowledge.method = Abi::kHttpMethodDelete;
     acknowledge.path = std::string(kHeadUri) + "/" + std::to_string(id) + "/acknowledge";
-    ASSERT_EQ(host.CallEndpoint(acknowledge).status, 0) << id;
+    const MaybeType<Failure, EndpointReply> reply = host.CallEndpoint(acknowledge);
+    ASSERT_TRUE(Succeeded(reply)) << id;
+    ASSERT_EQ(reply.Value().status, 0) << id;
   }
   const std::size_t warmUpInvokes = host.Invocations().size();
   const std::uint64_t baseline = BytesInUse(control);
@@ -210,7 +211,7 @@ TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
   const auto invokes = control.Get("/_host/invokes");
   ASSERT_TRUE(invokes);
   rapidjson::Document calls;
-  ASSERT_TRUE(ParseJsonText(invokes->body, calls, error)) << error;
+  ASSERT_TRUE(Succeeded(ParseJsonText(invokes->body, calls)));
   std::multiset<std::string> acknowledged;
   for (const auto& call : calls.GetArray()) {
     acknowledged.insert(call["arguments"][0]["msgId"].GetString());

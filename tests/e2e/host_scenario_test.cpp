@@ -9,6 +9,7 @@
 #include "host/plugin_library.h"
 #include "host/scenario.h"
 #include "support/built_plugin.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -21,17 +22,14 @@ class HostScenarioTest : public Testing::BuiltPluginTest {
   // Runs the demo and parses every printed line.
   void RunDemo() {
     rapidjson::Document scenario;
-    std::string error;
-    ASSERT_TRUE(LoadDocumentFile(HXA_SOURCE_DIR "/examples/demo-scenario.yaml", scenario, error))
-        << error;
+    ASSERT_TRUE(
+        Succeeded(LoadDocumentFile(HXA_SOURCE_DIR "/examples/demo-scenario.yaml", scenario)));
     std::vector<std::string> lines;
-    ASSERT_TRUE(RunScenario(
-        scenario, Library().Export(), ScenarioSettings{},
-        [&](const std::string& line) { lines.push_back(line); }, error))
-        << error;
+    ASSERT_TRUE(Succeeded(RunScenario(scenario, Library().Export(), ScenarioSettings{},
+                                      [&](const std::string& line) { lines.push_back(line); })));
     for (const std::string& line : lines) {
       effects_.emplace_back();
-      ASSERT_TRUE(ParseJsonText(line, effects_.back(), error)) << line;
+      ASSERT_TRUE(Succeeded(ParseJsonText(line, effects_.back()))) << line;
       ASSERT_TRUE(effects_.back().IsObject() && effects_.back().HasMember("effect")) << line;
     }
   }

@@ -16,6 +16,7 @@
 #include "host/messages.h"
 #include "host/plugin_library.h"
 #include "support/built_plugin.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -91,14 +92,17 @@ Head ReadHead(DevelopmentHost& host, const char* path) {
   EndpointCall call;
   call.method = Abi::kHttpMethodGet;
   call.path = path;
-  const EndpointReply reply = host.CallEndpoint(call);
-  head.json = reply.valueJson;
+  const MaybeType<Failure, EndpointReply> reply = host.CallEndpoint(call);
+  if (reply.Failed()) {
+    head.failure = "GET " + std::string(path) + ": " + reply.GetFailure().message;
+    return head;
+  }
+  head.json = reply.Value().valueJson;
   rapidjson::Document value;
-  std::string error;
-  if (!reply.found || reply.failed) {
-    head.failure = "GET " + std::string(path) + ": " + reply.errorText;
-  } else if (!ParseJsonText(reply.valueJson, value, error)) {
-    head.failure = "GET " + std::string(path) + ": " + error;
+  MaybeType<Failure> read = reply.Value().outcome;
+  if (read.Succeeded()) read = ParseJsonText(head.json, value);
+  if (read.Failed()) {
+    head.failure = "GET " + std::string(path) + ": " + read.GetFailure().message;
   } else {
     head.ok = true;
     head.id = Number(value, "id");
@@ -113,9 +117,11 @@ std::string Acknowledge(DevelopmentHost& host, const char* path, std::int64_t id
   EndpointCall call;
   call.method = Abi::kHttpMethodDelete;
   call.path = uri;
-  const EndpointReply reply = host.CallEndpoint(call);
-  if (reply.found && !reply.failed) return "";
-  return "DELETE " + uri + ": status " + std::to_string(reply.status) + " " + reply.errorText;
+  const MaybeType<Failure, EndpointReply> reply = host.CallEndpoint(call);
+  if (reply.Failed()) return "DELETE " + uri + ": status 0 " + reply.GetFailure().message;
+  if (reply.Value().outcome.Succeeded()) return "";
+  return "DELETE " + uri + ": status " + std::to_string(reply.Value().status) + " " +
+         reply.Value().outcome.GetFailure().message;
 }
 
 // The "data" of the last resource event published under `name`: the head it announced.
@@ -123,8 +129,8 @@ std::string LastAnnouncedHead(const std::vector<PublishedEvent>& events, const s
   for (auto event = events.rbegin(); event != events.rend(); ++event) {
     if (event->origin != "plugin" || event->name != name) continue;
     rapidjson::Document payload;
-    std::string error;
-    if (!ParseJsonText(event->payloadJson, payload, error)) return "<not JSON> " + error;
+    const MaybeType<Failure> parsed = ParseJsonText(event->payloadJson, payload);
+    if (parsed.Failed()) return "<not JSON> " + parsed.GetFailure().message;
     const rapidjson::Value& data =
         payload.IsObject() && payload.HasMember("data") ? payload["data"] : payload;
     return "id " + std::to_string(Number(data, "id")) + " msgId " + Text(data, "msgId");
@@ -141,12 +147,11 @@ class PlayerMessagingConcurrencyTest : public Testing::BuiltPluginTest {};
 TEST_F(PlayerMessagingConcurrencyTest, PushesRacingReadsAndAcknowledgementsLoseNothing) {
   DevelopmentHost host;  // two job workers
   rapidjson::Document packet;
-  std::string error;
-  ASSERT_TRUE(ParseJsonText(R"({"allVelkinData": {"velkin": {"acctId": 700123, "velId": 4410}},
+  ASSERT_TRUE(
+      Succeeded(ParseJsonText(R"({"allVelkinData": {"velkin": {"acctId": 700123, "velId": 4410}},
                                 "simpleMessages": []})",
-                            packet, error))
-      << error;
-  ASSERT_TRUE(LoadAndStart(host, &packet));
+                              packet)));
+  ASSERT_TRUE(LoadAndStart(host, &packet, CoreVersion{18, 0, 0}));
 
   // Each pusher sends its own messages; a push is handled in a job on a worker.
   std::atomic<int> pushersLeft{kPushers};
@@ -155,10 +160,15 @@ TEST_F(PlayerMessagingConcurrencyTest, PushesRacingReadsAndAcknowledgementsLoseN
   for (int pusher = 0; pusher < kPushers; ++pusher) {
     pushers.emplace_back([&, pusher] {
       for (int index = 0; index < kMessagesPerPusher; ++index) {
-        std::string pushError;
         const rapidjson::Document body = MessageBody(pusher, index);
-        if (host.PushServerMessage(body, pushError, Messages::kSimpleDialogMessageClass) != 1) {
-          pushFailures[pusher].push_back(MessageId(pusher, index) + ": " + pushError);
+        const MaybeType<Failure, std::size_t> pushed =
+            host.PushServerMessage(body, Messages::kSimpleDialogMessageClass);
+        if (pushed.Failed()) {
+          pushFailures[pusher].push_back(MessageId(pusher, index) + ": " +
+                                         pushed.GetFailure().message);
+        } else if (pushed.Value() != 1) {
+          pushFailures[pusher].push_back(MessageId(pusher, index) + ": delivered " +
+                                         std::to_string(pushed.Value()));
         }
       }
       pushersLeft.fetch_sub(1);
@@ -228,7 +238,7 @@ TEST_F(PlayerMessagingConcurrencyTest, PushesRacingReadsAndAcknowledgementsLoseN
     EXPECT_EQ(invocation.method, "callPersistenceMessaging");
     EXPECT_EQ(invocation.status, 200) << invocation.errorText;
     rapidjson::Document arguments;
-    ASSERT_TRUE(ParseJsonText(invocation.argumentsJson, arguments, error)) << error;
+    ASSERT_TRUE(Succeeded(ParseJsonText(invocation.argumentsJson, arguments)));
     ASSERT_TRUE(arguments.IsArray() && arguments.Size() == 1) << invocation.argumentsJson;
     EXPECT_EQ(Number(arguments[0], "accountId"), static_cast<std::int64_t>(kAccount));
     EXPECT_EQ(Text(arguments[0], "command"), "ack");
@@ -264,9 +274,8 @@ TEST_F(PlayerMessagingConcurrencyTest, ConcurrentPushesAreStoredInIdOrder) {
   for (int pusher = 0; pusher < kPushers; ++pusher) {
     pushers.emplace_back([&, pusher] {
       for (int index = 0; index < kMessagesPerPusher / 5; ++index) {
-        std::string pushError;
-        host.PushServerMessage(MessageBody(pusher, index), pushError,
-                               Messages::kSimpleDialogMessageClass);
+        EXPECT_TRUE(Succeeded(host.PushServerMessage(MessageBody(pusher, index),
+                                                     Messages::kSimpleDialogMessageClass)));
       }
     });
   }

@@ -13,6 +13,7 @@
 #include "host/host_value.h"
 #include "host/plugin_library.h"
 #include "support/built_plugin.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -111,7 +112,7 @@ class PlayerMessagingE2eTest : public Testing::BuiltPluginTest {
   // Serves `packetJson` as the login data packet, then loads and starts the plugin.
   static void LoadAndStart(DevelopmentHost& host, const char* packetJson) {
     const rapidjson::Document packet = Parse(packetJson);
-    ASSERT_TRUE(BuiltPluginTest::LoadAndStart(host, &packet));
+    ASSERT_TRUE(BuiltPluginTest::LoadAndStart(host, &packet, CoreVersion{18, 0, 0}));
   }
 
   static std::vector<Published> PluginEvents(const DevelopmentHost& host, std::size_t from = 0) {
@@ -127,28 +128,27 @@ class PlayerMessagingE2eTest : public Testing::BuiltPluginTest {
     EndpointCall call;
     call.method = Abi::kHttpMethodGet;
     call.path = uri;
-    const EndpointReply reply = host.CallEndpoint(call);
-    EXPECT_TRUE(reply.found) << reply.errorText;
-    EXPECT_FALSE(reply.failed) << reply.errorText;
-    return reply.valueJson;
+    const MaybeType<Failure, EndpointReply> reply = host.CallEndpoint(call);
+    EXPECT_TRUE(Succeeded(reply));
+    if (reply.Failed()) return "";
+    EXPECT_TRUE(Succeeded(reply.Value().outcome));
+    return reply.Value().valueJson;
   }
 
   static EndpointReply Acknowledge(DevelopmentHost& host, const char* uri, int id) {
     EndpointCall call;
     call.method = Abi::kHttpMethodDelete;
     call.path = std::string(uri) + "/" + std::to_string(id) + "/acknowledge";
-    const EndpointReply reply = host.CallEndpoint(call);
-    EXPECT_TRUE(reply.found) << reply.errorText;
-    return reply;
+    MaybeType<Failure, EndpointReply> reply = host.CallEndpoint(call);
+    EXPECT_TRUE(Succeeded(reply));
+    return reply.Succeeded() ? std::move(reply).Value() : EndpointReply{};
   }
 
   // Pushes one server message and runs the job it scheduled; answers how many jobs ran.
   static std::size_t Push(DevelopmentHost& host, const char* bodyJson,
                           const std::string& typeName = kMessageClass) {
     const rapidjson::Document body = Parse(bodyJson);
-    std::string error;
-    host.PushServerMessage(body, error, typeName);
-    EXPECT_EQ(error, "");
+    EXPECT_TRUE(Succeeded(host.PushServerMessage(body, typeName)));
     return host.RunPendingJobs();
   }
 };
@@ -186,7 +186,7 @@ TEST_F(PlayerMessagingE2eTest, StartReadsThePacketSubscribesAndAnnouncesEachStor
   // The celebration store acknowledges in the same way, with the packet's account.
   const std::size_t seen = host.Events().size();
   const EndpointReply reply = Acknowledge(host, kCelebrationUri, 1);
-  EXPECT_FALSE(reply.failed) << reply.errorText;
+  EXPECT_TRUE(Succeeded(reply.outcome));
   const std::string empty =
       R"({"id":0,"msgId":"","celebrationTitle":"","celebrationBody":"","celebrationMessage":"",)"
       R"("inventoryType":"","itemId":"","itemQuantity":"","celebrationType":"","status":0})";
@@ -213,8 +213,8 @@ TEST_F(PlayerMessagingE2eTest, AcknowledgingRemovesAndAnnouncesTheHead) {
   // The middle one: the head stays and is announced again.
   std::size_t seen = host.Events().size();
   EndpointReply reply = Acknowledge(host, kNotificationUri, 2);
-  EXPECT_FALSE(reply.failed) << reply.errorText;
-  EXPECT_EQ(reply.errorText, "");
+  EXPECT_TRUE(Succeeded(reply.outcome));
+  EXPECT_EQ(reply.outcome.GetFailure().message, "");
   EXPECT_THAT(PluginEvents(host, seen), ElementsAre(IsEvent(kNotificationEvent, headEvent),
                                                     IsEvent("OnJsonApiEvent", headEvent)));
   EXPECT_THAT(Get(host, kNotificationUri), JsonIs(first));
@@ -222,9 +222,9 @@ TEST_F(PlayerMessagingE2eTest, AcknowledgingRemovesAndAnnouncesTheHead) {
   // The same id again: not found, and the unchanged head is still announced.
   seen = host.Events().size();
   reply = Acknowledge(host, kNotificationUri, 2);
-  EXPECT_TRUE(reply.failed);
+  EXPECT_TRUE(reply.outcome.Failed());
   EXPECT_EQ(reply.status, 404);
-  EXPECT_EQ(reply.errorText, "Not found");
+  EXPECT_EQ(reply.outcome.GetFailure().message, "Not found");
   EXPECT_THAT(PluginEvents(host, seen), ElementsAre(IsEvent(kNotificationEvent, headEvent),
                                                     IsEvent("OnJsonApiEvent", headEvent)));
   ASSERT_EQ(host.Invocations().size(), 1u);
@@ -234,9 +234,9 @@ TEST_F(PlayerMessagingE2eTest, AcknowledgingRemovesAndAnnouncesTheHead) {
   host.FailNextInvoke(503, "maintenance window");
   seen = host.Events().size();
   reply = Acknowledge(host, kNotificationUri, 1);
-  EXPECT_TRUE(reply.failed);
+  EXPECT_TRUE(reply.outcome.Failed());
   EXPECT_EQ(reply.status, 500);
-  EXPECT_EQ(reply.errorText,
+  EXPECT_EQ(reply.outcome.GetFailure().message,
             "Error response for POST /hxa-login/v1/session/invoke: maintenance window");
   const std::string thirdEvent = ResourceEvent(kNotificationUri, third);
   EXPECT_THAT(PluginEvents(host, seen), ElementsAre(IsEvent(kNotificationEvent, thirdEvent),
@@ -250,7 +250,7 @@ TEST_F(PlayerMessagingE2eTest, AcknowledgingRemovesAndAnnouncesTheHead) {
 
   // Emptied: the read answers the empty record.
   reply = Acknowledge(host, kNotificationUri, 3);
-  EXPECT_FALSE(reply.failed) << reply.errorText;
+  EXPECT_TRUE(Succeeded(reply.outcome));
   EXPECT_THAT(Get(host, kNotificationUri), JsonIs(kEmptyNotification));
   host.Stop();
 }
@@ -270,10 +270,11 @@ TEST_F(PlayerMessagingE2eTest, AnIdThatIsNotAnInt32IsRefusedBeforeTheHandlerRuns
     // Found by function name, so the path reaches the plugin's router as it is.
     call.function = "DeleteHxaPlayerMessagingV1NotificationByIdAcknowledge";
     call.path = std::string(kNotificationUri) + "/" + id + "/acknowledge";
-    const EndpointReply reply = host.CallEndpoint(call);
-    ASSERT_TRUE(reply.found) << reply.errorText;
-    EXPECT_TRUE(reply.failed);
-    EXPECT_EQ(reply.errorText, message);
+    const MaybeType<Failure, EndpointReply> called = host.CallEndpoint(call);
+    ASSERT_TRUE(Succeeded(called));
+    const EndpointReply& reply = called.Value();
+    EXPECT_TRUE(reply.outcome.Failed());
+    EXPECT_EQ(reply.outcome.GetFailure().message, message);
     EXPECT_EQ(reply.status, 0);
   }
   // The handler never ran: nothing was announced and the store is whole.
@@ -286,7 +287,7 @@ TEST_F(PlayerMessagingE2eTest, AnIdThatIsNotAnInt32IsRefusedBeforeTheHandlerRuns
 TEST_F(PlayerMessagingE2eTest, AcknowledgementSendsOneResponseRecordToTheSession) {
   DevelopmentHost host(0x484F5354, 0);
   LoadAndStart(host, kThreeMessagesPacket);
-  ASSERT_FALSE(Acknowledge(host, kNotificationUri, 2).failed);
+  ASSERT_TRUE(Succeeded(Acknowledge(host, kNotificationUri, 2).outcome));
 
   const std::vector<Invocation> invocations = host.Invocations();
   ASSERT_EQ(invocations.size(), 1u);
@@ -318,9 +319,9 @@ TEST_F(PlayerMessagingE2eTest, ServerPushesBecomeJobsAndOnlyValidMessagesAddNoti
                                                     IsEvent("OnJsonApiEvent", headEvent)));
 
   // The pushed notification is acknowledged with the packet's account, not the message's.
-  for (int id : {1, 2, 3}) ASSERT_FALSE(Acknowledge(host, kNotificationUri, id).failed);
+  for (int id : {1, 2, 3}) ASSERT_TRUE(Succeeded(Acknowledge(host, kNotificationUri, id).outcome));
   EXPECT_THAT(Get(host, kNotificationUri), JsonIs(Notification(4, "p-1", "Pushed", "Now")));
-  ASSERT_FALSE(Acknowledge(host, kNotificationUri, 4).failed);
+  ASSERT_TRUE(Succeeded(Acknowledge(host, kNotificationUri, 4).outcome));
   ASSERT_EQ(host.Invocations().size(), 4u);
   EXPECT_THAT(
       host.Invocations()[3].argumentsJson,
@@ -335,8 +336,7 @@ TEST_F(PlayerMessagingE2eTest, ServerPushesBecomeJobsAndOnlyValidMessagesAddNoti
       Parse(R"({"clientId": "dev-client", "subtopic": "", "typeName": "com.example.Unknown",
                 "body": {"msgId": "u-1", "type": "pss-player-message", "params": ["{}"]}})");
   Abi::HostValue payload{};
-  std::string error;
-  ASSERT_TRUE(HostValueFromJson(unknown, payload, error)) << error;
+  ASSERT_TRUE(Succeeded(HostValueFromJson(unknown, payload)));
   EXPECT_EQ(host.SendEvent(kMessageEvent, payload), 1u);
   FreeHostValue(payload);
   EXPECT_EQ(host.RunPendingJobs(), 0u);
@@ -370,9 +370,8 @@ TEST_F(PlayerMessagingE2eTest, RedeliveredPacketRebuildsTheStoresWithContinuingI
   ASSERT_EQ(Push(host, R"({"msgId": "p-1", "type": "pss-player-message", "params": ["{}"]})"), 1u);
 
   const rapidjson::Document packet = Parse(kMixedPacket);
-  std::string error;
   const std::size_t seen = host.Events().size();
-  ASSERT_TRUE(host.SetLoginDataPacket(packet, error)) << error;
+  ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(packet)));
   host.RunPendingJobs();
 
   // The pushed notification 2 is gone; the packet's messages come back as 3 and 2.
@@ -399,7 +398,7 @@ TEST_F(PlayerMessagingE2eTest, RedeliveredPacketRebuildsTheStoresWithContinuingI
 
   // The next packet message continues the sequence.
   const rapidjson::Document again = Parse(kMixedPacket);
-  ASSERT_TRUE(host.SetLoginDataPacket(again, error)) << error;
+  ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(again)));
   EXPECT_THAT(Get(host, kNotificationUri), JsonIs(Notification(4, "m-1", "Hello", "Welcome back")));
   host.Stop();
 }
@@ -422,22 +421,23 @@ std::uint64_t RunTrafficCycle(const PluginLibrary& library) {
   DevelopmentHost host(0x484F5354, 0);
   rapidjson::Document packet;
   packet.Parse(kMixedPacket);
-  std::string error;
-  EXPECT_TRUE(host.SetLoginDataPacket(packet, error)) << error;
+  EXPECT_TRUE(Succeeded(host.SetLoginDataPacket(packet)));
   EXPECT_TRUE(host.Load(library, CoreVersion{18, 0, 0}));
   EXPECT_TRUE(host.Start());
   EndpointCall read;
   read.path = kNotificationUri;
-  EXPECT_FALSE(host.CallEndpoint(read).failed);
+  const MaybeType<Failure, EndpointReply> head = host.CallEndpoint(read);
+  EXPECT_TRUE(head.Succeeded() && head.Value().outcome.Succeeded());
   EndpointCall ack;
   ack.method = Abi::kHttpMethodDelete;
   ack.path = std::string(kNotificationUri) + "/1/acknowledge";
-  EXPECT_FALSE(host.CallEndpoint(ack).failed);
+  const MaybeType<Failure, EndpointReply> acknowledged = host.CallEndpoint(ack);
+  EXPECT_TRUE(acknowledged.Succeeded() && acknowledged.Value().outcome.Succeeded());
   rapidjson::Document body;
   body.Parse(R"({"msgId": "p-1", "type": "dynamic-celebration", "params": ["a","b","c","d","e"]})");
-  host.PushServerMessage(body, error, kMessageClass);
+  EXPECT_TRUE(Succeeded(host.PushServerMessage(body, kMessageClass)));
   host.RunPendingJobs();
-  EXPECT_TRUE(host.SetLoginDataPacket(packet, error)) << error;
+  EXPECT_TRUE(Succeeded(host.SetLoginDataPacket(packet)));
   host.Stop();
   return InUse(host.MemoryStats());
 }

@@ -12,6 +12,7 @@
 #include "host/host_value.h"
 #include "host/plugin_library.h"
 #include "support/built_plugin.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -101,8 +102,7 @@ TEST_F(PluginE2eTest, AfterStartDebugRecordsReachTheHostLog) {
   reply.AddMember("serviceName", "svc", reply.GetAllocator());
   reply.AddMember("methodName", "method", reply.GetAllocator());
   Abi::HostValue payload{};
-  std::string error;
-  ASSERT_TRUE(HostValueFromJson(reply, payload, error)) << error;
+  ASSERT_TRUE(Succeeded(HostValueFromJson(reply, payload)));
   EXPECT_EQ(host.SendEvent("OnServiceProxyAsyncEvent", payload), 1u);
   FreeHostValue(payload);
   EXPECT_THAT(host.LogLines(), Contains(LogLine{2, kNoAsyncHandlerLine}));

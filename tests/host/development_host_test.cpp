@@ -8,6 +8,7 @@
 #include "fake_plugin.h"
 #include "host/document.h"
 #include "host/messages.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -21,8 +22,7 @@ constexpr char kQrmsEvent[] =
 
 rapidjson::Document Json(const std::string& text) {
   rapidjson::Document document;
-  std::string error;
-  EXPECT_TRUE(ParseJsonText(text, document, error)) << error;
+  EXPECT_TRUE(Succeeded(ParseJsonText(text, document)));
   return document;
 }
 
@@ -40,8 +40,7 @@ class DevelopmentHostTest : public ::testing::Test {
   }
 
   void SetPacket(const std::string& json) {
-    std::string error;
-    ASSERT_TRUE(host_.SetLoginDataPacket(Json(json), error)) << error;
+    ASSERT_TRUE(Succeeded(host_.SetLoginDataPacket(Json(json))));
   }
 
   DevelopmentHost host_;
@@ -160,12 +159,15 @@ TEST_F(DevelopmentHostTest, PacketChangesReachTheSubscriberAsResourceEvents) {
 }
 
 TEST_F(DevelopmentHostTest, ServerMessagesArriveAsQrmsEvents) {
-  std::string error;
-  EXPECT_EQ(host_.PushServerMessage(Json(R"({"msgId":"m9","params":["x"]})"), error,
-                                    Messages::kSimpleDialogMessageClass, "client-1", "topic"),
-            1u);
-  EXPECT_EQ(host_.PushServerMessage(Json("{}"), error, "com.example.Other"), 0u);
-  EXPECT_EQ(error, "");
+  const MaybeType<Failure, std::size_t> pushed =
+      host_.PushServerMessage(Json(R"({"msgId":"m9","params":["x"]})"),
+                              Messages::kSimpleDialogMessageClass, "client-1", "topic");
+  ASSERT_TRUE(Succeeded(pushed));
+  EXPECT_EQ(pushed.Value(), 1u);
+  const MaybeType<Failure, std::size_t> unheard =
+      host_.PushServerMessage(Json("{}"), "com.example.Other");
+  ASSERT_TRUE(Succeeded(unheard));
+  EXPECT_EQ(unheard.Value(), 0u);
   EXPECT_THAT(Fake().Copy(Fake().events),
               ElementsAre(std::string(kQrmsEvent) +
                           "|0|{\"clientId\":\"client-1\",\"subtopic\":\"topic\",\"typeName\":"
@@ -207,21 +209,22 @@ TEST_F(DevelopmentHostTest, EndpointsAreCalledThroughTheirDescriptors) {
   get.path = "/fake/v1/items/42?verbose=1";
   get.arguments = {{"limit", "3"}, {"", R"({"a":[true]})"}};
   get.body = R"({"b":1})";
-  const EndpointReply reply = host_.CallEndpoint(get);
-  EXPECT_TRUE(reply.found);
+  const MaybeType<Failure, EndpointReply> called = host_.CallEndpoint(get);
+  ASSERT_TRUE(Succeeded(called));
+  const EndpointReply& reply = called.Value();
   EXPECT_EQ(reply.functionName, "GetFakeV1ItemsById");
   EXPECT_EQ(reply.status, 200);
-  EXPECT_FALSE(reply.failed);
+  EXPECT_TRUE(Succeeded(reply.outcome));
   EXPECT_EQ(reply.valueJson, R"({"path":"/fake/v1/items/42?verbose=1","n":[1,-2,2.5]})");
 
   EndpointCall remove;
   remove.function = "DeleteFakeV1ItemsById";
   remove.path = "/fake/v1/items/7";
-  const EndpointReply removed = host_.CallEndpoint(remove);
-  EXPECT_TRUE(removed.found);
-  EXPECT_EQ(removed.status, 404);
-  EXPECT_TRUE(removed.failed);
-  EXPECT_EQ(removed.errorText, "Not found");
+  const MaybeType<Failure, EndpointReply> removed = host_.CallEndpoint(remove);
+  ASSERT_TRUE(Succeeded(removed));
+  EXPECT_EQ(removed.Value().status, 404);
+  EXPECT_TRUE(removed.Value().outcome.Failed());
+  EXPECT_EQ(removed.Value().outcome.GetFailure().message, "Not found");
 
   EXPECT_THAT(Fake().Copy(Fake().requests),
               ElementsAre("2 /fake/v1/items/42?verbose=1 get 1 [limit=3,(null)={\"a\":[true]}] "
@@ -233,15 +236,18 @@ TEST_F(DevelopmentHostTest, EndpointsAreCalledThroughTheirDescriptors) {
 TEST_F(DevelopmentHostTest, StreamedBodiesAreReadToTheEndAndReleased) {
   EndpointCall call;
   call.path = "/fake/v1/items/stream";
-  const EndpointReply reply = host_.CallEndpoint(call);
+  const MaybeType<Failure, EndpointReply> called = host_.CallEndpoint(call);
+  ASSERT_TRUE(Succeeded(called));
+  const EndpointReply& reply = called.Value();
   ASSERT_TRUE(reply.streamBody.has_value());
   EXPECT_EQ(*reply.streamBody, std::string(4096, 'a') + std::string(4096, 'b') + "cccccccccc");
-  EXPECT_FALSE(reply.failed);
+  EXPECT_TRUE(Succeeded(reply.outcome));
 
   call.path = "/fake/v1/items/broken-stream";
-  const EndpointReply broken = host_.CallEndpoint(call);
-  EXPECT_TRUE(broken.failed);
-  EXPECT_EQ(broken.errorText, "Stream read error");
+  const MaybeType<Failure, EndpointReply> broken = host_.CallEndpoint(call);
+  ASSERT_TRUE(Succeeded(broken));
+  EXPECT_TRUE(broken.Value().outcome.Failed());
+  EXPECT_EQ(broken.Value().outcome.GetFailure().message, "Stream read error");
   EXPECT_THAT(Fake().Copy(Fake().order), ElementsAre("stream released", "stream released"));
   EXPECT_EQ(Fake().releases, 2);
 }
@@ -266,9 +272,10 @@ TEST_F(DevelopmentHostTest, UnmatchedEndpointsAreNotCalled) {
     call.method = row.method;
     call.path = row.path;
     call.function = row.function;
-    const EndpointReply reply = host_.CallEndpoint(call);
-    EXPECT_FALSE(reply.found);
-    EXPECT_EQ(reply.errorText, row.errorText);
+    const MaybeType<Failure, EndpointReply> reply = host_.CallEndpoint(call);
+    EXPECT_TRUE(reply.Failed());
+    EXPECT_EQ(reply.GetFailure().message, row.errorText);
+    EXPECT_EQ(reply.GetFailure().code, 404);
   }
   EXPECT_TRUE(Fake().Copy(Fake().requests).empty());
 }

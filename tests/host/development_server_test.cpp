@@ -7,6 +7,7 @@
 
 #include "fake_plugin.h"
 #include "http_test_client.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -21,8 +22,7 @@ class DevelopmentServerTest : public ::testing::Test {
     Fake().Reset();
     ASSERT_TRUE(host_.Load(Testing::FakeLoad, CoreVersion{}));
     ASSERT_TRUE(host_.Start());
-    std::string error;
-    ASSERT_TRUE(server_.Bind(error)) << error;
+    ASSERT_TRUE(Succeeded(server_.Bind()));
     server_.Start();
   }
   void TearDown() override {
@@ -178,8 +178,8 @@ TEST_F(DevelopmentServerTest, EventStreamsShowThePluginsEventsFilteredByName) {
   Testing::EventReader named(server_.Port(), "/events?name=B");
   ASSERT_TRUE(all.WaitOpen());
   ASSERT_TRUE(named.WaitOpen());
-  std::string error;
-  ASSERT_TRUE(host_.SetLoginDataPacket(rapidjson::Document().SetObject(), error));  // host's own
+  ASSERT_TRUE(
+      Succeeded(host_.SetLoginDataPacket(rapidjson::Document().SetObject())));  // host's own
   Testing::Publish("A", R"({"n":1})");
   Testing::Publish("B", R"({"text":"two\nlines"})");
   Testing::Publish("A", "[]");
@@ -197,8 +197,7 @@ TEST(DevelopmentServerLimitsTest, StreamsBeyondTheLimitAreRefused) {
   ServerSettings settings;
   settings.maxStreams = 1;
   DevelopmentServer server(host, settings);
-  std::string error;
-  ASSERT_TRUE(server.Bind(error)) << error;
+  ASSERT_TRUE(Succeeded(server.Bind()));
   server.Start();
   Testing::EventReader first(server.Port(), "/events");
   ASSERT_TRUE(first.WaitOpen());

@@ -14,7 +14,7 @@ namespace Kavren::Host::Testing {
 namespace {
 
 // The fake's inputs are the tests' own well-formed texts.
-void IgnoreFailure(bool) {}
+void IgnoreFailure(const MaybeType<Failure>&) {}
 
 std::string Text(const char* text) { return text != nullptr ? text : "(null)"; }
 
@@ -124,11 +124,10 @@ void HXA_CDECL RequestEntry(Abi::HttpResponseRecord* response,
     return;
   }
   rapidjson::Document document;
-  std::string error;
   IgnoreFailure(ParseJsonText("{\"path\":\"" + std::string(request->path) + "\",\"n\":[1,-2,2.5]}",
-                              document, error));
+                              document));
   Abi::HostValue value{};
-  IgnoreFailure(HostValueFromJson(document, value, error));
+  IgnoreFailure(HostValueFromJson(document, value));
   response->value = value;
   response->status = 200;
   const std::string path = request->path;
@@ -213,11 +212,10 @@ HostReply CallHost(std::int32_t method, const char* path,
   std::vector<Abi::HttpArgumentEntry> arguments;
   for (const std::string& json : positionalJson) {
     rapidjson::Document document;
-    std::string error;
     Abi::HttpArgumentEntry entry{};
-    if (ParseJsonText(json, document, error)) {
+    if (ParseJsonText(json, document).Succeeded()) {
       Abi::HostValue value{};
-      IgnoreFailure(HostValueFromJson(document, value, error));
+      IgnoreFailure(HostValueFromJson(document, value));
       entry.value = value;
     }
     arguments.push_back(entry);
@@ -248,12 +246,11 @@ HostReply CallHost(std::int32_t method, const char* path,
 
 void Publish(const char* name, const std::string& payloadJson, std::int32_t flag) {
   rapidjson::Document document;
-  std::string error;
-  IgnoreFailure(ParseJsonText(payloadJson, document, error));
+  IgnoreFailure(ParseJsonText(payloadJson, document));
   Abi::HostEventRecord event{};
   event.name = name;
   Abi::HostValue value{};
-  IgnoreFailure(HostValueFromJson(document, value, error));
+  IgnoreFailure(HostValueFromJson(document, value));
   event.payload = value;
   event.flag = flag;
   Abi::HostFunctions* functions = Fake().host->functions;

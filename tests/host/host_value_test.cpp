@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "host/document.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -27,13 +28,12 @@ TEST(HostValueTest, JsonRoundTripsThroughAHostValue) {
   for (const char* text : texts) {
     SCOPED_TRACE(text);
     rapidjson::Document document;
-    std::string error;
-    ASSERT_TRUE(ParseJsonText(text, document, error)) << error;
+    ASSERT_TRUE(Succeeded(ParseJsonText(text, document)));
     Abi::HostValue value{};
-    ASSERT_TRUE(HostValueFromJson(document, value, error));
+    ASSERT_TRUE(Succeeded(HostValueFromJson(document, value)));
     const std::string json = HostValueToJson(value);
     rapidjson::Document again;
-    ASSERT_TRUE(ParseJsonText(json, again, error)) << json;
+    ASSERT_TRUE(Succeeded(ParseJsonText(json, again))) << json;
     EXPECT_TRUE(again == document) << json;
     FreeHostValue(value);
     EXPECT_EQ(value.type, 0u);
@@ -43,10 +43,9 @@ TEST(HostValueTest, JsonRoundTripsThroughAHostValue) {
 
 TEST(HostValueTest, WideNumbersTravelAsLowAndHighWords) {
   rapidjson::Document document;
-  std::string error;
-  ASSERT_TRUE(ParseJsonText("[-2, 4294967297]", document, error));
+  ASSERT_TRUE(Succeeded(ParseJsonText("[-2, 4294967297]", document)));
   Abi::HostValue value{};
-  ASSERT_TRUE(HostValueFromJson(document, value, error));
+  ASSERT_TRUE(Succeeded(HostValueFromJson(document, value)));
   Abi::HostValue elements[2];
   std::memcpy(elements, reinterpret_cast<const void*>(value.data), sizeof elements);
   EXPECT_EQ(elements[0].type, Abi::kHostValueSigned);
@@ -89,16 +88,15 @@ std::string Nested(int depth) { return std::string(depth, '[') + std::string(dep
 
 TEST(HostValueTest, NestingIsBoundedBothWays) {
   rapidjson::Document document;
-  std::string error;
-  ASSERT_TRUE(ParseJsonText(Nested(512), document, error));
+  ASSERT_TRUE(Succeeded(ParseJsonText(Nested(512), document)));
   Abi::HostValue value{};
-  ASSERT_TRUE(HostValueFromJson(document, value, error));
+  ASSERT_TRUE(Succeeded(HostValueFromJson(document, value)));
   EXPECT_EQ(HostValueToJson(value), Nested(512));
   FreeHostValue(value);
 
-  ASSERT_TRUE(ParseJsonText(Nested(100000), document, error));
-  EXPECT_FALSE(HostValueFromJson(document, value, error));
-  EXPECT_EQ(error, "The value is nested deeper than 512 levels");
+  ASSERT_TRUE(Succeeded(ParseJsonText(Nested(100000), document)));
+  const MaybeType<Failure> tooDeep = HostValueFromJson(document, value);
+  EXPECT_EQ(tooDeep.GetFailure().message, "The value is nested deeper than 512 levels");
   EXPECT_EQ(value.type, 0u);
 
   // A deeper tree built elsewhere prints a marker where it goes too deep.
@@ -125,13 +123,12 @@ TEST(DocumentTest, YamlScalarsTakeTheirPlainForms) {
       "j: {k: FALSE}\n"
       "12: numeric key\n";
   rapidjson::Document document;
-  std::string error;
-  ASSERT_TRUE(ParseYamlText(yaml, document, error)) << error;
+  ASSERT_TRUE(Succeeded(ParseYamlText(yaml, document)));
   rapidjson::Document expected;
-  ASSERT_TRUE(ParseJsonText(
+  ASSERT_TRUE(Succeeded(ParseJsonText(
       R"({"a":1,"b":-7,"c":2.5,"d":true,"e":null,"f":"12","g":"text, with spaces",)"
       R"("h":["x","1",18446744073709551615],"i":null,"j":{"k":false},"12":"numeric key"})",
-      expected, error));
+      expected)));
   EXPECT_TRUE(document == expected);
 }
 
@@ -151,15 +148,15 @@ TEST(DocumentTest, UnreadableInputIsReportedWithItsPosition) {
   for (const Case& row : cases) {
     SCOPED_TRACE(row.text);
     rapidjson::Document document;
-    std::string error;
-    EXPECT_FALSE(row.yaml ? ParseYamlText(row.text, document, error)
-                          : ParseJsonText(row.text, document, error));
-    EXPECT_EQ(error, row.error);
+    const MaybeType<Failure> parsed =
+        row.yaml ? ParseYamlText(row.text, document) : ParseJsonText(row.text, document);
+    EXPECT_TRUE(parsed.Failed());
+    EXPECT_EQ(parsed.GetFailure().message, row.error);
   }
   rapidjson::Document document;
-  std::string error;
-  EXPECT_FALSE(LoadDocumentFile("/nonexistent/scenario.yaml", document, error));
-  EXPECT_EQ(error, "cannot read /nonexistent/scenario.yaml");
+  const MaybeType<Failure> loaded = LoadDocumentFile("/nonexistent/scenario.yaml", document);
+  EXPECT_TRUE(loaded.Failed());
+  EXPECT_EQ(loaded.GetFailure().message, "cannot read /nonexistent/scenario.yaml");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 namespace Kavren::Host {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 
 struct Outcome {
@@ -22,10 +23,13 @@ Outcome RunYaml(const std::string& yaml, const ScenarioSettings& settings = {}) 
   Testing::Fake().Reset();
   rapidjson::Document scenario;
   Outcome outcome{false, "", {}};
-  if (!ParseYamlText(yaml, scenario, outcome.error)) return outcome;
-  outcome.ok = RunScenario(
-      scenario, Testing::FakeLoad, settings,
-      [&](const std::string& line) { outcome.lines.push_back(line); }, outcome.error);
+  MaybeType<Failure> ran = ParseYamlText(yaml, scenario);
+  if (ran.Succeeded()) {
+    ran = RunScenario(scenario, Testing::FakeLoad, settings,
+                      [&](const std::string& line) { outcome.lines.push_back(line); });
+  }
+  outcome.ok = ran.Succeeded();
+  outcome.error = ran.GetFailure().message;
   return outcome;
 }
 
@@ -63,6 +67,16 @@ steps:
           R"({"effect":"step","index":6,"step":"wait for jobs"})",
           R"({"effect":"jobs","done":true})", R"({"effect":"jobs","done":true})",
           R"({"effect":"stopped","bytesInUse":0})"));
+}
+
+// A call that finds no endpoint is a reply with the host's reason, not a failed step.
+TEST(ScenarioTest, ACallThatFindsNoEndpointPrintsWhy) {
+  const Outcome outcome = RunYaml("steps: [{call endpoint: {method: PUT, path: /nowhere}}]");
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_THAT(outcome.lines,
+              Contains(R"({"effect":"reply","method":"PUT","path":"/nowhere","found":false,)"
+                       R"("status":0,"failed":false,"errorText":"No endpoint for PUT /nowhere",)"
+                       R"("value":null})"));
 }
 
 TEST(ScenarioTest, PacketFilesAreFoundBesideTheScenario) {

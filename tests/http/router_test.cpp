@@ -463,6 +463,13 @@ TEST_F(BindingTest, BindsArgumentEntriesByNameAndPosition) {
   std::vector<Abi::HttpArgumentEntry> many(8, Abi::HttpArgumentEntry{nullptr, number});
   reply = Post("1", {.arguments = many});
   EXPECT_EQ(reply.errorText, "Unknown argument '7' for 'PostItemsById'.");
+  // A collection longer than a value can hold meets the reserve's length error before any
+  // element is read; the request entry answers it as an internal error.
+  const Abi::HostValue tooLong{Abi::kHostValueCollection, reinterpret_cast<Abi::HostWord>(&number),
+                               0x10000000};
+  reply = Post("1", {.arguments = {{"object", tooLong}}});
+  EXPECT_EQ(reply.status, 500);
+  EXPECT_EQ(reply.errorText, "Internal server error");
 }
 
 TEST_F(BindingTest, DecodesTheBodyByItsContentType) {

@@ -16,6 +16,7 @@
 #include "host/plugin_library.h"
 #include "interposed_host_support.h"
 #include "support/built_plugin.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -56,15 +57,19 @@ class PluginLifecycleConcurrencyTest : public Testing::BuiltPluginTest {
     // (type identities, the log manager's storage) exists from then on.
     DevelopmentHost host(0x484F5354, 0);
     rapidjson::Document body;
-    std::string error;
-    ASSERT_TRUE(ParseJsonText(kMessage, body, error));
+    ASSERT_TRUE(Succeeded(ParseJsonText(kMessage, body)));
     ASSERT_TRUE(LoadAndStart(host, &body));
-    ASSERT_EQ(host.PushServerMessage(body, error, Messages::kSimpleDialogMessageClass), 1u);
+    const MaybeType<Failure, std::size_t> pushed =
+        host.PushServerMessage(body, Messages::kSimpleDialogMessageClass);
+    ASSERT_TRUE(Succeeded(pushed));
+    ASSERT_EQ(pushed.Value(), 1u);
     host.RunPendingJobs();
     EndpointCall acknowledge;
     acknowledge.method = Abi::kHttpMethodDelete;
     acknowledge.path = "/hxa-player-messaging/v1/notification/1/acknowledge";
-    ASSERT_FALSE(host.CallEndpoint(acknowledge).failed);
+    const MaybeType<Failure, EndpointReply> reply = host.CallEndpoint(acknowledge);
+    ASSERT_TRUE(Succeeded(reply));
+    ASSERT_TRUE(Succeeded(reply.Value().outcome));
     host.Stop();
     settled_ = InUse(host.MemoryStats());
   }
@@ -78,9 +83,11 @@ TEST_F(PluginLifecycleConcurrencyTest, StopWhileAJobRunsOnAnotherThread) {
   interposed.HoldJobs();
   ASSERT_TRUE(interposed.Start());
   rapidjson::Document body;
-  std::string error;
-  ASSERT_TRUE(ParseJsonText(kMessage, body, error));
-  ASSERT_EQ(host.PushServerMessage(body, error, Messages::kSimpleDialogMessageClass), 1u);
+  ASSERT_TRUE(Succeeded(ParseJsonText(kMessage, body)));
+  const MaybeType<Failure, std::size_t> pushed =
+      host.PushServerMessage(body, Messages::kSimpleDialogMessageClass);
+  ASSERT_TRUE(Succeeded(pushed));
+  ASSERT_EQ(pushed.Value(), 1u);
   const std::vector<HeldJob> jobs = interposed.TakeHeldJobs();
   ASSERT_EQ(jobs.size(), 1u);
 
@@ -105,11 +112,10 @@ TEST_F(PluginLifecycleConcurrencyTest, StopWhileAnAcknowledgementAwaitsTheServer
   DevelopmentHost host(0x484F5354, 0);
   ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
   rapidjson::Document packet;
-  std::string error;
-  ASSERT_TRUE(ParseJsonText(R"({"simpleMessages": [{"type": "pss-player-message",
+  ASSERT_TRUE(Succeeded(ParseJsonText(R"({"simpleMessages": [{"type": "pss-player-message",
                                 "msgId": "m", "params": ["{}"]}]})",
-                            packet, error));
-  ASSERT_TRUE(host.SetLoginDataPacket(packet, error)) << error;
+                                      packet)));
+  ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(packet)));
   InterposedHost interposed(host);
   ASSERT_TRUE(interposed.Start());
   const auto acknowledge = interposed.FindEndpoint(Abi::kHttpMethodDelete, kAcknowledgeTemplate);

@@ -17,6 +17,7 @@
 #include "host/plugin_library.h"
 #include "interposed_host_support.h"
 #include "support/built_plugin.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -31,8 +32,7 @@ constexpr char kEmptyHead[] = R"({"body":"","id":0,"msgId":"","status":0,"title"
 
 rapidjson::Document Json(const std::string& text) {
   rapidjson::Document document;
-  std::string error;
-  EXPECT_TRUE(ParseJsonText(text, document, error)) << error;
+  EXPECT_TRUE(Succeeded(ParseJsonText(text, document)));
   return document;
 }
 
@@ -49,27 +49,32 @@ rapidjson::Document Packet(int count) {
 }
 
 void Push(DevelopmentHost& host, const std::string& msgId) {
-  std::string error;
   const rapidjson::Document body =
       Json(R"({"type": "pss-player-message", "msgId": ")" + msgId + R"(", "params": ["{}"]})");
-  EXPECT_EQ(host.PushServerMessage(body, error, Messages::kSimpleDialogMessageClass), 1u) << error;
+  const MaybeType<Failure, std::size_t> pushed =
+      host.PushServerMessage(body, Messages::kSimpleDialogMessageClass);
+  ASSERT_TRUE(Succeeded(pushed));
+  EXPECT_EQ(pushed.Value(), 1u);
 }
 
-EndpointReply Get(DevelopmentHost& host) {
+MaybeType<Failure, EndpointReply> Get(DevelopmentHost& host) {
   EndpointCall call;
   call.path = kNotificationPath;
   return host.CallEndpoint(call);
 }
 
-EndpointReply Acknowledge(DevelopmentHost& host, int id) {
+MaybeType<Failure, EndpointReply> Acknowledge(DevelopmentHost& host, int id) {
   EndpointCall call;
   call.method = Abi::kHttpMethodDelete;
   call.path = std::string(kNotificationPath) + "/" + std::to_string(id) + "/acknowledge";
   return host.CallEndpoint(call);
 }
 
-std::string Describe(const EndpointReply& reply) {
-  return std::to_string(reply.status) + " " + (reply.failed ? reply.errorText : "-") + " " +
+std::string Describe(const MaybeType<Failure, EndpointReply>& called) {
+  if (called.Failed()) return "not called: " + called.GetFailure().message;
+  const EndpointReply& reply = called.Value();
+  return std::to_string(reply.status) + " " +
+         (reply.outcome.Failed() ? reply.outcome.GetFailure().message : "-") + " " +
          reply.valueJson;
 }
 
@@ -141,16 +146,14 @@ TEST_F(PluginLifecycleTest, EndpointCallsBeforeStartAndAfterStop) {
 TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
   DevelopmentHost host(0x484F5354, 0);
   ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
-  std::string error;
-  ASSERT_TRUE(host.SetLoginDataPacket(Packet(1), error)) << error;
+  ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(Packet(1))));
   InterposedHost interposed(host);
   std::vector<std::string> replies;
   interposed.OnCall([&](Abi::HttpResponseRecord&, const Abi::HttpRequestRecord& request) {
     if (std::strcmp(request.path, Messages::kLoginDataPacketPath) == 0) {
       replies.push_back(Describe(Get(host)));
       replies.push_back(Describe(Acknowledge(host, 1)));
-      std::string changeError;
-      EXPECT_TRUE(host.SetLoginDataPacket(Packet(2), changeError)) << changeError;
+      EXPECT_TRUE(Succeeded(host.SetLoginDataPacket(Packet(2))));
     }
     return false;
   });
@@ -193,7 +196,7 @@ TEST_F(PluginLifecycleTest, AcknowledgingFromInsideTheAnnouncementCompletes) {
     if (id != 0) replies.push_back(Describe(Acknowledge(host, id)));
   });
   const rapidjson::Document packet = Packet(3);
-  ASSERT_TRUE(LoadAndStart(host, &packet));
+  ASSERT_TRUE(LoadAndStart(host, &packet, CoreVersion{18, 0, 0}));
   // And the announcement of a push, made in its job.
   Push(host, "pushed");
   EXPECT_EQ(host.RunPendingJobs(), 1u);
@@ -268,8 +271,7 @@ TEST_F(PluginLifecycleTest, OddAnswersToCallAreReleasedAndFailCleanly) {
     Releases::streams = 0;
     DevelopmentHost host(0x484F5354, 0);
     ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
-    std::string error;
-    ASSERT_TRUE(host.SetLoginDataPacket(Packet(1), error)) << error;
+    ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(Packet(1))));
     InterposedHost interposed(host);
     // The login read gets the odd answer: nothing is delivered, the stores stay empty.
     interposed.OnCall([&](Abi::HttpResponseRecord& response, const Abi::HttpRequestRecord&) {
@@ -280,7 +282,7 @@ TEST_F(PluginLifecycleTest, OddAnswersToCallAreReleasedAndFailCleanly) {
     EXPECT_EQ(Describe(Get(host)), std::string("0 - ") + kEmptyHead);
     // The packet's change arrives as an event; the session invoke of its acknowledgement
     // gets the odd answer too.
-    ASSERT_TRUE(host.SetLoginDataPacket(Packet(1), error)) << error;
+    ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(Packet(1))));
     EXPECT_EQ(Describe(Acknowledge(host, 1)), row.acknowledgement);
     EXPECT_EQ(Releases::responses, row.answer.release ? 2 : 0);
     EXPECT_EQ(Releases::streams, row.streamReleases);
@@ -315,10 +317,8 @@ TEST_F(PluginLifecycleTest, TwoModulesStartAndStopInEitherOrder) {
     EXPECT_EQ(Describe(Get(running)),
               R"(0 - {"body":"","id":2,"msgId":"after-stop","status":1,"title":""})");
     Abi::HostValue reply{};
-    std::string error;
     ASSERT_TRUE(
-        HostValueFromJson(Json(R"({"serviceName": "svc", "methodName": "m"})"), reply, error))
-        << error;
+        Succeeded(HostValueFromJson(Json(R"({"serviceName": "svc", "methodName": "m"})"), reply)));
     EXPECT_EQ(running.SendEvent("OnServiceProxyAsyncEvent", reply), 1u);
     FreeHostValue(reply);
     EXPECT_THAT(running.LogLines(),

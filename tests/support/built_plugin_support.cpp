@@ -1,6 +1,4 @@
 // The built plugin's library, opened once per suite, and loaded and started in a host.
-#include <string>
-
 #include "support/built_plugin.h"
 
 namespace Kavren::Host::Testing {
@@ -21,9 +19,12 @@ void BuiltPluginTest::TearDownTestSuite() {
   if (!host.Load(Library(), version)) {
     return ::testing::AssertionFailure() << "the built plugin did not load";
   }
-  std::string error;
-  if (packet != nullptr && !host.SetLoginDataPacket(*packet, error)) {
-    return ::testing::AssertionFailure() << "the login data packet was refused: " << error;
+  if (packet != nullptr) {
+    const auto set = host.SetLoginDataPacket(*packet);
+    if (set.Failed()) {
+      return ::testing::AssertionFailure()
+             << "the login data packet was refused: " << set.GetFailure().message;
+    }
   }
   if (!host.Start()) return ::testing::AssertionFailure() << "the built plugin did not start";
   return ::testing::AssertionSuccess();
