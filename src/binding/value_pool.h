@@ -290,8 +290,10 @@ class PoolAllocator {
   using value_type = T;
 
   explicit PoolAllocator(ValuePool* pool) noexcept : pool_(pool) {}
+  // Implicit: containers convert an allocator to its rebound type.
   template <class U>
-  PoolAllocator(const PoolAllocator<U>& other) noexcept : pool_(other.pool()) {}
+  PoolAllocator(const PoolAllocator<U>& other) noexcept  // NOLINT(google-explicit-constructor)
+      : pool_(other.pool()) {}
 
   [[nodiscard]] T* allocate(std::size_t count) {
     if (count == 1 && sizeof(T) <= ValuePool::kLargestBlock && alignof(T) <= 16) {
