@@ -223,7 +223,7 @@ class alignas(32) ValuePool {
   /// empty text yields the static empty entry.
   [[nodiscard]] const detail::InternedText* Intern(std::string_view text);
   /// As above for a text already hashed.
-  [[nodiscard]] const detail::InternedText* Intern(const detail::HashedText& text);
+  [[nodiscard]] const detail::InternedText* Intern(const detail::HashedText& hashed);
   /// Adds one use to an entry of this pool (or the static empty entry).
   static void AddReference(const detail::InternedText* entry) noexcept;
   /// Drops one use of an entry of this pool; at zero it is removed and freed. The
