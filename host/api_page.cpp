@@ -193,7 +193,7 @@ void MountApiPage(httplib::Server& server, std::function<std::string()> openApiJ
                    response.set_content("Swagger UI is not installed: run ./x setup", "text/plain");
                    return;
                  }
-                 response.set_content(std::move(bytes), contentType);
+                 response.set_content(bytes, contentType);
                });
   }
 }

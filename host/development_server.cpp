@@ -194,7 +194,7 @@ DevelopmentServer::DevelopmentServer(DevelopmentHost& host, ServerSettings setti
         return 413;
       });
   http_.set_exception_handler(
-      [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+      [](const httplib::Request&, httplib::Response& response, const std::exception_ptr&) {
         SendFailure(response, 500, Messages::kServerFailure);
       });
   http_.Get("/events", [this](const httplib::Request& request, httplib::Response& response) {

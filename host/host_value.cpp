@@ -253,7 +253,7 @@ std::string HostValueToJson(const Abi::HostValue& value) {
 
 char* DuplicateHostText(const std::string& text) {
   char* copy = AllocateZeroed<char>(text.size() + 1);
-  std::memcpy(copy, text.data(), text.size());
+  std::memcpy(copy, text.c_str(), text.size() + 1);
   return copy;
 }
 

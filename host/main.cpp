@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "host/api_page.h"
@@ -227,9 +228,7 @@ int RunServe(Common& common, const ServeOptions& options) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{
       "Development host: loads a plugin, starts it, prints its memory statistics and stops "
       "it; or serves it over HTTP, runs a scenario against it, or describes its API"};
@@ -291,4 +290,19 @@ int main(int argc, char** argv) {
   if (auto failed = plain.Prepare()) return *failed;
   if (!scenarioPath.empty()) return RunScenarioFile(scenarioPath, plain);
   return RunPlain(plain, packetPath);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever escapes a command (an allocation or a thread that failed) ends the run with
+  // its reason and status 1 rather than through std::terminate.
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "hxa-host: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "hxa-host: unknown failure\n");
+  }
+  return 1;
 }

@@ -678,6 +678,8 @@ BindingProperty::~BindingProperty() {
 
 BindingProperty::BindingProperty(const BindingProperty& other) { CopyFrom(other); }
 
+// Moves may throw: a move between two pools copies, which allocates.
+// NOLINTNEXTLINE(performance-noexcept-move-constructor,bugprone-exception-escape)
 BindingProperty::BindingProperty(BindingProperty&& other) { MoveFrom(other); }
 
 BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
@@ -685,6 +687,7 @@ BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
   return *this;
 }
 
+// NOLINTNEXTLINE(performance-noexcept-move-constructor,bugprone-exception-escape)
 BindingProperty& BindingProperty::operator=(BindingProperty&& other) {
   MoveFrom(other);
   return *this;

@@ -128,10 +128,13 @@ class BindingProperty {
   /// A standalone deep copy of `other`.
   BindingProperty(const BindingProperty& other);
   /// A standalone value holding `other`'s content; `other` is left empty (see MoveFrom).
+  /// Moves may throw: a move between two pools copies, which allocates.
+  // NOLINTNEXTLINE(performance-noexcept-move-constructor,bugprone-exception-escape)
   BindingProperty(BindingProperty&& other);
   /// CopyFrom(other).
   BindingProperty& operator=(const BindingProperty& other);
   /// MoveFrom(other).
+  // NOLINTNEXTLINE(performance-noexcept-move-constructor,bugprone-exception-escape)
   BindingProperty& operator=(BindingProperty&& other);
 
   /// The shared, never-modified empty value that read-only lookups return when they find

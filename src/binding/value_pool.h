@@ -223,7 +223,7 @@ class alignas(32) ValuePool {
   /// empty text yields the static empty entry.
   [[nodiscard]] const detail::InternedText* Intern(std::string_view text);
   /// As above for a text already hashed.
-  [[nodiscard]] const detail::InternedText* Intern(const detail::HashedText& text);
+  [[nodiscard]] const detail::InternedText* Intern(const detail::HashedText& hashed);
   /// Adds one use to an entry of this pool (or the static empty entry).
   static void AddReference(const detail::InternedText* entry) noexcept;
   /// Drops one use of an entry of this pool; at zero it is removed and freed. The
@@ -290,8 +290,10 @@ class PoolAllocator {
   using value_type = T;
 
   explicit PoolAllocator(ValuePool* pool) noexcept : pool_(pool) {}
+  // Implicit: containers convert an allocator to its rebound type.
   template <class U>
-  PoolAllocator(const PoolAllocator<U>& other) noexcept : pool_(other.pool()) {}
+  PoolAllocator(const PoolAllocator<U>& other) noexcept  // NOLINT(google-explicit-constructor)
+      : pool_(other.pool()) {}
 
   [[nodiscard]] T* allocate(std::size_t count) {
     if (count == 1 && sizeof(T) <= ValuePool::kLargestBlock && alignof(T) <= 16) {

@@ -321,7 +321,7 @@ class YamlReader {
 
   // Enters an anchor; its entry in the table, or null (and the read failed) when the name
   // is taken.
-  YamlAnchorTarget* EnterAnchor(const char* name, YamlAnchorTarget target,
+  YamlAnchorTarget* EnterAnchor(const char* name, YamlAnchorTarget&& target,
                                 const yaml_event_t& event) {
     // Anchor names are never redefined, even after the first one's branch has closed.
     const auto [entry, inserted] = anchors_.try_emplace(name, std::move(target));

@@ -119,7 +119,8 @@ bool SetPlainNumber(BindingProperty& target, std::string_view text) {
   if (end != text.data() + text.size() || std::isinf(number)) return false;
   double whole = 0.0;
   const double fraction = std::modf(number, &whole);
-  if (fraction != 0.0 || std::isnan(number)) {
+  // A fraction (or NaN) and an integer beyond 64 bits both stay floating point.
+  if (fraction != 0.0 || std::isnan(number)) {  // NOLINT(bugprone-branch-clone)
     target.SetFloat(number);
   } else if (number >= 0.0 && number < kTwoTo64) {
     target.SetUnsigned(static_cast<std::uint64_t>(number));

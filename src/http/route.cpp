@@ -9,6 +9,7 @@
 #include "http/route.h"
 
 #include <cstring>
+#include <utility>
 
 #include "http/url.h"
 
@@ -44,7 +45,6 @@ Route Route::Compile(std::string_view urlTemplate) {
       if (c == '{') {
         inPlaceholder = true;
         placeholderStart = true;
-        placeholder = RoutePlaceholder();
       } else {
         if (c != '\0' && std::strchr(kSpecial, c) != nullptr) route.text_.push_back('\\');
         route.text_.push_back(c);
@@ -53,7 +53,8 @@ Route Route::Compile(std::string_view urlTemplate) {
     }
     if (c == '}') {
       route.text_ += PlaceholderExpression(placeholder.kind);
-      route.placeholders_.push_back(std::move(placeholder));
+      // Taken whole, leaving a fresh placeholder for the next one.
+      route.placeholders_.push_back(std::exchange(placeholder, RoutePlaceholder()));
       inPlaceholder = false;
     } else if (placeholderStart && c == '+') {
       placeholder.kind = PlaceholderKind::kReserved;

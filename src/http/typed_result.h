@@ -18,8 +18,8 @@ class RemotingTypedResult {
  public:
   RemotingTypedResult() = default;
   /// A successful result holding `result`.
-  RemotingTypedResult(T result)
-      : value(std::move(result)) {}  // NOLINT(google-explicit-constructor)
+  // NOLINTNEXTLINE(google-explicit-constructor): a handler returns its value as it is.
+  RemotingTypedResult(T result) : value(std::move(result)) {}
 
   /// Status 404 with `message`, or "Not found" when it is empty.
   [[nodiscard]] static RemotingTypedResult NotFound(std::string message = {}) {

@@ -75,7 +75,7 @@ std::int32_t LoadPlugin(Abi::PluginHostRecord* record, const PluginDefinition& d
   module->BuildApiBlock();
 
   AppModule* ready = module.release();
-  record->functions = ready->FunctionTable();
+  record->functions = AppModule::FunctionTable();
   record->context = ready;
   record->name = ready->Identity().shortName.c_str();
   record->api = ready->ApiBlock();

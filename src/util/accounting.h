@@ -75,8 +75,9 @@ class Allocator {
   using value_type = T;
 
   Allocator() noexcept = default;
+  // Implicit: containers convert an allocator to its rebound type.
   template <class U>
-  Allocator(const Allocator<U>&) noexcept {}
+  Allocator(const Allocator<U>&) noexcept {}  // NOLINT(google-explicit-constructor)
 
   [[nodiscard]] T* allocate(std::size_t count) {
     static_assert(alignof(T) <= alignof(std::max_align_t), "heap blocks are not over-aligned");

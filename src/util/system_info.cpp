@@ -92,7 +92,7 @@ std::string BrandOf(SystemInfoBackend& backend) {
   for (std::uint32_t i = 0; i < 3; ++i) {
     CpuidResult part;
     if (!backend.Cpuid(0x80000002u + i, 0, part)) return kUnknown;
-    std::memcpy(brand + 16 * i, &part, 16);
+    std::memcpy(brand + std::size_t{16} * i, &part, 16);
   }
   std::string text = Trim(brand);
   return text.empty() ? kUnknown : text;
