@@ -21,8 +21,7 @@ const char* const kCorpora[] = {"canada.json", "citm_catalog.json", "twitter.jso
 const std::string& Corpus(std::size_t index) {
   static std::string texts[3];
   if (texts[index].empty()) {
-    std::ifstream file(std::string(HXA_DATA_DIR) + "/corpora/" + kCorpora[index],
-                       std::ios::binary);
+    std::ifstream file(std::string(HXA_DATA_DIR) + "/corpora/" + kCorpora[index], std::ios::binary);
     std::ostringstream bytes;
     bytes << file.rdbuf();
     texts[index] = bytes.str();

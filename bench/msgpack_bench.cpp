@@ -27,8 +27,7 @@ const Document& Corpus(std::size_t index) {
   static Document documents[3];
   Document& document = documents[index];
   if (document.json.empty()) {
-    std::ifstream file(std::string(HXA_DATA_DIR) + "/corpora/" + kCorpora[index],
-                       std::ios::binary);
+    std::ifstream file(std::string(HXA_DATA_DIR) + "/corpora/" + kCorpora[index], std::ios::binary);
     std::ostringstream bytes;
     bytes << file.rdbuf();
     document.json = bytes.str();

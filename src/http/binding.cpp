@@ -293,8 +293,8 @@ Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>
       // turns into a larger native one costs the cells its native bytes would fill too,
       // so that the conversion stays within the allowance as well.
       placeType = ComponentType(placeType, true, {});
-      const std::size_t perElement =
-          1 + (NativeElementBytes(placeType) + sizeof(BindingProperty) - 1) / sizeof(BindingProperty);
+      const std::size_t cell = sizeof(BindingProperty);
+      const std::size_t perElement = 1 + (NativeElementBytes(placeType) + cell - 1) / cell;
       const std::size_t existing = place->Is(ValueKind::kCollection) ? place->Size() : 0;
       if (elementIndex >= existing) {
         const std::size_t created = elementIndex + std::size_t{1} - existing;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -14,7 +15,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <pthread.h>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
@@ -28,8 +28,13 @@ LocalTime CaptureLocalTime() {
   tm parts{};
   time_t seconds = now.tv_sec;
   localtime_r(&seconds, &parts);
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,         parts.tm_hour,
-                   parts.tm_min,         parts.tm_sec,    static_cast<std::int32_t>(now.tv_nsec / 1000000)};
+  return LocalTime{parts.tm_year + 1900,
+                   parts.tm_mon + 1,
+                   parts.tm_mday,
+                   parts.tm_hour,
+                   parts.tm_min,
+                   parts.tm_sec,
+                   static_cast<std::int32_t>(now.tv_nsec / 1000000)};
 }
 
 std::uint64_t HighResolutionCounter() {
