@@ -222,17 +222,7 @@ TEST(MessagePackReadTest, ReopenedMapsMergeWhateverTheirKeyOrder) {
   const BindingResult result = ReadMessagePack(bytes.data(), bytes.size(), consumed);
   ASSERT_TRUE(result.ok) << result.ErrorText();
   EXPECT_EQ(consumed, bytes.size());
-
-  BindingProperty expected;
-  BindingProperty& a = expected.Member("a");
-  for (int i = 0; i < 20; ++i) a.Member("k" + std::to_string(i)).SetSigned(i);
-  a.Member("x").SetSigned(1);
-  a.Member("k3").SetString("again");
-  a.Member("n").Member("q").SetSigned(1);
-  a.Member("n").Member("p").SetSigned(2);
-  a.Member("k19").MakeStructure();
-  expected.Member("b").SetSigned(0);
-  EXPECT_EQ(KindText(result.value), KindText(expected));
+  EXPECT_EQ(KindText(result.value), KindText(Testing::ReopenedObjectsMerged(true)));
 }
 
 // Counts announced by arrays reserve nothing: 512 nested arrays each announcing 2^32-1
