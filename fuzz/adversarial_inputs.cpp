@@ -77,29 +77,21 @@ std::string JsonCollidingKeys(std::size_t keys) {
     std::string key = "k" + std::to_string(i);
     std::uint32_t state = 0x811C9DC5u;
     for (const char c : key) state = (state ^ static_cast<unsigned char>(c)) * kPrime;
-    // One free byte x (two when no single one leads into the table).
+    // One free byte x, or x and w when no single one leads into the table (w = -1: none).
     bool found = false;
     for (unsigned x = 0; x < 256 && !found; ++x) {
       if (!usable(x)) continue;
-      const std::uint32_t after = (state ^ x) * kPrime;
-      const std::int32_t tail = lastTwo[after & kMask];
-      if (tail >= 0) {
+      const std::uint32_t afterX = (state ^ x) * kPrime;
+      for (int w = -1; w < 256 && !found; ++w) {
+        if (w >= 0 && !usable(static_cast<unsigned>(w))) continue;
+        const std::uint32_t before = w < 0 ? afterX : (afterX ^ static_cast<unsigned>(w)) * kPrime;
+        const std::int32_t tail = lastTwo[before & kMask];
+        if (tail < 0) continue;
         key += static_cast<char>(x);
+        if (w >= 0) key += static_cast<char>(w);
         key += static_cast<char>(tail >> 8);
         key += static_cast<char>(tail & 0xFF);
         found = true;
-      }
-      for (unsigned w = 0; w < 256 && !found; ++w) {
-        if (!usable(w)) continue;
-        const std::uint32_t further = (after ^ w) * kPrime;
-        const std::int32_t second = lastTwo[further & kMask];
-        if (second >= 0) {
-          key += static_cast<char>(x);
-          key += static_cast<char>(w);
-          key += static_cast<char>(second >> 8);
-          key += static_cast<char>(second & 0xFF);
-          found = true;
-        }
       }
     }
     text += i != 0 ? ",\"" : "\"";
