@@ -73,31 +73,33 @@ std::uint64_t Load4(const unsigned char* bytes) {
          std::uint64_t{bytes[3]} << 24;
 }
 
-bool HasZeroByte(std::uint64_t word) {
-  return ((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0;
+// Non-zero exactly when one of the word's bytes is zero.
+std::uint64_t ZeroBytes(std::uint64_t word) {
+  return (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
 }
 
-}  // namespace
-
-std::uint32_t TextHash(std::string_view text) noexcept {
-  // Multiply-and-fold over 16-byte blocks; every block is mixed with key words, and the
-  // length enters the last step, so texts of different lengths part.
+// Multiply-and-fold over 16-byte blocks; every block is mixed with key words, and the
+// length enters the last step, so texts of different lengths part. With kWatchZero,
+// `zero` tells whether one of the bytes was zero (the words loaded cover every byte).
+template <bool kWatchZero>
+std::uint32_t HashBytes(const unsigned char* bytes, std::size_t length, bool& zero) {
   const HashKey& key = Key();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t length = text.size();
   std::uint64_t state = key.word[0];
   std::uint64_t first;
   std::uint64_t second;
+  std::uint64_t zeros = 0;
   if (length <= 16) {
     if (length >= 4) {
       // Two overlapping pairs of 4-byte loads cover 4 to 16 bytes.
       const std::size_t step = (length >> 3) << 2;
       first = Load4(bytes) << 32 | Load4(bytes + step);
       second = Load4(bytes + length - 4) << 32 | Load4(bytes + length - 4 - step);
+      if (kWatchZero) zeros = ZeroBytes(first) | ZeroBytes(second);
     } else if (length > 0) {
       first = std::uint64_t{bytes[0]} << 16 | std::uint64_t{bytes[length >> 1]} << 8 |
               bytes[length - 1];
       second = 0;
+      if (kWatchZero) zeros = bytes[0] == 0 || bytes[length >> 1] == 0 || bytes[length - 1] == 0;
     } else {
       first = 0;
       second = 0;
@@ -105,36 +107,38 @@ std::uint32_t TextHash(std::string_view text) noexcept {
   } else {
     std::size_t left = length;
     for (; left > 16; left -= 16, bytes += 16) {
-      state = FoldedProduct(Load8(bytes) ^ key.word[1], Load8(bytes + 8) ^ state);
+      const std::uint64_t low = Load8(bytes);
+      const std::uint64_t high = Load8(bytes + 8);
+      if (kWatchZero) zeros |= ZeroBytes(low) | ZeroBytes(high);
+      state = FoldedProduct(low ^ key.word[1], high ^ state);
     }
     first = Load8(bytes + left - 16);
     second = Load8(bytes + left - 8);
+    if (kWatchZero) zeros |= ZeroBytes(first) | ZeroBytes(second);
   }
+  if (kWatchZero) zero = zeros != 0;
   const std::uint64_t mixed = FoldedProduct(first ^ key.word[1], second ^ state);
   const std::uint64_t hash =
       FoldedProduct(mixed ^ key.word[2] ^ length, (first ^ second) ^ key.word[3]);
   return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
+}  // namespace
+
+std::uint32_t TextHash(std::string_view text) noexcept {
+  bool unused = false;
+  return HashBytes<false>(reinterpret_cast<const unsigned char*>(text.data()), text.size(), unused);
+}
+
 HashedText HashUntilZero(const char* text, std::size_t length) noexcept {
-  // A zero byte is rare (only an escaped NUL makes one): whole words are tested, the last
-  // one overlapping, and only a word that has one is searched byte by byte.
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  std::size_t end = length;
-  if (length >= 8) {
-    std::size_t word = 0;
-    for (; word + 8 <= length; word += 8) {
-      if (HasZeroByte(Load8(bytes + word))) break;
-    }
-    if (word + 8 > length) word = length - 8;
-    if (HasZeroByte(Load8(bytes + word))) {
-      end = word;
-      while (bytes[end] != 0) ++end;
-    }
-  } else {
-    for (end = 0; end < length && bytes[end] != 0; ++end) {
-    }
-  }
+  // A zero byte is rare (only an escaped NUL makes one): the hash watches for one in the
+  // words it reads anyway, and only then is the text cut and hashed again.
+  bool zero = false;
+  const std::uint32_t hash =
+      HashBytes<true>(reinterpret_cast<const unsigned char*>(text), length, zero);
+  if (!zero) return {std::string_view(text, length), hash};
+  std::size_t end = 0;
+  while (text[end] != '\0') ++end;
   const std::string_view taken(text, end);
   return {taken, TextHash(taken)};
 }
