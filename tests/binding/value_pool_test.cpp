@@ -184,6 +184,22 @@ TEST(ValuePool, DestructionReturnsPagesOfBlocksNeverFreed) {
   EXPECT_EQ(provider.RegionCount(), 1u);
 }
 
+// Blocks of AllocateLarge are given back one by one, or all at once with the pool (the
+// sanitizer build's leak check watches the one left).
+TEST(ValuePoolLargeBlocks, AreFreedSinglyOrWithThePool) {
+  PageProvider provider;
+  ValuePool pool(provider);
+  void* kept = pool.AllocateLarge(1000);
+  void* freed = pool.AllocateLarge(200);
+  std::memset(kept, 1, 1000);
+  std::memset(freed, 2, 200);
+  EXPECT_EQ(Address(kept) % 16, 0u);
+  EXPECT_EQ(Address(freed) % 16, 0u);
+  pool.FreeLarge(freed);
+  pool.FreeLarge(nullptr);
+  EXPECT_EQ(static_cast<unsigned char*>(kept)[999], 1);
+}
+
 TEST(ValuePoolInterning, EqualTextsShareOneCountedEntry) {
   PageProvider provider;
   ValuePool pool(provider);
