@@ -384,7 +384,7 @@ struct ValueOperations {
 
   // The first member whose key does not sort before `name`.
   static std::uint32_t LowerBound(const StructureStorage& members, std::string_view name) {
-    const std::uint64_t prefix = TextPrefix(name);
+    const std::uintptr_t prefix = TextPrefix(name);
     std::uint32_t low = 0;
     std::uint32_t count = members.size;
     while (count > 0) {

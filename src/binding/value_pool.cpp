@@ -208,6 +208,7 @@ static_assert(detail::InternedText::BlockSize(0) >= sizeof(detail::InternedText)
 static_assert(PageProvider::kPageSize / ValuePool::kGranularity - 1 <= 0xFFFF,
               "block indexes must fit 16 bits");
 #if defined(__i386__)
+static_assert(sizeof(detail::InternedText) == 20, "an entry's header keeps its reference size");
 static_assert(ValuePool::kPageHeaderSize == 16);
 static_assert(ValuePool::FirstBlockIndex(4) == 4);
 static_assert(ValuePool::LastBlockIndex(ValuePool::kInlinePageSize, 4) == 35);

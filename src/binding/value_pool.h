@@ -91,7 +91,7 @@ namespace detail {
 struct InternedText {
   InternedText* next;  // chain of the pool's entry set
   // TextPrefix of the text: most key comparisons are settled by it alone.
-  std::uint64_t prefix;
+  std::uintptr_t prefix;
   std::uint32_t hash;
   std::uint32_t refCount;
   std::uint32_t length;
@@ -121,13 +121,15 @@ constexpr std::size_t InternedText::BlockSize(std::size_t length) {
 /// The one entry that stands for every empty text.
 const InternedText* EmptyText();
 
-/// The first eight bytes of `text` as a big-endian number, zero-filled: when the prefixes
-/// of two texts differ they order the texts as a byte-wise comparison does.
-inline std::uint64_t TextPrefix(std::string_view text) noexcept {
-  std::uint64_t prefix = 0;
-  const std::size_t count = text.size() < 8 ? text.size() : 8;
+/// The first bytes of `text`, as many as a pointer has (so that an entry is no larger than
+/// it was with a pointer in this place), as a big-endian number, zero-filled: when the
+/// prefixes of two texts differ they order the texts as a byte-wise comparison does.
+inline std::uintptr_t TextPrefix(std::string_view text) noexcept {
+  constexpr std::size_t kBytes = sizeof(std::uintptr_t);
+  std::uintptr_t prefix = 0;
+  const std::size_t count = text.size() < kBytes ? text.size() : kBytes;
   for (std::size_t i = 0; i < count; ++i) {
-    prefix |= std::uint64_t{static_cast<unsigned char>(text[i])} << (56 - 8 * i);
+    prefix |= std::uintptr_t{static_cast<unsigned char>(text[i])} << (8 * (kBytes - 1 - i));
   }
   return prefix;
 }
