@@ -3,8 +3,9 @@
 //
 //   hxa-bench-summary RESULT.json...
 //
-// Ratios of speed are the peer's time divided by ours (higher is better); the memory
-// ratio is our bytes divided by the peer's (lower is better). Where a benchmark ran with
+// Ratios of speed are the peer's processor time divided by ours (higher is better): both
+// run on one thread, and on a shared machine the wall clock mostly measures the others. The
+// memory ratio is our bytes divided by the peer's (lower is better). Where a benchmark ran with
 // repetitions, its median is used; otherwise its single run.
 #include <rapidjson/document.h>
 
@@ -18,9 +19,10 @@
 
 namespace {
 
-// One benchmark's figures: time in nanoseconds, and its counters.
+// One benchmark's figures: wall-clock and processor time in nanoseconds, and its counters.
 struct Result {
   double nanoseconds = 0;
+  double cpuNanoseconds = 0;
   std::map<std::string, double> counters;
 };
 
@@ -52,9 +54,11 @@ bool Load(const std::string& path, std::map<std::string, Result>& results) {
     // A median replaces the single runs of the same name; single runs keep the first.
     if (runType != "aggregate" && results.count(name) != 0) continue;
     Result result;
-    result.nanoseconds =
-        entry["real_time"].GetDouble() *
+    const double unit =
         NanosecondsPer(entry.HasMember("time_unit") ? entry["time_unit"].GetString() : "ns");
+    result.nanoseconds = entry["real_time"].GetDouble() * unit;
+    result.cpuNanoseconds =
+        entry.HasMember("cpu_time") ? entry["cpu_time"].GetDouble() * unit : result.nanoseconds;
     for (const auto& member : entry.GetObject()) {
       if (member.value.IsNumber())
         result.counters[member.name.GetString()] = member.value.GetDouble();
@@ -68,15 +72,16 @@ class Table {
  public:
   explicit Table(const std::map<std::string, Result>& results) : results_(results) {}
 
-  // Peer time over ours for each argument in `arguments`, or "n/a" where one is missing.
+  // Peer processor time over ours for each argument in `arguments`, or "n/a" where one is
+  // missing.
   void SpeedRow(const std::string& label, const std::string& ours, const std::string& peer,
                 const std::vector<int>& arguments, double target) {
     std::vector<std::optional<double>> ratios;
     for (int argument : arguments) {
       const Result* mine = Find(ours, argument);
       const Result* theirs = Find(peer, argument);
-      ratios.push_back(mine != nullptr && theirs != nullptr && mine->nanoseconds > 0
-                           ? std::optional<double>(theirs->nanoseconds / mine->nanoseconds)
+      ratios.push_back(mine != nullptr && theirs != nullptr && mine->cpuNanoseconds > 0
+                           ? std::optional<double>(theirs->cpuNanoseconds / mine->cpuNanoseconds)
                            : std::nullopt);
     }
     Row(label, ratios, "≥ " + Number(target), [target](double r) { return r >= target; });

@@ -1,9 +1,11 @@
-// The hostile shapes: repeated keys, reopened objects, keys in descending order, announced
-// counts without data, alias expansion and dotted query keys.
+// The hostile shapes: repeated keys, reopened objects, keys whose plain FNV-1a hashes share
+// their low bits, keys in descending order, announced counts without data, alias expansion
+// and dotted query keys.
 #include "adversarial_inputs.h"
 
 #include <charconv>
 #include <cstdint>
+#include <vector>
 
 namespace Kavren::Fuzz {
 namespace {
@@ -43,6 +45,59 @@ std::string JsonReopened(std::size_t keys) {
   }
   text += '}';
   for (std::size_t i = 0; i < keys; ++i) text += ",\"a\":{}";
+  return text + "}";
+}
+
+// {"k0<abc>":0,...}: n distinct keys whose 32-bit FNV-1a hashes (the interning hash once)
+// agree in their low 18 bits, so that a table choosing buckets by those bits puts them all
+// in one bucket. The low k bits of FNV-1a depend only on the low k bits of the state and
+// the bytes, so each key's last three bytes can be solved for: the last two are looked up
+// in a table of the states they lead from to the common value.
+std::string JsonCollidingKeys(std::size_t keys) {
+  constexpr std::uint32_t kBits = 18;
+  constexpr std::uint32_t kMask = (1u << kBits) - 1;
+  constexpr std::uint32_t kPrime = 0x01000193u;
+  // The inverse of the prime modulo 2^32 (Newton's iteration).
+  std::uint32_t inverse = kPrime;
+  for (int i = 0; i < 5; ++i) inverse *= 2 - kPrime * inverse;
+  const auto usable = [](unsigned byte) {
+    return byte > 0x20 && byte < 0x7F && byte != '"' && byte != '\\';
+  };
+  // The low bits of the state before the last two bytes y, z that lead to the common
+  // value 0: (((0 * p^-1) ^ z) * p^-1) ^ y.
+  std::vector<std::int32_t> lastTwo(std::size_t{1} << kBits, -1);
+  for (unsigned y = 0; y < 256; ++y) {
+    for (unsigned z = 0; z < 256; ++z) {
+      if (usable(y) && usable(z))
+        lastTwo[((z * inverse) ^ y) & kMask] = static_cast<std::int32_t>(y << 8 | z);
+    }
+  }
+  std::string text = "{";
+  for (std::size_t i = 0; i < keys; ++i) {
+    std::string key = "k" + std::to_string(i);
+    std::uint32_t state = 0x811C9DC5u;
+    for (const char c : key) state = (state ^ static_cast<unsigned char>(c)) * kPrime;
+    // One free byte x, or x and w when no single one leads into the table (w = -1: none).
+    bool found = false;
+    for (unsigned x = 0; x < 256 && !found; ++x) {
+      if (!usable(x)) continue;
+      const std::uint32_t afterX = (state ^ x) * kPrime;
+      for (int w = -1; w < 256 && !found; ++w) {
+        if (w >= 0 && !usable(static_cast<unsigned>(w))) continue;
+        const std::uint32_t before = w < 0 ? afterX : (afterX ^ static_cast<unsigned>(w)) * kPrime;
+        const std::int32_t tail = lastTwo[before & kMask];
+        if (tail < 0) continue;
+        key += static_cast<char>(x);
+        if (w >= 0) key += static_cast<char>(w);
+        key += static_cast<char>(tail >> 8);
+        key += static_cast<char>(tail & 0xFF);
+        found = true;
+      }
+    }
+    text += i != 0 ? ",\"" : "\"";
+    text += key;
+    text += "\":0";
+  }
   return text + "}";
 }
 
@@ -120,6 +175,7 @@ const std::vector<AdversarialShape>& AdversarialShapes() {
   static const std::vector<AdversarialShape> shapes = {
       {"json-repeated-key", "read_json", JsonRepeatedKey, 50000},
       {"json-reopened", "read_json", JsonReopened, 20000},
+      {"json-colliding-keys", "read_json", JsonCollidingKeys, 80000},
       {"msgpack-reopened", "read_msgpack", MessagePackReopened, 20000},
       {"yaml-descending", "read_yaml", YamlDescending, 50000},
       {"msgpack-announced", "read_msgpack", MessagePackAnnounced, 130000},

@@ -1,6 +1,8 @@
 // StructureBuilder: members appended in document order, put into key order when it is cheap.
 #include "binding/structure_builder.h"
 
+#include <algorithm>
+
 namespace Kavren {
 
 using detail::InternedText;
@@ -18,13 +20,12 @@ bool IsContainer(const BindingProperty& value) {
 // tree are interned in its pool, so the slot found holds the same entry or another text.
 MemberSlot* FindInOrder(const StructureStorage& members, std::uint32_t count,
                         const InternedText* key, std::uint64_t& examined) noexcept {
-  const std::string_view text = key->text();
   const std::uint32_t end = count;
   std::uint32_t low = 0;
   while (count > 0) {
     ++examined;
     const std::uint32_t half = count / 2;
-    if (members.slots[low + half].key->text() < text) {
+    if (TextLess(*members.slots[low + half].key, *key)) {
       low += half + 1;
       count -= half + 1;
     } else {
@@ -82,17 +83,19 @@ MemberSlot* StructureBuilder::Lookup(const StructureStorage& members,
 
 void StructureBuilder::ReserveIndex(std::size_t count) {
   const std::size_t wanted = indexUsed_ + count;
+  if (wanted > written_.capacity()) written_.reserve(std::max(wanted, 2 * written_.capacity()));
   // At most three quarters full, so that probes stay short and always end.
   if (wanted * 4 <= index_.size() * 3) return;
   std::size_t size = index_.empty() ? 64 : index_.size() * 2;
   while (wanted * 4 > size * 3) size *= 2;
   std::vector<IndexEntry> grown(size, IndexEntry{0, 0});
   const std::size_t mask = size - 1;
-  for (const IndexEntry& entry : index_) {
-    if (entry.tag == 0) continue;
+  for (std::uint32_t& place : written_) {
+    const IndexEntry& entry = index_[place];
     std::size_t i = entry.tag & mask;
     while (grown[i].tag != 0) i = (i + 1) & mask;
     grown[i] = entry;
+    place = static_cast<std::uint32_t>(i);
   }
   index_.swap(grown);
 }
@@ -104,7 +107,16 @@ void StructureBuilder::IndexMember(const StructureStorage& members,
   std::size_t i = tag & mask;
   while (index_[i].tag != 0) i = (i + 1) & mask;
   index_[i] = IndexEntry{tag, position};
+  written_.push_back(static_cast<std::uint32_t>(i));  // room was reserved
   ++indexUsed_;
+  ++liveIndexed_;
+}
+
+void StructureBuilder::ClearIndex() noexcept {
+  for (const std::uint32_t place : written_) index_[place] = IndexEntry{0, 0};
+  written_.clear();
+  indexUsed_ = 0;
+  liveIndexed_ = 0;
 }
 
 void StructureBuilder::Open(BindingProperty& structure) {
@@ -112,7 +124,7 @@ void StructureBuilder::Open(BindingProperty& structure) {
 }
 
 BindingProperty& StructureBuilder::Member(std::string_view key) {
-  return Member(detail::HashedText{key, detail::HashBytes(key)});
+  return Member(detail::HashedText{key, detail::TextHash(key)});
 }
 
 BindingProperty& StructureBuilder::Member(const detail::HashedText& key) {
@@ -155,6 +167,8 @@ void StructureBuilder::Close() {
       deferred_ = 0;
       PutTreeInOrder(*closing.structure);
     }
+    // Everything is in order now.
+    ClearIndex();
   } else if (members.unsorted != 0) {
     // A structure filled for the first time is ordered now, at the cost of its own members.
     // One filled again may be filled many more times while its parent stays open, and
@@ -170,6 +184,11 @@ void StructureBuilder::Close() {
 void StructureBuilder::PutInOrder(StructureStorage& members) noexcept {
   if (members.unsorted == 0) return;
   work_.membersOrdered += members.size;
+  if (members.unsorted > kScannedMembers) {
+    // Its entries are of no further use; once no structure has any, the index is emptied.
+    liveIndexed_ -= std::min<std::size_t>(liveIndexed_, members.unsorted);
+    if (liveIndexed_ == 0) ClearIndex();
+  }
   MemberSlots::PutInOrder(members);
 }
 
@@ -180,6 +199,7 @@ void StructureBuilder::CloseAll() {
 void StructureBuilder::Abandon() noexcept {
   open_.clear();
   deferred_ = 0;
+  ClearIndex();
 }
 
 const BindingProperty* StructureBuilder::Find(const BindingProperty& structure,

@@ -77,9 +77,10 @@ class StructureBuilder {
     // It had members when it was opened: ordering it may wait for the outermost close.
     bool reopened;
   };
-  // One indexed member: a hash of (structure, key) and the member's position. Entries are
-  // never removed; a position is trusted only after the slot there is checked to hold the
-  // key, so entries of structures reset or put in order since are harmless.
+  // One indexed member: a hash of (structure, key) and the member's position. A position
+  // is trusted only after the slot there is checked to hold the key, so entries of
+  // structures reset or put in order since are harmless; they are cleared all at once when
+  // no structure needs the index any more, so that they do not lengthen later probes.
   struct IndexEntry {
     std::uint32_t tag;  // 0: a free entry
     std::uint32_t position;
@@ -95,6 +96,8 @@ class StructureBuilder {
   // Room for `count` more index entries; the only step of appending that can fail.
   void ReserveIndex(std::size_t count);
   void IndexMember(const detail::StructureStorage& members, std::uint32_t position) noexcept;
+  // Empties the index (only the entries written are visited).
+  void ClearIndex() noexcept;
   void PutInOrder(detail::StructureStorage& members) noexcept;
   // Puts every structure in `value` into key order (a walk over its containers).
   void PutTreeInOrder(BindingProperty& value);
@@ -103,6 +106,12 @@ class StructureBuilder {
   // Open addressing with linear probing; the size is 0 or a power of two.
   std::vector<IndexEntry> index_;
   std::size_t indexUsed_ = 0;
+  // The places in index_ of its entries, for clearing.
+  std::vector<std::uint32_t> written_;
+  // Entries of structures not yet put in order: each unsorted member of a structure with
+  // more than kScannedMembers of them has one. Structures reset while unsorted leave theirs
+  // counted until the outermost structure closes, which only delays a clearing.
+  std::size_t liveIndexed_ = 0;
   // Structures closed inside another one while not in key order.
   std::size_t deferred_ = 0;
   mutable Work work_;

@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "log/assertion.h"
 
@@ -44,8 +45,8 @@ namespace detail {
 namespace {
 
 // Arrays of at most kLargestBlock bytes come from the tree's pool (most collections and
-// structures read from documents are short), longer ones from the general heap; the
-// capacity tells which.
+// structures read from documents are short), longer ones from the general heap through the
+// pool (AllocateLarge), which frees them with the pool; the capacity tells which.
 template <class T>
 bool PooledArray(std::size_t count) {
   return count * sizeof(T) <= ValuePool::kLargestBlock;
@@ -54,7 +55,8 @@ bool PooledArray(std::size_t count) {
 template <class T>
 T* AllocateArray(ValuePool* pool, std::size_t count) {
   const std::size_t bytes = count * sizeof(T);
-  return static_cast<T*>(PooledArray<T>(count) ? pool->Allocate(bytes) : ::operator new(bytes));
+  return static_cast<T*>(PooledArray<T>(count) ? pool->Allocate(bytes)
+                                               : pool->AllocateLarge(bytes));
 }
 
 template <class T>
@@ -63,15 +65,8 @@ void FreeArray(ValuePool* pool, T* array, std::size_t count) noexcept {
   if (PooledArray<T>(count)) {
     pool->Free(array, count * sizeof(T));
   } else {
-    ::operator delete(array);
+    pool->FreeLarge(array);
   }
-}
-
-// Frees an array of `count` entries only if it came from the general heap (a tree being
-// destroyed whole leaves its pool blocks to the pool).
-template <class T>
-void FreeHeapArray(T* array, std::size_t count) noexcept {
-  if (count != 0 && !PooledArray<T>(count)) ::operator delete(array);
 }
 
 // Moves `size` entries into a new array of `wanted` entries. Cells and slots hold no
@@ -94,7 +89,7 @@ std::size_t NextCapacity(std::size_t size, std::size_t first) {
 
 // Byte-wise key order over all bytes ("B" < "a" < "ab").
 bool KeyLess(const InternedText* left, const InternedText* right) noexcept {
-  return left != right && left->text() < right->text();
+  return left != right && TextLess(*left, *right);
 }
 
 }  // namespace
@@ -105,16 +100,12 @@ bool KeyLess(const InternedText* left, const InternedText* right) noexcept {
 // a short collection (pairs and the like) takes one block while an empty one stays small.
 // Growing past the inline room moves the collection to a plain header and an array.
 // An empty collection shares one static header without room (Empty) and takes no block.
-struct CollectionStorage {
+struct CollectionStorage : CollectionCells {
   static constexpr std::size_t kInlineCells = 2;
-
-  BindingProperty* begin;
-  std::uint32_t size;
-  std::uint32_t capacity;
 
   /// The header of every collection that never had room for an element; never written.
   static CollectionStorage* Empty() {
-    static CollectionStorage empty{nullptr, 0, 0};
+    static CollectionStorage empty{{nullptr, 0, 0}};
     return &empty;
   }
 
@@ -191,6 +182,8 @@ struct CollectionStorage {
 };
 
 static_assert(CollectionStorage::InlineBlockSize() <= ValuePool::kLargestBlock);
+static_assert(std::is_standard_layout_v<CollectionStorage>,
+              "BindingProperty::Append reads a header through its CollectionCells");
 
 static_assert(sizeof(StructureStorage) <= ValuePool::kLargestBlock);
 static_assert(sizeof(std::vector<std::uint8_t>) <= ValuePool::kLargestBlock);
@@ -227,7 +220,7 @@ struct ValueOperations {
   }
 
   // Releases a payload that holds no further values. A tree released whole (kWhole) goes
-  // with its pool, so only what lives outside the pool is freed: blob bytes.
+  // with its pool, so only what lives outside the pool's reach is freed: blob bytes.
   template <bool kWhole>
   static void ReleaseLeaf(ValuePool* pool, ValueKind kind, Payload payload) noexcept {
     switch (kind) {
@@ -236,6 +229,7 @@ struct ValueOperations {
         break;
       case ValueKind::kBlob:
         payload.blob->~vector();
+        pool->CountBlob(-1);
         if (!kWhole) pool->Free(payload.blob, sizeof(std::vector<std::uint8_t>));
         break;
       case ValueKind::kEnum:
@@ -255,24 +249,17 @@ struct ValueOperations {
     pool->Free(slot.value, sizeof(BindingProperty));
   }
 
-  // Frees a container's storage once its children are released.
+  // Frees a container's storage once its children are released. A tree released whole
+  // leaves all of it to its pool.
   template <bool kWhole>
   static void FreeStorage(ValuePool* pool, ValueKind kind, Payload payload) noexcept {
+    if (kWhole) return;
     if (kind == ValueKind::kCollection) {
-      CollectionStorage* storage = payload.collection;
-      if (!kWhole) {
-        storage->Destroy(pool);
-      } else if (storage != CollectionStorage::Empty() && !storage->IsInline()) {
-        FreeHeapArray(storage->begin, storage->capacity);
-      }
+      payload.collection->Destroy(pool);
     } else {
       StructureStorage* members = payload.structure;
-      if (!kWhole) {
-        FreeArray(pool, members->slots, members->capacity);
-        pool->Free(members, sizeof(StructureStorage));
-      } else {
-        FreeHeapArray(members->slots, members->capacity);
-      }
+      FreeArray(pool, members->slots, members->capacity);
+      pool->Free(members, sizeof(StructureStorage));
     }
   }
 
@@ -295,8 +282,8 @@ struct ValueOperations {
   // its parent, whose storage and cell the way back (SetWayBack) leads to. The storage of
   // the containers being walked stays in place until they are finished, so the way back
   // lives in the tree itself. With kWhole the tree goes with its pool afterwards and must
-  // not be used again: only what lives outside the pool is freed (blob bytes, long
-  // element and member arrays), and each container is read once.
+  // not be used again: only blob bytes are freed (the pool frees everything else), and
+  // each container is read once.
   template <bool kWhole>
   static void Release(BindingProperty& root) noexcept {
     ValuePool* pool = root.pool();
@@ -397,11 +384,13 @@ struct ValueOperations {
 
   // The first member whose key does not sort before `name`.
   static std::uint32_t LowerBound(const StructureStorage& members, std::string_view name) {
+    const std::uintptr_t prefix = TextPrefix(name);
     std::uint32_t low = 0;
     std::uint32_t count = members.size;
     while (count > 0) {
       const std::uint32_t half = count / 2;
-      if (members.slots[low + half].key->text() < name) {
+      const InternedText& key = *members.slots[low + half].key;
+      if (key.prefix != prefix ? key.prefix < prefix : key.text() < name) {
         low += half + 1;
         count -= half + 1;
       } else {
@@ -668,8 +657,9 @@ using detail::ValueOperations;
 
 BindingProperty::~BindingProperty() {
   if (owns() && pool() != nullptr) {
-    // The whole tree goes with its pool: nothing is released block by block.
-    ValueOperations::Release<true>(*this);
+    // The whole tree goes with its pool: nothing is released block by block, and the tree
+    // is walked only to free the bytes of its blobs.
+    if (pool()->HoldsBlobs()) ValueOperations::Release<true>(*this);
     delete pool();
     return;
   }
@@ -709,39 +699,7 @@ ValuePool& BindingProperty::EnsurePool() {
 // ---------------------------------------------------------------------------------------
 // Setting
 
-void BindingProperty::Reset() noexcept {
-  if (kind() <= ValueKind::kFloat) {
-    setKind(ValueKind::kEmpty);
-    payload_.unsignedNumber = 0;
-    return;
-  }
-  ValueOperations::Release<false>(*this);
-}
-
-void BindingProperty::SetBool(bool value) {
-  Reset();
-  payload_.unsignedNumber = 0;
-  payload_.boolean = value;
-  setKind(ValueKind::kBool);
-}
-
-void BindingProperty::SetSigned(std::int64_t value) {
-  Reset();
-  payload_.signedNumber = value;
-  setKind(ValueKind::kSigned);
-}
-
-void BindingProperty::SetUnsigned(std::uint64_t value) {
-  Reset();
-  payload_.unsignedNumber = value;
-  setKind(ValueKind::kUnsigned);
-}
-
-void BindingProperty::SetFloat(double value) {
-  Reset();
-  payload_.floating = value;
-  setKind(ValueKind::kFloat);
-}
+void BindingProperty::ReleaseContent() noexcept { ValueOperations::Release<false>(*this); }
 
 void BindingProperty::SetString(std::string_view text) {
   // Interned before the reset: `text` may be this value's own current text.
@@ -770,6 +728,7 @@ void BindingProperty::SetBlob(std::vector<std::uint8_t>&& bytes) {
   // The block is taken before the reset, so a failure leaves the value as it was.
   Reset();
   payload_.blob = new (block) std::vector<std::uint8_t>(std::move(bytes));
+  pool.CountBlob(1);
   setKind(ValueKind::kBlob);
 }
 
@@ -899,7 +858,7 @@ BindingProperty& BindingProperty::AtGrow(std::size_t index) {
   return storage->begin[index];
 }
 
-BindingProperty& BindingProperty::Append() {
+BindingProperty& BindingProperty::AppendSlowly() {
   MakeCollection();
   return ValueOperations::AppendElement(*this);
 }

@@ -87,6 +87,14 @@ struct StructureStorage {
   std::uint32_t unsorted;
 };
 
+/// The fields of a collection's pooled header (see CollectionStorage in value.cpp), so that
+/// appending where there is room needs no call.
+struct CollectionCells {
+  BindingProperty* begin;
+  std::uint32_t size;
+  std::uint32_t capacity;
+};
+
 struct CollectionStorage;
 struct ValueOperations;
 
@@ -150,10 +158,27 @@ class BindingProperty {
 
   // Setting. Each setter first resets the value (see Reset), then stores the new content.
 
-  void SetBool(bool value);
-  void SetSigned(std::int64_t value);
-  void SetUnsigned(std::uint64_t value);
-  void SetFloat(double value);
+  void SetBool(bool value) noexcept {
+    Reset();
+    payload_.unsignedNumber = 0;
+    payload_.boolean = value;
+    setKind(ValueKind::kBool);
+  }
+  void SetSigned(std::int64_t value) noexcept {
+    Reset();
+    payload_.signedNumber = value;
+    setKind(ValueKind::kSigned);
+  }
+  void SetUnsigned(std::uint64_t value) noexcept {
+    Reset();
+    payload_.unsignedNumber = value;
+    setKind(ValueKind::kUnsigned);
+  }
+  void SetFloat(double value) noexcept {
+    Reset();
+    payload_.floating = value;
+    setKind(ValueKind::kFloat);
+  }
   /// Interns the text in the tree's pool; all of its bytes count, zero bytes included.
   void SetString(std::string_view text);
   /// As above for a zero-terminated text; null is the empty text.
@@ -172,7 +197,14 @@ class BindingProperty {
   /// Releases the content (texts drop one reference, containers release everything
   /// inside them, at any depth) and makes the value empty. The pool stays. Never
   /// allocates, whatever the depth.
-  void Reset() noexcept;
+  void Reset() noexcept {
+    if (kind() <= ValueKind::kFloat) {
+      setKind(ValueKind::kEmpty);
+      payload_.unsignedNumber = 0;
+    } else {
+      ReleaseContent();
+    }
+  }
 
   // Reading. A getter returns its default unless the kind matches exactly: nothing is
   // converted.
@@ -204,7 +236,18 @@ class BindingProperty {
   /// elements until `index` exists, and returns that element.
   BindingProperty& AtGrow(std::size_t index);
   /// Makes this a collection if it is not one, appends one empty element and returns it.
-  BindingProperty& Append();
+  BindingProperty& Append() {
+    if (kind() == ValueKind::kCollection) {
+      // CollectionStorage starts with these fields (standard layout).
+      auto* cells = reinterpret_cast<detail::CollectionCells*>(payload_.collection);
+      if (cells->size < cells->capacity) {
+        BindingProperty* cell = cells->begin + cells->size++;
+        cell->InitMember(pool());
+        return *cell;
+      }
+    }
+    return AppendSlowly();
+  }
   /// For a collection, makes room for `count` elements; other kinds are left alone.
   /// More than 0x0FFFFFFF elements throws std::length_error.
   void Reserve(std::size_t count);
@@ -252,6 +295,10 @@ class BindingProperty {
 
   ValuePool& EnsurePool();
   [[nodiscard]] std::span<const detail::MemberSlot> Slots() const noexcept;
+  // Reset for the kinds that hold pooled content.
+  void ReleaseContent() noexcept;
+  // Append when the value is no collection yet or has no room.
+  BindingProperty& AppendSlowly();
 
   union Payload {
     bool boolean;

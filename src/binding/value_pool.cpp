@@ -146,25 +146,9 @@ const InternedText* EmptyText() {
   };
   // Where the record has tail padding (64-bit platforms) the text's place lies in it; a
   // static object's padding is zero.
-  static const EmptyEntry empty{{nullptr, nullptr, HashBytes({}), 0, 0}, '\0'};
+  static const EmptyEntry empty{{nullptr, 0, TextHash({}), 0, 0}, '\0'};
   static_assert(kInternedTextBytes <= offsetof(EmptyEntry, zero));
   return &empty.header;
-}
-
-std::uint32_t HashBytes(std::string_view text) {
-  std::uint32_t hash = 0x811C9DC5u;
-  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x01000193u;
-  return hash;
-}
-
-HashedText HashUntilZero(const char* text, std::size_t length) {
-  std::uint32_t hash = 0x811C9DC5u;
-  std::size_t i = 0;
-  // The loop waits on each multiplication; the test for zero costs nothing beside it.
-  for (; i < length && text[i] != '\0'; ++i) {
-    hash = (hash ^ static_cast<unsigned char>(text[i])) * 0x01000193u;
-  }
-  return {std::string_view(text, i), hash};
 }
 
 }  // namespace detail
@@ -184,6 +168,38 @@ std::uint16_t& NextIndexOf(unsigned char* block) {
   return *reinterpret_cast<std::uint16_t*>(block);
 }
 
+template <class Word>
+Word LoadWord(const char* bytes) {
+  Word word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// Equal bytes, for an entry's text against a candidate of the same length: most texts are
+// short, and two overlapping word loads per side beat a call of memcmp.
+bool SameBytes(const char* left, const char* right, std::size_t length) {
+  if (length > 16) return std::memcmp(left, right, length) == 0;
+  if (length >= 8) {
+    return LoadWord<std::uint64_t>(left) == LoadWord<std::uint64_t>(right) &&
+           LoadWord<std::uint64_t>(left + length - 8) ==
+               LoadWord<std::uint64_t>(right + length - 8);
+  }
+  if (length >= 4) {
+    return LoadWord<std::uint32_t>(left) == LoadWord<std::uint32_t>(right) &&
+           LoadWord<std::uint32_t>(left + length - 4) ==
+               LoadWord<std::uint32_t>(right + length - 4);
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    if (left[i] != right[i]) return false;
+  }
+  return true;
+}
+
+bool HoldsText(const detail::InternedText& entry, std::uint32_t hash, std::string_view text) {
+  return entry.hash == hash && entry.length == text.size() &&
+         SameBytes(entry.bytes(), text.data(), text.size());
+}
+
 }  // namespace
 
 static_assert(ValuePool::kLargestBlock == 72);
@@ -192,6 +208,7 @@ static_assert(detail::InternedText::BlockSize(0) >= sizeof(detail::InternedText)
 static_assert(PageProvider::kPageSize / ValuePool::kGranularity - 1 <= 0xFFFF,
               "block indexes must fit 16 bits");
 #if defined(__i386__)
+static_assert(sizeof(detail::InternedText) == 20, "an entry's header keeps its reference size");
 static_assert(ValuePool::kPageHeaderSize == 16);
 static_assert(ValuePool::FirstBlockIndex(4) == 4);
 static_assert(ValuePool::LastBlockIndex(ValuePool::kInlinePageSize, 4) == 35);
@@ -226,6 +243,12 @@ void ValuePool::Discard() noexcept {
   buckets_ = nullptr;
   bucketCount_ = 0;
   entryCount_ = 0;
+  while (large_ != nullptr) {
+    LargeBlock* next = large_->next;
+    ::operator delete(large_);
+    large_ = next;
+  }
+  blobs_ = 0;
   for (PageHeader* page : pages_) provider_.ReturnPage(page);
   pages_.clear();
   for (SizeClass& sizeClass : classes_) sizeClass.head = nullptr;
@@ -347,6 +370,24 @@ void ValuePool::Free(void* block, std::size_t size) noexcept {
   }
 }
 
+void* ValuePool::AllocateLarge(std::size_t size) {
+  if (size > static_cast<std::size_t>(-1) - sizeof(LargeBlock)) throw std::bad_alloc();
+  auto* header = static_cast<LargeBlock*>(::operator new(sizeof(LargeBlock) + size));
+  header->previous = nullptr;
+  header->next = large_;
+  if (large_ != nullptr) large_->previous = header;
+  large_ = header;
+  return header + 1;
+}
+
+void ValuePool::FreeLarge(void* block) noexcept {
+  if (block == nullptr) return;
+  LargeBlock* header = static_cast<LargeBlock*>(block) - 1;
+  (header->previous != nullptr ? header->previous->next : large_) = header->next;
+  if (header->next != nullptr) header->next->previous = header->previous;
+  ::operator delete(header);
+}
+
 std::size_t ValuePool::UsedBlocks(std::size_t classIndex) const {
   // Full pages are unlinked, so only the listed pages are counted.
   std::size_t used = 0;
@@ -374,10 +415,10 @@ const ValuePool::PageHeader* ValuePool::InlinePage(std::size_t classIndex) const
 const detail::InternedText* ValuePool::FindEntry(std::string_view text) const {
   if (text.empty()) return detail::EmptyText();
   if (bucketCount_ == 0) return nullptr;
-  const std::uint32_t hash = detail::HashBytes(text);
+  const std::uint32_t hash = detail::TextHash(text);
   for (detail::InternedText* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
        entry = entry->next) {
-    if (entry->hash == hash && entry->text() == text) return entry;
+    if (HoldsText(*entry, hash, text)) return entry;
   }
   return nullptr;
 }
@@ -402,7 +443,7 @@ void ValuePool::GrowEntrySet() {
 
 const detail::InternedText* ValuePool::Intern(std::string_view text) {
   if (text.empty()) return detail::EmptyText();
-  return Intern(detail::HashedText{text, detail::HashBytes(text)});
+  return Intern(detail::HashedText{text, detail::TextHash(text)});
 }
 
 const detail::InternedText* ValuePool::Intern(const detail::HashedText& hashed) {
@@ -412,7 +453,7 @@ const detail::InternedText* ValuePool::Intern(const detail::HashedText& hashed) 
   if (bucketCount_ != 0) {
     for (detail::InternedText* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
          entry = entry->next) {
-      if (entry->hash == hash && entry->text() == text) {
+      if (HoldsText(*entry, hash, text)) {
         ++entry->refCount;
         return entry;
       }
@@ -421,8 +462,8 @@ const detail::InternedText* ValuePool::Intern(const detail::HashedText& hashed) 
   if (entryCount_ >= bucketCount_) GrowEntrySet();
   if (text.size() > 0xFFFFFFFEu) throw std::length_error("text too long");
   void* block = Allocate(detail::InternedText::BlockSize(text.size()));
-  auto* entry = new (block)
-      detail::InternedText{nullptr, nullptr, hash, 1, static_cast<std::uint32_t>(text.size())};
+  auto* entry = new (block) detail::InternedText{nullptr, detail::TextPrefix(text), hash, 1,
+                                                 static_cast<std::uint32_t>(text.size())};
   // After the record is made: its tail padding may hold the first bytes.
   char* bytes = reinterpret_cast<char*>(block) + detail::kInternedTextBytes;
   std::memcpy(bytes, text.data(), text.size());

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/text_hash.h"
+
 namespace Kavren {
 
 /// The process-wide source of 4096-byte pages, cut from 64 KiB operating-system regions
@@ -82,15 +84,14 @@ class PageProvider {
 namespace detail {
 
 /// An interned text of one pool, in one block: the header below followed by the text's
-/// bytes and a terminating zero. `hash` is the FNV-1a hash of the bytes, `refCount` the
+/// bytes and a terminating zero. `hash` is the TextHash of the bytes, `refCount` the
 /// number of values and keys using the entry. The static empty entry (EmptyText) is never
 /// counted or freed. Blocks of up to 72 bytes come from the pool, longer ones from the
 /// general heap.
 struct InternedText {
   InternedText* next;  // chain of the pool's entry set
-  // The open structure that last took this text as a key while a reader built it
-  // (StructureBuilder); null otherwise.
-  const void* mark;
+  // TextPrefix of the text: most key comparisons are settled by it alone.
+  std::uintptr_t prefix;
   std::uint32_t hash;
   std::uint32_t refCount;
   std::uint32_t length;
@@ -120,19 +121,24 @@ constexpr std::size_t InternedText::BlockSize(std::size_t length) {
 /// The one entry that stands for every empty text.
 const InternedText* EmptyText();
 
-/// The FNV-1a hash of all bytes of `text` (seed 0x811C9DC5); for a text without zero
-/// bytes the same as HashText.
-std::uint32_t HashBytes(std::string_view text);
+/// The first bytes of `text`, as many as a pointer has (so that an entry is no larger than
+/// it was with a pointer in this place), as a big-endian number, zero-filled: when the
+/// prefixes of two texts differ they order the texts as a byte-wise comparison does.
+inline std::uintptr_t TextPrefix(std::string_view text) noexcept {
+  constexpr std::size_t kBytes = sizeof(std::uintptr_t);
+  std::uintptr_t prefix = 0;
+  const std::size_t count = text.size() < kBytes ? text.size() : kBytes;
+  for (std::size_t i = 0; i < count; ++i) {
+    prefix |= std::uintptr_t{static_cast<unsigned char>(text[i])} << (8 * (kBytes - 1 - i));
+  }
+  return prefix;
+}
 
-/// A text with its HashBytes, for interning without hashing again.
-struct HashedText {
-  std::string_view text;
-  std::uint32_t hash;
-};
-
-/// The text up to its first zero byte (at most `length` bytes) and its hash, in one pass:
-/// how the readers take texts that end at a NUL.
-HashedText HashUntilZero(const char* text, std::size_t length);
+/// Byte-wise order of two entries' texts ("B" < "a" < "ab").
+inline bool TextLess(const InternedText& left, const InternedText& right) noexcept {
+  if (left.prefix != right.prefix) return left.prefix < right.prefix;
+  return left.text() < right.text();
+}
 
 }  // namespace detail
 
@@ -188,10 +194,10 @@ class alignas(32) ValuePool {
   ValuePool(const ValuePool&) = delete;
   ValuePool& operator=(const ValuePool&) = delete;
 
-  /// Gives every provider page back at once and frees the texts still interned, without
-  /// freeing blocks one by one: for a tree being destroyed whole. Afterwards the pool
-  /// holds nothing and may only be destroyed. Blocks from the general heap (sizes above
-  /// 72) are the caller's to free first.
+  /// Gives every provider page back at once and frees the texts still interned and the
+  /// blocks of AllocateLarge, without freeing blocks one by one: for a tree being destroyed
+  /// whole. Afterwards the pool holds nothing and may only be destroyed. Other blocks from
+  /// the general heap (Allocate's sizes above 72) are the caller's to free first.
   void Discard() noexcept;
 
   /// A block of at least `size` bytes (0 is served as 1), aligned to the largest power of
@@ -218,6 +224,18 @@ class alignas(32) ValuePool {
   /// Returns a block of Allocate with the same `size`; null is ignored. The block must
   /// come from this pool (not checked).
   void Free(void* block, std::size_t size) noexcept;
+
+  /// A block of `size` bytes from the general heap (aligned to 16) that the pool keeps
+  /// track of: given back with FreeLarge, or by Discard with everything else, so that a
+  /// tree destroyed whole need not find its long arrays one by one.
+  [[nodiscard]] void* AllocateLarge(std::size_t size);
+  /// Returns a block of AllocateLarge; null is ignored.
+  void FreeLarge(void* block) noexcept;
+
+  /// Blobs of this pool's tree count themselves here: their bytes live in the general
+  /// heap, so only a tree holding some must be walked when it is destroyed whole.
+  void CountBlob(std::ptrdiff_t change) noexcept { blobs_ += change; }
+  [[nodiscard]] bool HoldsBlobs() const noexcept { return blobs_ != 0; }
 
   /// The pool's entry for `text`, created when absent; its count is incremented. The
   /// empty text yields the static empty entry.
@@ -280,6 +298,13 @@ class alignas(32) ValuePool {
   detail::InternedText** buckets_ = nullptr;
   std::size_t bucketCount_ = 0;
   std::size_t entryCount_ = 0;
+  // The blocks of AllocateLarge, each behind this header, most recent first.
+  struct alignas(16) LargeBlock {
+    LargeBlock* next;
+    LargeBlock* previous;
+  };
+  LargeBlock* large_ = nullptr;
+  std::ptrdiff_t blobs_ = 0;
 };
 
 /// A standard allocator bound to a pool: single objects of at most 72 bytes come from

@@ -3,7 +3,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,19 +16,18 @@ namespace Kavren {
 namespace detail {
 namespace {
 
-enum class FrameKind : std::uint8_t { kValue, kCollection, kStructure };
-
-// One value being filled. Counts and indexes are 64-bit so that a structure's
-// doubled entry count never wraps.
+// One open container. Counts and indexes are 64-bit so that a structure's doubled entry
+// count never wraps.
 struct MessagePackFrame {
-  explicit MessagePackFrame(BindingProperty* target) : value(target) {}
-
   BindingProperty* value;
-  FrameKind kind = FrameKind::kValue;
-  std::uint64_t count = 0;
-  std::uint64_t index = 0;
-  // The pending member name: a view into the input, up to its first NUL byte.
-  std::string_view key;
+  bool isStructure;
+  std::uint64_t count;
+  std::uint64_t index;
+  // A collection's elements when it was opened (a repeated key reopens one): items up to
+  // there are written over, later ones appended.
+  std::uint64_t existing;
+  // The pending member name: a view into the input, up to its first NUL byte, and its hash.
+  HashedText key;
 };
 
 class MessagePackReader {
@@ -40,7 +38,6 @@ class MessagePackReader {
 
   BindingResult Run(std::size_t& consumed) {
     stack_.reserve(16);
-    stack_.emplace_back(&result_.value);
     while (result_.ok && position_ < size_) {
       if (!Step()) break;
     }
@@ -53,45 +50,40 @@ class MessagePackReader {
  private:
   // Reads one item into the next target; false when no target is left.
   bool Step() {
-    bool keyMode = false;
-    MessagePackFrame* target = nullptr;
-    while (!stack_.empty()) {
-      MessagePackFrame& top = stack_.back();
-      if (top.kind == FrameKind::kValue) {
-        target = &top;
+    BindingProperty* target = nullptr;
+    MessagePackFrame* keyFrame = nullptr;
+    for (;;) {
+      if (stack_.empty()) {
+        if (rootStarted_) return false;
+        rootStarted_ = true;
+        target = &result_.value;
         break;
       }
+      MessagePackFrame& top = stack_.back();
       if (top.index == top.count) {
-        if (top.kind == FrameKind::kStructure) structures_.Close();
+        if (top.isStructure) structures_.Close();
         stack_.pop_back();
         continue;
       }
-      if (top.kind == FrameKind::kCollection) {
-        // By index, not appended: a repeated key writes over the collection it met first.
-        const std::uint64_t i = top.index++;
-        BindingProperty& element = top.value->AtGrow(static_cast<std::size_t>(i));
-        stack_.emplace_back(&element);
-      } else if ((top.index & 1) == 0) {
-        ++top.index;
-        keyMode = true;
-        target = &top;
-        break;
+      const std::uint64_t i = top.index++;
+      if (!top.isStructure) {
+        // By index: a repeated key writes over the collection it met first.
+        target = i < top.existing ? &top.value->AtGrow(static_cast<std::size_t>(i))
+                                  : &top.value->Append();
+      } else if ((i & 1) == 0) {
+        keyFrame = &top;
       } else {
-        ++top.index;
-        BindingProperty& member = structures_.Member(top.key);
-        stack_.emplace_back(&member);
+        target = &structures_.Member(top.key);
       }
-      target = &stack_.back();
       break;
     }
-    if (target == nullptr) return false;
 
     const std::uint8_t type = data_[position_++];
-    if (keyMode) {
-      ReadKey(type, *target);
-      return true;
+    if (keyFrame != nullptr) {
+      ReadKey(type, *keyFrame);
+    } else {
+      ReadItem(type, *target);
     }
-    ReadItem(type);
     return true;
   }
 
@@ -106,29 +98,23 @@ class MessagePackReader {
       return;
     }
     if (!HaveBytes(length, FormatMessages::kMessagePackStringTruncated)) return;
-    const auto* text = reinterpret_cast<const char*>(data_ + position_);
-    const auto bytes = static_cast<std::size_t>(length);
-    const void* zero = std::memchr(text, 0, bytes);
-    frame.key = std::string_view(
-        text,
-        zero == nullptr ? bytes : static_cast<std::size_t>(static_cast<const char*>(zero) - text));
+    frame.key = HashUntilZero(reinterpret_cast<const char*>(data_ + position_),
+                              static_cast<std::size_t>(length));
     position_ += length;
   }
 
-  // The target is the innermost frame.
-  void ReadItem(std::uint8_t type) {
-    BindingProperty& value = *stack_.back().value;
+  void ReadItem(std::uint8_t type, BindingProperty& value) {
     std::uint64_t number = 0;
     if (type <= 0x7F) {
       value.SetSigned(type);
     } else if (type <= 0x8F) {
-      OpenStructure(type & 0x0F);
+      OpenStructure(value, type & 0x0F);
       return;
     } else if (type <= 0x9F) {
-      OpenCollection(type & 0x0F);
+      OpenCollection(value, type & 0x0F);
       return;
     } else if (type <= 0xBF) {
-      if (!ReadText(type & 0x1F, false)) return;
+      ReadText(value, type & 0x1F, false);
     } else if (type >= 0xE0) {
       value.SetSigned(static_cast<std::int8_t>(type));
     } else {
@@ -142,7 +128,7 @@ class MessagePackReader {
         case 0xC4:
         case 0xC5:
         case 0xC6:
-          if (!ReadUnsigned(1u << (type - 0xC4), number) || !ReadText(number, true)) return;
+          if (ReadUnsigned(1u << (type - 0xC4), number)) ReadText(value, number, true);
           break;
         case 0xCA:
           if (!ReadUnsigned(4, number)) return;
@@ -173,52 +159,45 @@ class MessagePackReader {
         case 0xD9:
         case 0xDA:
         case 0xDB:
-          if (!ReadUnsigned(1u << (type - 0xD9), number) || !ReadText(number, false)) return;
+          if (ReadUnsigned(1u << (type - 0xD9), number)) ReadText(value, number, false);
           break;
         case 0xDC:
         case 0xDD:
           if (!ReadUnsigned(type == 0xDC ? 2 : 4, number)) return;
-          OpenCollection(number);
+          OpenCollection(value, number);
           return;
         case 0xDE:
         case 0xDF:
           if (!ReadUnsigned(type == 0xDE ? 2 : 4, number)) return;
-          OpenStructure(number);
+          OpenStructure(value, number);
           return;
         default:  // 0xC1, ext 8/16/32, fixext 1..16
           Fail(FormatMessages::kMessagePackUnsupportedType, position_);
           return;
       }
     }
-    stack_.pop_back();
   }
 
   bool CanOpen() {
-    // Every frame below the target is an open container.
-    if (stack_.size() - 1 >= kMaxNestingDepth) {
+    // Every frame is an open container around the target.
+    if (stack_.size() >= kMaxNestingDepth) {
       Fail(FormatMessages::kMessagePackNestingTooDeep, position_);
       return false;
     }
     return true;
   }
-  void OpenCollection(std::uint64_t count) {
+  void OpenCollection(BindingProperty& value, std::uint64_t count) {
     if (!CanOpen()) return;
-    MessagePackFrame& frame = stack_.back();
     // Nothing is reserved for the announced count: elements are added as their items
     // arrive, so a count that the data does not back costs nothing.
-    frame.value->MakeCollection();
-    frame.kind = FrameKind::kCollection;
-    frame.count = count;
-    frame.index = 0;
+    value.MakeCollection();
+    stack_.push_back({&value, false, count, 0, value.Elements().size(), {}});
   }
-  void OpenStructure(std::uint64_t entries) {
+  void OpenStructure(BindingProperty& value, std::uint64_t entries) {
     if (!CanOpen()) return;
-    MessagePackFrame& frame = stack_.back();
-    frame.value->MakeStructure();
-    structures_.Open(*frame.value);
-    frame.kind = FrameKind::kStructure;
-    frame.count = entries * 2;
-    frame.index = 0;
+    value.MakeStructure();
+    structures_.Open(value);
+    stack_.push_back({&value, true, entries * 2, 0, 0, {}});
   }
 
   bool ReadUnsigned(unsigned width, std::uint64_t& out) {
@@ -245,20 +224,19 @@ class MessagePackReader {
     return true;
   }
 
-  bool ReadText(std::uint64_t length, bool blob) {
+  void ReadText(BindingProperty& value, std::uint64_t length, bool blob) {
     if (!HaveBytes(length, blob ? FormatMessages::kMessagePackBytesTruncated
                                 : FormatMessages::kMessagePackStringTruncated)) {
-      return false;
+      return;
     }
     const auto* begin = data_ + position_;
     const auto bytes = static_cast<std::size_t>(length);
     if (blob) {
-      stack_.back().value->SetBlob(std::vector<std::uint8_t>(begin, begin + bytes));
+      value.SetBlob(std::vector<std::uint8_t>(begin, begin + bytes));
     } else {
-      stack_.back().value->SetString(std::string_view(reinterpret_cast<const char*>(begin), bytes));
+      value.SetString(std::string_view(reinterpret_cast<const char*>(begin), bytes));
     }
     position_ += length;
-    return true;
   }
 
   void Fail(const char* message, std::uint64_t position) { Fail(Format(message, position)); }
@@ -272,6 +250,7 @@ class MessagePackReader {
   std::uint64_t size_;
   std::uint64_t position_ = 0;
   BindingResult result_;
+  bool rootStarted_ = false;
   std::vector<MessagePackFrame> stack_;
   StructureBuilder structures_;
 };

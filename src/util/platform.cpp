@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/sysinfo.h>
@@ -79,6 +80,18 @@ void* AllocateRegion(std::size_t size, bool populate) {
 
 void FreeRegion(void* region, std::size_t size) {
   if (region != nullptr) munmap(region, size);
+}
+
+bool RandomBytes(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (size != 0) {
+    const ssize_t got = getrandom(bytes, size, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    bytes += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
 }
 
 std::size_t HeapBlockSize(const void* block) {

@@ -52,6 +52,10 @@ void* AllocateRegion(std::size_t size, bool populate = false);
 /// Returns a region taken by AllocateRegion (munmap).
 void FreeRegion(void* region, std::size_t size);
 
+/// Fills `buffer` with `size` bytes from the operating system's random source (getrandom);
+/// false when it could not give them all.
+bool RandomBytes(void* buffer, std::size_t size);
+
 /// The usable size of a heap block (malloc_usable_size); 0 for null.
 std::size_t HeapBlockSize(const void* block);
 

@@ -60,6 +60,33 @@ TEST(StructureBuilder, ReopenedStructureFindsTheMembersItHad) {
 
 std::string Key(int i) { return "k" + std::to_string(i); }
 
+// Members of an open structure are found through the index after structures inside it
+// with many members of their own have closed (their entries are dropped, its own kept), and
+// a second tree built by the same builder starts from an empty index.
+TEST(StructureBuilder, FindsRepeatedKeysAfterInnerStructuresClose) {
+  const auto key = [](int i) { return "k" + std::to_string(i); };
+  BindingProperty root;
+  StructureBuilder builder;
+  builder.Open(root.MakeStructure());
+  for (int i = 0; i < 12; ++i) builder.Member(key(i)).SetSigned(i);
+  for (int round = 0; round < 2; ++round) {
+    builder.Open(builder.Member("inner" + std::to_string(round)).MakeStructure());
+    for (int i = 0; i < 12; ++i) builder.Member(key(i)).SetSigned(100 + i);
+    builder.Close();
+  }
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(builder.Member(key(i)).GetSigned(), i);
+  builder.Close();
+  EXPECT_EQ(root.Size(), 14u);
+  EXPECT_EQ(root.Find("inner1").Find("k11").GetSigned(), 111);
+
+  BindingProperty second;
+  builder.Open(second.MakeStructure());
+  for (int i = 0; i < 24; ++i) builder.Member(key(i % 12)).SetSigned(i);
+  builder.Close();
+  EXPECT_EQ(second.Size(), 12u);
+  EXPECT_EQ(second.Find("k0").GetSigned(), 12);
+}
+
 // Hostile shapes cost work in proportion to their members: a repeated key is found without
 // a scan of the structure, and a structure reopened k times is put in order once, not k
 // times (either would be about members * repetitions here).

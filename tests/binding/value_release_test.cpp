@@ -79,15 +79,16 @@ namespace {
 
 // A tree deeper than any reader accepts, with every kind of content that is released
 // piece by piece along the way: texts (pooled and on the heap), blobs, enumerations, wide
-// collections and structures, spread over many provider pages.
-void Fill(BindingProperty& root, int depth) {
+// collections and structures, spread over many provider pages. A tree without blobs is
+// destroyed without a walk.
+void Fill(BindingProperty& root, int depth, bool blobs = true) {
   BindingProperty* cursor = &root;
   for (int i = 0; i < depth; ++i) {
     if (i % 100 == 0) {
       BindingProperty& side = cursor->Member("side");
       for (int j = 0; j < 40; ++j) side.Member("k" + std::to_string(j)).SetSigned(j);
       side.Member("long").SetString(std::string(200, 'x'));
-      side.Member("blob").SetBlobCopy(std::vector<std::uint8_t>(50, 1));
+      if (blobs) side.Member("blob").SetBlobCopy(std::vector<std::uint8_t>(50, 1));
       for (int j = 0; j < 10; ++j) side.Member("list").Append().SetEnum(j, nullptr);
     }
     cursor = (i % 2 == 0) ? &cursor->Member("m" + std::to_string(i % 7)) : &cursor->AtGrow(1);
@@ -106,6 +107,8 @@ TEST(BindingPropertyRelease, ResetAndDestructionAllocateNothing) {
   Fill(reset, 20000);
   std::optional<BindingProperty> destroyed(std::in_place);
   Fill(*destroyed, 20000);
+  std::optional<BindingProperty> destroyedWithoutBlobs(std::in_place);
+  Fill(*destroyedWithoutBlobs, 20000, false);
   BindingProperty memberReset;
   Fill(memberReset.Member("inner"), 5000);
   EXPECT_GT(provider.PagesInUse(), pagesBefore);
@@ -114,6 +117,7 @@ TEST(BindingPropertyRelease, ResetAndDestructionAllocateNothing) {
     memberReset.Member("inner").Reset();
     reset.Reset();
     destroyed.reset();
+    destroyedWithoutBlobs.reset();
   }
   EXPECT_TRUE(reset.Is(ValueKind::kEmpty));
   EXPECT_EQ(reset.Pool()->EntryCount(), 0u);

@@ -124,17 +124,7 @@ TEST(JsonReadTest, ReopenedObjectsMergeWhateverTheirKeyOrder) {
   text += R"(,"a":{"x":1,"k3":"again","n":{"q":1}},"a":{"n":{"p":2},"k19":{}},"b":0})";
   const BindingResult result = ReadJson(text);
   ASSERT_TRUE(result.ok) << result.ErrorText();
-
-  BindingProperty expected;
-  BindingProperty& a = expected.Member("a");
-  for (int i = 0; i < 20; ++i) a.Member("k" + std::to_string(i)).SetUnsigned(i);
-  a.Member("x").SetUnsigned(1);
-  a.Member("k3").SetString("again");
-  a.Member("n").Member("q").SetUnsigned(1);
-  a.Member("n").Member("p").SetUnsigned(2);
-  a.Member("k19").MakeStructure();
-  expected.Member("b").SetUnsigned(0);
-  EXPECT_EQ(KindText(result.value), KindText(expected));
+  EXPECT_EQ(KindText(result.value), KindText(Testing::ReopenedObjectsMerged(false)));
 }
 
 // An escaped NUL ends a string or a key.

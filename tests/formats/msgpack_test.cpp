@@ -85,6 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         MessagePackCase{{0x82, 0xA1, 'a', 0x01, 0xA1, 'a', 0xA1, 'x'}, "{a:\"x\"}", 8},
         MessagePackCase{{0x82, 0xA1, 'a', 0x93, 1, 2, 3, 0xA1, 'a', 0x91, 9}, "{a:[s9,s2,s3]}", 11},
+        // A longer array goes on past the elements there; a nil keeps the earlier one.
+        MessagePackCase{
+            {0x82, 0xA1, 'a', 0x92, 1, 2, 0xA1, 'a', 0x93, 0xC0, 3, 4}, "{a:[s1,s3,s4]}", 12},
         MessagePackCase{{0x82, 0xA1, 'a', 0x81, 0xA1, 'b', 1, 0xA1, 'a', 0x81, 0xA1, 'c', 2},
                         "{a:{b:s1,c:s2}}",
                         13},
@@ -222,17 +225,7 @@ TEST(MessagePackReadTest, ReopenedMapsMergeWhateverTheirKeyOrder) {
   const BindingResult result = ReadMessagePack(bytes.data(), bytes.size(), consumed);
   ASSERT_TRUE(result.ok) << result.ErrorText();
   EXPECT_EQ(consumed, bytes.size());
-
-  BindingProperty expected;
-  BindingProperty& a = expected.Member("a");
-  for (int i = 0; i < 20; ++i) a.Member("k" + std::to_string(i)).SetSigned(i);
-  a.Member("x").SetSigned(1);
-  a.Member("k3").SetString("again");
-  a.Member("n").Member("q").SetSigned(1);
-  a.Member("n").Member("p").SetSigned(2);
-  a.Member("k19").MakeStructure();
-  expected.Member("b").SetSigned(0);
-  EXPECT_EQ(KindText(result.value), KindText(expected));
+  EXPECT_EQ(KindText(result.value), KindText(Testing::ReopenedObjectsMerged(true)));
 }
 
 // Counts announced by arrays reserve nothing: 512 nested arrays each announcing 2^32-1

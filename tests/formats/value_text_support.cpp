@@ -69,6 +69,26 @@ std::string KindText(const BindingProperty& value) {
   return visitor.out;
 }
 
+BindingProperty ReopenedObjectsMerged(bool signedNumbers) {
+  const auto number = [signedNumbers](BindingProperty& value, int n) {
+    if (signedNumbers) {
+      value.SetSigned(n);
+    } else {
+      value.SetUnsigned(static_cast<unsigned>(n));
+    }
+  };
+  BindingProperty expected;
+  BindingProperty& a = expected.Member("a");
+  for (int i = 0; i < 20; ++i) number(a.Member("k" + std::to_string(i)), i);
+  number(a.Member("x"), 1);
+  a.Member("k3").SetString("again");
+  number(a.Member("n").Member("q"), 1);
+  number(a.Member("n").Member("p"), 2);
+  a.Member("k19").MakeStructure();
+  number(expected.Member("b"), 0);
+  return expected;
+}
+
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   EXPECT_TRUE(file.good()) << "cannot open " << path;
