@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "binding/structure_builder.h"
+#include "binding/text_hash.h"
 #include "formats/limits.h"
 #include "formats/messages.h"
 #include "formats/yaml_scalar.h"
@@ -51,6 +52,12 @@ struct YamlAnchorTarget {
   const YamlPathNode* path = nullptr;
   // The anchored container is open now (an alias to it is cyclic).
   bool open = false;
+};
+
+// Anchor names come from the document: under the keyed hash a sender cannot choose
+// names that all land in one bucket of the anchor table.
+struct YamlAnchorNameHash {
+  std::size_t operator()(const std::string& name) const noexcept { return TextHash(name); }
 };
 
 // One open value together with the path step that leads to it from its parent. A
@@ -419,7 +426,7 @@ class YamlReader {
   std::string keys_;
   std::size_t pendingKey_ = 0;
   bool hasPendingKey_ = false;
-  std::unordered_map<std::string, YamlAnchorTarget> anchors_;
+  std::unordered_map<std::string, YamlAnchorTarget, YamlAnchorNameHash> anchors_;
   // The anchors of the open anchored containers, innermost last.
   std::vector<YamlAnchorTarget*> openAnchors_;
   std::forward_list<YamlPathNode> nodes_;  // allocates nothing until an anchor
