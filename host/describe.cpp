@@ -42,8 +42,9 @@ int RunDescribe(const std::string& pluginPath, const std::string& format, std::F
                 std::FILE* err) {
   if (!KnownFormat(format)) return UnknownFormat(format, err);
   PluginLibrary library;
-  if (!library.Open(pluginPath)) {
-    std::fprintf(err, "hxa-host: %s\n", library.Error().c_str());
+  const MaybeType<Failure> opened = library.Open(pluginPath);
+  if (opened.Failed()) {
+    std::fprintf(err, "hxa-host: %s\n", opened.GetFailure().message.c_str());
     return 1;
   }
   return RunDescribe(library, CoreVersion{}, format, out, err);

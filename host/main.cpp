@@ -92,7 +92,8 @@ struct Common {
     const auto version = Kavren::Host::ParseCoreVersion(coreVersionText);
     if (!version) return Fail(2, "not a version (MAJOR.MINOR.PATCH): " + coreVersionText);
     coreVersion = *version;
-    if (!library.Open(pluginPath)) return Fail(1, library.Error());
+    const MaybeType<Failure> opened = library.Open(pluginPath);
+    if (opened.Failed()) return Fail(1, opened.GetFailure().message);
     return std::nullopt;
   }
 };

@@ -9,7 +9,7 @@ PluginLibrary::~PluginLibrary() {
   if (handle_ != nullptr) dlclose(handle_);
 }
 
-bool PluginLibrary::Open(const std::string& path) {
+MaybeType<Failure> PluginLibrary::Open(const std::string& path) {
   if (handle_ != nullptr) {
     dlclose(handle_);
     handle_ = nullptr;
@@ -21,19 +21,16 @@ bool PluginLibrary::Open(const std::string& path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle_ == nullptr) {
     const char* reason = dlerror();
-    error_ = reason != nullptr ? reason : "cannot open " + path;
-    return false;
+    return Failure{reason != nullptr ? reason : "cannot open " + path};
   }
   void* symbol = dlsym(handle_, Abi::kPluginExportName);
   if (symbol == nullptr) {
-    error_ = path + " does not export " + Abi::kPluginExportName;
     dlclose(handle_);
     handle_ = nullptr;
-    return false;
+    return Failure{path + " does not export " + Abi::kPluginExportName};
   }
   load_ = reinterpret_cast<Abi::PluginLoadFunction>(symbol);
-  error_.clear();
-  return true;
+  return {};
 }
 
 }  // namespace Kavren::Host

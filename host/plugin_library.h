@@ -4,6 +4,7 @@
 #include <string>
 
 #include "abi/host.h"
+#include "host/maybe.h"
 
 namespace Kavren::Host {
 
@@ -17,16 +18,15 @@ class PluginLibrary {
   PluginLibrary(const PluginLibrary&) = delete;
   PluginLibrary& operator=(const PluginLibrary&) = delete;
 
-  /// Opens `path`; false with `Error()` set when the library or its export is missing.
-  [[nodiscard]] bool Open(const std::string& path);
+  /// Opens `path`; fails with the loader's reason when the library or its export is
+  /// missing (then nothing is open).
+  [[nodiscard]] MaybeType<Failure> Open(const std::string& path);
   [[nodiscard]] bool IsOpen() const { return load_ != nullptr; }
   [[nodiscard]] Abi::PluginLoadFunction Export() const { return load_; }
-  [[nodiscard]] const std::string& Error() const { return error_; }
 
  private:
   void* handle_ = nullptr;
   Abi::PluginLoadFunction load_ = nullptr;
-  std::string error_;
 };
 
 }  // namespace Kavren::Host

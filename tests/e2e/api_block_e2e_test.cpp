@@ -9,6 +9,7 @@
 #include "abi/plugin.h"
 #include "host/development_host.h"
 #include "host/plugin_library.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host {
 namespace {
@@ -18,7 +19,7 @@ using ::testing::IsSupersetOf;
 
 TEST(ApiBlockE2e, DescribesTheBuiltInFrameworkAndPlayerMessagingTypes) {
   PluginLibrary library;
-  ASSERT_TRUE(library.Open(HXA_PLUGIN_PATH)) << library.Error();
+  ASSERT_TRUE(Succeeded(library.Open(HXA_PLUGIN_PATH)));
   DevelopmentHost host;
   ASSERT_TRUE(host.Load(library, CoreVersion{18, 0, 0}));
   const Abi::PluginApiBlock* block = host.Record().api;

@@ -132,7 +132,7 @@ void RunConnection(int port, int connection, int requests, Tally& tally,
 
 TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
   PluginLibrary library;
-  ASSERT_TRUE(library.Open(HXA_PLUGIN_PATH)) << library.Error();
+  ASSERT_TRUE(Succeeded(library.Open(HXA_PLUGIN_PATH)));
   HostSettings hostSettings;
   hostSettings.historyLimit = 100000;
   DevelopmentHost host(hostSettings);

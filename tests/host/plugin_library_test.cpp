@@ -12,17 +12,20 @@ namespace {
 
 TEST(PluginLibraryTest, OpenFailuresAreReportedAndLoadNothing) {
   PluginLibrary missing;
-  EXPECT_FALSE(missing.Open("/nonexistent/plugin.so"));
+  const MaybeType<Failure> notFound = missing.Open("/nonexistent/plugin.so");
+  ASSERT_TRUE(notFound.Failed());
   EXPECT_FALSE(missing.IsOpen());
   EXPECT_EQ(missing.Export(), nullptr);
-  EXPECT_EQ(missing.Error().rfind("/nonexistent/plugin.so: ", 0), 0u) << missing.Error();
+  EXPECT_EQ(notFound.GetFailure().message.rfind("/nonexistent/plugin.so: ", 0), 0u)
+      << notFound.GetFailure().message;
 
   // A library that opens but is no plugin: the C library's maths, already mapped.
   PluginLibrary notAPlugin;
-  EXPECT_FALSE(notAPlugin.Open("libm.so.6"));
+  const MaybeType<Failure> noExport = notAPlugin.Open("libm.so.6");
+  ASSERT_TRUE(noExport.Failed());
   EXPECT_FALSE(notAPlugin.IsOpen());
   EXPECT_EQ(notAPlugin.Export(), nullptr);
-  EXPECT_EQ(notAPlugin.Error(), "libm.so.6 does not export load_hxa_player_messaging");
+  EXPECT_EQ(noExport.GetFailure().message, "libm.so.6 does not export load_hxa_player_messaging");
 
   DevelopmentHost host;
   EXPECT_FALSE(host.Load(missing, CoreVersion{}));

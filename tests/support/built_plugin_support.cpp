@@ -1,11 +1,12 @@
 // The built plugin's library, opened once per suite, and loaded and started in a host.
 #include "support/built_plugin.h"
+#include "support/host_outcome.h"
 
 namespace Kavren::Host::Testing {
 
 void BuiltPluginTest::SetUpTestSuite() {
   library_ = new PluginLibrary();
-  ASSERT_TRUE(library_->Open(HXA_PLUGIN_PATH)) << library_->Error();
+  ASSERT_TRUE(Succeeded(library_->Open(HXA_PLUGIN_PATH)));
 }
 
 void BuiltPluginTest::TearDownTestSuite() {
