@@ -233,9 +233,9 @@ class YamlReader {
     if (tag == nullptr && !quoted) {
       TypePlainYamlScalar(target, text);
     } else {
-      std::string failure;
-      if (!TypeYamlScalar(target, tag, text, quoted, failure)) {
-        Fail(failure);
+      const MaybeType<Failure, void> typed = TypeYamlScalar(target, tag, text, quoted);
+      if (typed.Failed()) {
+        Fail(typed.GetFailure().message.View());
         return;
       }
     }

@@ -134,7 +134,7 @@ bool SetPlainNumber(BindingProperty& target, std::string_view text) {
 
 // The int and float tags convert their text by the binding layer's string rules,
 // reported under the name "yaml".
-bool ConvertYamlInteger(BindingProperty& target, std::string_view text, std::string& failure) {
+MaybeType<Failure, void> ConvertYamlInteger(BindingProperty& target, std::string_view text) {
   BindingResult status;
   BindingProperty input;
   input.SetString(text);
@@ -149,52 +149,48 @@ bool ConvertYamlInteger(BindingProperty& target, std::string_view text, std::str
                     "uint64_t");
     if (status.ok) target.SetUnsigned(number);
   }
-  if (!status.ok) failure = status.ErrorText();
-  return status.ok;
+  if (!status.ok) return Failure{0, status.ErrorText()};
+  return {};
 }
 
-bool ConvertYamlFloat(BindingProperty& target, std::string_view text, std::string& failure) {
+MaybeType<Failure, void> ConvertYamlFloat(BindingProperty& target, std::string_view text) {
   BindingResult status;
   BindingProperty input;
   input.SetString(text);
   double number = 0.0;
   ConvertFloating(status, number, input, kYamlName, -std::numeric_limits<double>::max(),
                   std::numeric_limits<double>::max(), "double");
-  if (status.ok) {
-    target.SetFloat(number);
-  } else {
-    failure = status.ErrorText();
-  }
-  return status.ok;
+  if (!status.ok) return Failure{0, status.ErrorText()};
+  target.SetFloat(number);
+  return {};
 }
 
 }  // namespace
 
-bool TypeYamlScalar(BindingProperty& target, const char* tag, std::string_view text, bool quoted,
-                    std::string& failure) {
+MaybeType<Failure, void> TypeYamlScalar(BindingProperty& target, const char* tag,
+                                        std::string_view text, bool quoted) {
   if (tag != nullptr) {
     const std::string_view name(tag);
     if (name == kTagString) {
       target.SetString(text);
     } else if (name == kTagInt) {
-      return ConvertYamlInteger(target, text, failure);
+      return ConvertYamlInteger(target, text);
     } else if (name == kTagFloat) {
-      return ConvertYamlFloat(target, text, failure);
+      return ConvertYamlFloat(target, text);
     } else if (name == kTagBool) {
       // Neither form: the node keeps its value.
       SetBoolForm(target, text);
     } else {
-      failure = Format(FormatMessages::kYamlUnsupportedTag, tag);
-      return false;
+      return Failure{0, Format(FormatMessages::kYamlUnsupportedTag, tag)};
     }
-    return true;
+    return {};
   }
   if (quoted) {
     target.SetString(text);
   } else {
     TypePlainYamlScalar(target, text);
   }
-  return true;
+  return {};
 }
 
 void TypePlainYamlScalar(BindingProperty& target, std::string_view text) {
