@@ -66,6 +66,16 @@ Batch MakeBatch() {
   return batch;
 }
 
+// The batch converted to a value tree once, with the registry that converted it.
+struct BatchValue {
+  BatchValue() {
+    Register(registry);
+    ToValue(result, MakeBatch(), registry);
+  }
+  BindingRegistry registry;
+  BindingResult result;
+};
+
 void BatchToValue(benchmark::State& state) {
   BindingRegistry registry;
   Register(registry);
@@ -80,14 +90,11 @@ void BatchToValue(benchmark::State& state) {
 BENCHMARK(BatchToValue);
 
 void BatchFromValue(benchmark::State& state) {
-  BindingRegistry registry;
-  Register(registry);
-  BindingResult value;
-  ToValue(value, MakeBatch(), registry);
+  const BatchValue converted;
   for (auto _ : state) {
     Batch batch;
     BindingResult status;
-    FromValue(status, batch, value.value, "batch", registry);
+    FromValue(status, batch, converted.result.value, "batch", converted.registry);
     benchmark::DoNotOptimize(batch.entries.data());
   }
   state.SetItemsProcessed(state.iterations() * kEntries);
@@ -96,14 +103,11 @@ BENCHMARK(BatchFromValue);
 
 // The batch as a host value record, released (the building is not timed).
 void BatchHostValueRelease(benchmark::State& state) {
-  BindingRegistry registry;
-  Register(registry);
-  BindingResult value;
-  ToValue(value, MakeBatch(), registry);
+  const BatchValue converted;
   for (auto _ : state) {
     state.PauseTiming();
     Abi::HostValue host{};
-    ValueToHost(host, value.value, &registry);
+    ValueToHost(host, converted.result.value, &converted.registry);
     state.ResumeTiming();
     ReleaseHostValue(host);
     benchmark::DoNotOptimize(host.data);
@@ -114,14 +118,11 @@ BENCHMARK(BatchHostValueRelease);
 
 // The peer: the same batch as a value tree, reset (the copy is not timed).
 void BatchValueReset(benchmark::State& state) {
-  BindingRegistry registry;
-  Register(registry);
-  BindingResult value;
-  ToValue(value, MakeBatch(), registry);
+  const BatchValue converted;
   BindingProperty copy;
   for (auto _ : state) {
     state.PauseTiming();
-    copy.CopyFrom(value.value);
+    copy.CopyFrom(converted.result.value);
     state.ResumeTiming();
     copy.Reset();
     benchmark::DoNotOptimize(copy.Size());
