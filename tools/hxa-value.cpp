@@ -14,6 +14,11 @@
 
 namespace {
 
+// The exit statuses, as the --help footer lists them.
+constexpr int kExitSuccess = 0;
+constexpr int kExitUnreadable = 1;
+constexpr int kExitUsage = 2;
+
 // The whole input as bytes: the file, or standard input for "-".
 bool ReadInput(const std::string& path, std::string& bytes) {
   std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
@@ -45,6 +50,7 @@ Kavren::BindingResult ReadValue(const std::string& from, const std::string& byte
 
 int Run(int argc, char** argv) {
   CLI::App app{"Reads a JSON, YAML or MessagePack value and prints it as JSON."};
+  app.footer("Exit status: 0 success; 1 the input cannot be read or parsed; 2 usage error.");
   std::string from = "auto";
   bool pretty = false;
   std::string newline = "\n";
@@ -60,21 +66,23 @@ int Run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error);
+    // The parser's own codes (100 and up) say which rule was broken; every one of them
+    // is a usage error.
+    return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
   }
 
   std::string bytes;
   if (!ReadInput(path, bytes)) {
     std::cerr << "hxa-value: cannot read " << path << "\n";
-    return 1;
+    return kExitUnreadable;
   }
   const Kavren::BindingResult result = ReadValue(from, bytes);
   if (!result.ok) {
     std::cerr << result.ErrorText() << "\n";
-    return 1;
+    return kExitUnreadable;
   }
   std::cout << Kavren::WriteJson(result.value, nullptr, pretty ? newline.c_str() : nullptr) << "\n";
-  return 0;
+  return kExitSuccess;
 }
 
 }  // namespace
@@ -84,6 +92,6 @@ int main(int argc, char** argv) {
     return Run(argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "hxa-value: " << error.what() << "\n";
-    return 1;
+    return kExitUnreadable;
   }
 }
