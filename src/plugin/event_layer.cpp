@@ -180,19 +180,4 @@ void EventLayer::Shutdown() {
   serverClasses_.Clear();
 }
 
-// Telemetry.
-
-FailureFuture TelemetrySender::Send(const std::string& eventName, const BindingProperty& payload) {
-  std::promise<MaybeType<Failure, void>> promise;
-  FailureFuture future = promise.get_future();
-  Abi::HttpResponseRecord response;
-  std::memset(static_cast<void*>(&response), 0, sizeof(response));
-  MaybeType<Failure, void> outcome =
-      Kavren::Call(layer_.Remoting(), response, HttpMethod::Post,
-                   PluginText::kTelemetryPathPrefix + eventName, payload);
-  ReleaseCallResponse(response);
-  promise.set_value(std::move(outcome));
-  return future;
-}
-
 }  // namespace Kavren

@@ -37,26 +37,13 @@
 #include "plugin/server_class.h"
 #include "plugin/service_proxy_table.h"
 #include "plugin/subscription_table.h"
+#include "plugin/telemetry_sender.h"
 #include "util/failure.h"
 #include "util/format.h"
 
 namespace Kavren {
 
 class EventLayer;
-
-/// Sends telemetry events to the host: one outgoing POST of "/telemetry/v1/events/"
-/// followed by the event name, with the payload as its argument.
-class TelemetrySender {
- public:
-  explicit TelemetrySender(EventLayer& layer) : layer_(layer) {}
-
-  /// [calling host thread] Sends synchronously; the returned future is already
-  /// fulfilled with the call's outcome.
-  [[nodiscard]] FailureFuture Send(const std::string& eventName, const BindingProperty& payload);
-
- private:
-  EventLayer& layer_;
-};
 
 namespace detail {
 

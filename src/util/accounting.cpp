@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "util/memory_statistics.h"
 #include "util/platform.h"
-#include "util/system_info.h"
 
 namespace Kavren::Accounting {
 namespace {

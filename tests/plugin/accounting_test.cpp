@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "util/memory_statistics.h"
 #include "util/system_info.h"
 
 namespace Kavren::Accounting {
