@@ -15,7 +15,7 @@ import { chromium } from "playwright-core";
 import { checkOpenApi } from "./openapi_check.mjs";
 import { checkAgainstServer } from "./serve_process.mjs";
 
-const kTimeoutMs = 150_000;
+const kTimeoutMs = 240_000;
 const kOperations = [
   "DeleteHxaPlayerMessagingV1CelebrationNotificationByIdAcknowledge",
   "DeleteHxaPlayerMessagingV1NotificationByIdAcknowledge",
@@ -98,13 +98,16 @@ async function check(baseUrl, profile) {
   });
   try {
     const page = context.pages()[0] ?? (await context.newPage());
-    page.setDefaultTimeout(30_000);
+    page.setDefaultTimeout(60_000);
     const consoleErrors = [];
     page.on("console", (message) => {
       if (message.type() === "error") consoleErrors.push(message.text());
     });
     page.on("pageerror", (error) => consoleErrors.push(String(error)));
-    await page.goto(`${baseUrl}/`);
+    // A loaded machine may take long over the first load (Swagger UI's bundle is large).
+    const started = Date.now();
+    await page.goto(`${baseUrl}/`, { waitUntil: "domcontentloaded", timeout: 90_000 });
+    console.log(`page loaded in ${Date.now() - started} ms`);
 
     // The plugin's four operations and the host controls, each once.
     const expected = [...kOperations, ...kHostControls].sort();

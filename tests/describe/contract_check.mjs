@@ -15,7 +15,7 @@ import openapiTS, { astToString } from "openapi-typescript";
 import { checkOpenApi } from "./openapi_check.mjs";
 import { checkAgainstServer } from "./serve_process.mjs";
 
-const kTimeoutMs = 150_000;
+const kTimeoutMs = 240_000;
 const here = dirname(fileURLToPath(import.meta.url));
 const root = resolve(here, "../..");
 const [hostPath, pluginPath, packetPath, workDir] = process.argv.slice(2);
