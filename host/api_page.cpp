@@ -1,153 +1,34 @@
-// The API page, the OpenAPI document and the Swagger UI files on the development server.
+// Serving the development server's page, its documents and the npm files it loads.
 #include "host/api_page.h"
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <utility>
 
-#ifndef HXA_SWAGGER_UI_DIST_DEFAULT
-#define HXA_SWAGGER_UI_DIST_DEFAULT ""
+#ifndef HXA_SOURCE_DIR_DEFAULT
+#define HXA_SOURCE_DIR_DEFAULT ""
 #endif
 
 namespace Kavren::Host {
 namespace {
 
-// The files of swagger-ui-dist the page loads, and their content types; nothing else of
-// the folder is served.
+// The files of an npm package the page loads, and their content types; nothing else of
+// the package's folder is served.
 struct AssetFile {
   const char* name;
   const char* contentType;
 };
-constexpr AssetFile kAssets[] = {
+constexpr AssetFile kSwaggerUiFiles[] = {
     {"swagger-ui.css", "text/css"},
     {"swagger-ui-bundle.js", "application/javascript"},
     {"favicon-32x32.png", "image/png"},
     {"favicon-16x16.png", "image/png"},
 };
-
-constexpr const char kPage[] = R"html(<!doctype html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<title>Plugin API</title>
-<link rel="icon" type="image/png" href="/swagger-ui/favicon-32x32.png" sizes="32x32">
-<link rel="stylesheet" href="/swagger-ui/swagger-ui.css">
-<style>
-  body { margin: 0; padding-bottom: 42vh; }
-  #missing { font-family: sans-serif; margin: 2em; }
-  #events { position: fixed; right: 0; bottom: 0; width: 420px; max-height: 40vh;
-            display: flex; flex-direction: column; background: #1b1b1b; color: #e8e8e8;
-            font: 12px/1.4 monospace; border-top-left-radius: 6px; z-index: 10; }
-  #events header { padding: 6px 10px; background: #333; display: flex; gap: 8px;
-                   border-top-left-radius: 6px; }
-  #events header b { flex: 1; }
-  #events-state.connected { color: #7fd67f; }
-  #events-state.waiting { color: #e0b050; }
-  #events ol { list-style: none; margin: 0; padding: 0; overflow: auto; }
-  #events li { padding: 4px 10px; border-top: 1px solid #2c2c2c; word-break: break-all; }
-  #events li .name { color: #8cc8ff; }
-  #events li time { color: #999; margin-right: 6px; }
-</style>
-</head>
-<body>
-<div id="swagger-ui"></div>
-<p id="missing" hidden>Swagger UI is not installed here: run <code>./x setup</code>.
-  The document is at <a href="/openapi.json">/openapi.json</a>.</p>
-<aside id="events" aria-label="Events">
-  <header><b>Events</b><span id="events-state" class="waiting">connecting</span>
-    <button id="events-clear" type="button">clear</button></header>
-  <ol id="events-list"></ol>
-</aside>
-<script src="/swagger-ui/swagger-ui-bundle.js"></script>
-<script>
-"use strict";
-const kMaxEvents = 50;
-
-function setState(text, className) {
-  const state = document.getElementById("events-state");
-  state.textContent = text;
-  state.className = className;
-}
-
-function addEvent(name, data) {
-  const list = document.getElementById("events-list");
-  const item = document.createElement("li");
-  const time = document.createElement("time");
-  time.textContent = new Date().toLocaleTimeString();
-  const label = document.createElement("span");
-  label.className = "name";
-  label.textContent = name;
-  const payload = document.createElement("div");
-  payload.className = "data";
-  payload.textContent = data.length > 600 ? data.slice(0, 600) + "..." : data;
-  item.append(time, label, payload);
-  list.prepend(item);
-  while (list.children.length > kMaxEvents) list.lastChild.remove();
-}
-
-// EventSource delivers a named event only to listeners of that name: listen to every
-// event the document lists (every resource change is also sent as "OnJsonApiEvent") and
-// to unnamed messages.
-function eventNames(spec) {
-  const names = new Set(["message"]);
-  for (const event of spec["x-events"] || []) names.add(event.name);
-  return names;
-}
-
-function watchEvents(spec) {
-  const source = new EventSource("/events");
-  source.onopen = () => setState("connected", "connected");
-  source.onerror = () => setState("reconnecting", "waiting");
-  for (const name of eventNames(spec)) {
-    source.addEventListener(name, (event) => addEvent(event.type, event.data));
-  }
-}
-
-// Each operation is shown once, under its most specific (last) tag, and tags left without
-// operations are not shown; the document itself keeps all of them.
-function oneTagEach(spec) {
-  const shown = structuredClone(spec);
-  const used = new Set();
-  for (const item of Object.values(shown.paths || {})) {
-    for (const operation of Object.values(item)) {
-      if (operation && Array.isArray(operation.tags) && operation.tags.length > 0) {
-        operation.tags = [operation.tags[operation.tags.length - 1]];
-        used.add(operation.tags[0]);
-      }
-    }
-  }
-  shown.tags = (shown.tags || []).filter((tag) => used.has(tag.name));
-  return shown;
-}
-
-async function start() {
-  document.getElementById("events-clear").onclick = () => {
-    document.getElementById("events-list").replaceChildren();
-  };
-  const response = await fetch("/openapi.json");
-  const spec = await response.json();
-  document.title = (spec.info && spec.info.title ? spec.info.title + " " : "") + "API";
-  if (typeof SwaggerUIBundle === "function") {
-    window.ui = SwaggerUIBundle({
-      spec: oneTagEach(spec),
-      dom_id: "#swagger-ui",
-      deepLinking: true,
-      displayOperationId: true,
-      defaultModelsExpandDepth: 0,
-    });
-  } else {
-    document.getElementById("missing").hidden = false;
-  }
-  watchEvents(spec);
-}
-
-start().catch((error) => setState("failed: " + error, "waiting"));
-</script>
-</body>
-</html>
-)html";
+constexpr AssetFile kUplotFiles[] = {
+    {"uPlot.min.css", "text/css"},
+    {"uPlot.iife.min.js", "application/javascript"},
+};
 
 // The file's bytes; false when it cannot be read.
 bool ReadFile(const std::string& path, std::string& bytes) {
@@ -160,42 +41,78 @@ bool ReadFile(const std::string& path, std::string& bytes) {
   return true;
 }
 
-}  // namespace
-
-const std::string& ApiPageHtml() {
-  static const std::string page(kPage);
-  return page;
+void SendFile(const std::string& path, const char* contentType, const char* missing,
+              httplib::Response& response) {
+  std::string bytes;
+  if (path.empty() || !ReadFile(path, bytes)) {
+    response.status = 404;
+    response.set_content(missing, "text/plain");
+    return;
+  }
+  response.set_content(bytes, contentType);
 }
 
-std::string FindSwaggerUiDist() {
-  const char* configured = std::getenv("HXA_SWAGGER_UI_DIST");
-  if (configured != nullptr && configured[0] != '\0') return configured;
-  return HXA_SWAGGER_UI_DIST_DEFAULT;
-}
-
-void MountApiPage(httplib::Server& server, std::function<std::string()> openApiJson,
-                  const std::string& swaggerUiDir) {
-  server.Get("/", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content(ApiPageHtml(), "text/html; charset=utf-8");
-  });
-  server.Get("/openapi.json", [openApiJson = std::move(openApiJson)](const httplib::Request&,
-                                                                     httplib::Response& response) {
-    response.set_content(openApiJson(), "application/json");
-  });
-  for (const AssetFile& asset : kAssets) {
-    const std::string path = swaggerUiDir.empty() ? "" : swaggerUiDir + "/" + asset.name;
-    server.Get(std::string("/swagger-ui/") + asset.name,
-               [path, contentType = asset.contentType](const httplib::Request&,
-                                                       httplib::Response& response) {
-                 std::string bytes;
-                 if (path.empty() || !ReadFile(path, bytes)) {
-                   response.status = 404;
-                   response.set_content("Swagger UI is not installed: run ./x setup", "text/plain");
-                   return;
-                 }
-                 response.set_content(bytes, contentType);
+void MountPackage(httplib::Server& server, const char* prefix, const std::string& folder,
+                  const char* missing, const auto& files) {
+  for (const AssetFile& asset : files) {
+    const std::string path = folder.empty() ? "" : folder + "/" + asset.name;
+    server.Get(std::string(prefix) + asset.name,
+               [path, contentType = asset.contentType, missing](const httplib::Request&,
+                                                                httplib::Response& response) {
+                 SendFile(path, contentType, missing, response);
                });
   }
+}
+
+const char* ContentTypeOf(const std::string& name) {
+  if (name.ends_with(".js")) return "application/javascript";
+  if (name.ends_with(".css")) return "text/css";
+  return "application/json";
+}
+
+void MountDocument(httplib::Server& server, const char* path,
+                   std::function<std::string()> document) {
+  server.Get(
+      path, [document = std::move(document)](const httplib::Request&, httplib::Response& response) {
+        response.set_content(document ? document() : std::string("{}"), "application/json");
+      });
+}
+
+}  // namespace
+
+ApiPageFiles FindApiPageFiles() {
+  const std::string source = HXA_SOURCE_DIR_DEFAULT;
+  ApiPageFiles files;
+  if (!source.empty()) {
+    files.page = source + "/host/web";
+    files.swaggerUi = source + "/node_modules/swagger-ui-dist";
+    files.uplot = source + "/node_modules/uplot/dist";
+  }
+  const char* configured = std::getenv("HXA_SWAGGER_UI_DIST");
+  if (configured != nullptr && configured[0] != '\0') files.swaggerUi = configured;
+  return files;
+}
+
+void MountApiPage(httplib::Server& server, ApiDocuments documents, const ApiPageFiles& files) {
+  const std::string index = files.page.empty() ? "" : files.page + "/index.html";
+  server.Get("/", [index](const httplib::Request&, httplib::Response& response) {
+    SendFile(index, "text/html; charset=utf-8", "The page's files are missing from this checkout",
+             response);
+  });
+  // The page's own files, by a name that cannot leave its folder.
+  const std::string folder = files.page;
+  server.Get(R"(/page/([a-z0-9_-]+\.(?:js|css|json)))",
+             [folder](const httplib::Request& request, httplib::Response& response) {
+               const std::string name = request.matches[1];
+               SendFile(folder.empty() ? "" : folder + "/" + name, ContentTypeOf(name),
+                        "No such file of the page", response);
+             });
+  MountDocument(server, "/openapi.json", std::move(documents.openApi));
+  MountDocument(server, "/asyncapi.json", std::move(documents.asyncApi));
+  MountPackage(server, "/swagger-ui/", files.swaggerUi,
+               "Swagger UI is not installed: run ./x setup", kSwaggerUiFiles);
+  MountPackage(server, "/uplot/", files.uplot, "uPlot is not installed: run ./x setup",
+               kUplotFiles);
 }
 
 }  // namespace Kavren::Host

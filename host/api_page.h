@@ -1,4 +1,5 @@
-// The development server's API page: Swagger UI over /openapi.json and a live events panel.
+// The development server's page: Swagger UI over /openapi.json beside a playground that
+// drives the host controls, and the API documents it is built on.
 #pragma once
 
 #include <httplib.h>
@@ -8,23 +9,32 @@
 
 namespace Kavren::Host {
 
+/// The documents the page is built on, made per request on the server's threads.
+struct ApiDocuments {
+  std::function<std::string()> openApi;
+  std::function<std::string()> asyncApi;
+};
+
+/// Where the page's files are: its own (index.html and the scripts and styles beside it),
+/// and the npm packages it loads.
+struct ApiPageFiles {
+  std::string page;
+  std::string swaggerUi;
+  std::string uplot;
+};
+
 /// Mounts on `server`, which must route them before any catch-all route:
-/// - GET /: the API page. Swagger UI renders /openapi.json (each operation shown once,
-///   under its last tag), "Try it out" calls the server the page came from, and a
-///   panel lists the events that arrive on /events (through EventSource, listening to
-///   the events the document lists).
-/// - GET /openapi.json: `openApiJson()`, called per request on the server's threads.
-/// - GET /swagger-ui/<file>: the Swagger UI files the page needs, from `swaggerUiDir`.
-/// Without Swagger UI (`swaggerUiDir` empty or lacking its files) the page says how to
-/// install it and still shows the events panel and the document's link.
-void MountApiPage(httplib::Server& server, std::function<std::string()> openApiJson,
-                  const std::string& swaggerUiDir);
+/// - GET /: the page (`files.page`/index.html), and GET /page/NAME its other files (names
+///   of lower-case letters, digits, "-" and "_", ending in .js, .css or .json);
+/// - GET /openapi.json and GET /asyncapi.json: the documents;
+/// - GET /swagger-ui/<file> and GET /uplot/<file>: the few files of Swagger UI and uPlot
+///   the page loads, and nothing else of their folders.
+/// A file that cannot be read answers 404 saying what to install; without Swagger UI the
+/// page says how to install it and still shows the playground.
+void MountApiPage(httplib::Server& server, ApiDocuments documents, const ApiPageFiles& files);
 
-/// The swagger-ui-dist folder: $HXA_SWAGGER_UI_DIST when set and not empty, else the one
-/// `./x setup` installs in the checkout's node_modules.
-[[nodiscard]] std::string FindSwaggerUiDist();
-
-/// The page's HTML.
-[[nodiscard]] const std::string& ApiPageHtml();
+/// The page's folder in the checkout, and the packages `./x setup` installs in its
+/// node_modules; $HXA_SWAGGER_UI_DIST, when set and not empty, names Swagger UI's folder.
+[[nodiscard]] ApiPageFiles FindApiPageFiles();
 
 }  // namespace Kavren::Host

@@ -196,6 +196,7 @@ MaybeType<Failure> ParseCommand(CommandKind kind, const rapidjson::Value& argume
     case CommandKind::kReadInvokes:
     case CommandKind::kReadLog:
     case CommandKind::kReadMemory:
+    case CommandKind::kReadPacket:
       return {};
   }
   return {};
@@ -270,6 +271,9 @@ MaybeType<Failure, CommandResult> ExecuteCommand(DevelopmentHost& host, const Co
       break;
     case CommandKind::kReadMemory:
       result.json = MemoryStatsJson(host.MemoryStats());
+      break;
+    case CommandKind::kReadPacket:
+      result.json = host.LoginDataPacketJson().value_or("null");
       break;
   }
   return result;

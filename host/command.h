@@ -25,6 +25,7 @@ enum class CommandKind {
   kReadInvokes,
   kReadLog,
   kReadMemory,
+  kReadPacket,
 };
 
 /// One command's scenario step name and, when it is offered over HTTP, its
@@ -45,6 +46,7 @@ inline constexpr CommandName kCommandNames[] = {
     {CommandKind::kReadInvokes, "read invokes", "GET", "invokes"},
     {CommandKind::kReadLog, "read log", "GET", "log"},
     {CommandKind::kReadMemory, "read memory", "GET", "memory"},
+    {CommandKind::kReadPacket, "read packet", "GET", "login-data-packet"},
     // Files are the scenario's; over HTTP an endpoint is called at its own path.
     {CommandKind::kSetPacketFile, "set packet file", nullptr, nullptr},
     {CommandKind::kCallEndpoint, "call endpoint", nullptr, nullptr},
@@ -91,7 +93,8 @@ struct CommandSettings {
 
 /// What a command did.
 struct CommandResult {
-  /// Compact JSON of what it answers: the read commands' records, the number
+  /// Compact JSON of what it answers: the read commands' records (the packet, or null
+  /// when none is set), the number
   /// of receivers of a push ({"delivered": N}), {"done": bool} of a wait; empty
   /// for the others.
   std::string json;

@@ -3,6 +3,7 @@
 #include "host/describe.h"
 
 #include "host/api_help.h"
+#include "host/asyncapi.h"
 #include "host/development_host.h"
 #include "host/openapi.h"
 #include "host/plugin_library.h"
@@ -10,11 +11,12 @@
 namespace Kavren::Host {
 namespace {
 
-constexpr char kUnknownFormat[] = "unknown format '%s' (openapi, native or epytext)";
+constexpr char kUnknownFormat[] = "unknown format '%s' (openapi, asyncapi, native or epytext)";
 constexpr char kNoFunctionTable[] = "the plugin's export returned no function table";
 
 std::string Describe(const Abi::PluginHostRecord& record, const std::string& format) {
   if (format == "openapi") return OpenApiDocument(record);
+  if (format == "asyncapi") return AsyncApiDocument(record);
   rapidjson::Document help;
   const ApiDescription api = ReadApiDescription(record.api);
   if (format == "native") {
@@ -26,7 +28,7 @@ std::string Describe(const Abi::PluginHostRecord& record, const std::string& for
 }
 
 bool KnownFormat(const std::string& format) {
-  return format == "openapi" || format == "native" || format == "epytext";
+  return format == "openapi" || format == "asyncapi" || format == "native" || format == "epytext";
 }
 
 int UnknownFormat(const std::string& format, std::FILE* err) {

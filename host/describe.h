@@ -1,4 +1,4 @@
-// hxa-host describe: a plugin's API printed offline, as OpenAPI or as either help form.
+// hxa-host describe: a plugin's API printed offline, as OpenAPI, AsyncAPI or either help form.
 #pragma once
 
 #include <cstdio>
@@ -10,7 +10,8 @@
 namespace Kavren::Host {
 
 /// Opens the plugin at `pluginPath`, loads it (it is not started), writes its API in
-/// `format` to `out` and stops it: "openapi" the OpenAPI 3.1 document, "native" and
+/// `format` to `out` and stops it: "openapi" the OpenAPI 3.1 document, "asyncapi" the AsyncAPI 3.0
+/// document of its events, "native" and
 /// "epytext" the API help's two forms, each as JSON followed by a line break. Returns 0;
 /// on failure writes one line "hxa-host: <reason>" to `err` and returns 2 for an unknown
 /// format, 1 when the plugin cannot be loaded.

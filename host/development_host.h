@@ -90,6 +90,10 @@ class DevelopmentHost : private HostServices {
   }
   /// Forgets the packet (GET answers 404 again) and sends a Delete resource event.
   void ClearLoginDataPacket() { resources_.ClearLoginDataPacket(); }
+  /// The packet set last, as compact JSON; none after a clear.
+  [[nodiscard]] std::optional<std::string> LoginDataPacketJson() {
+    return resources_.LoginDataPacketJson();
+  }
   /// The next session invoke answers `status` with `errorText` instead of success.
   void FailNextInvoke(std::int32_t status, std::string errorText) {
     resources_.FailNextInvoke(status, std::move(errorText));

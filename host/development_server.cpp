@@ -127,6 +127,17 @@ bool LibraryHeader(const std::string& name) {
          name == "LOCAL_PORT";
 }
 
+// A failure always answers as one, whatever status the plugin left. One that carries an
+// error status keeps it; the router leaves the status of a failed argument binding at 0,
+// and such a failure is about the request (400); a failure of the host's reading of the
+// reply carries 500, and any other status answers 500.
+int FailureStatus(const EndpointReply& reply) {
+  if (ValidStatus(reply.status) && reply.status >= 400) return reply.status;
+  const std::int32_t code = reply.outcome.GetFailure().code;
+  if (ValidStatus(code) && code >= 400) return code;
+  return reply.status == 0 ? 400 : 500;
+}
+
 void WriteReply(const MaybeType<Failure, EndpointReply>& called, httplib::Response& response) {
   if (called.Failed()) {
     SendFailure(response, called.GetFailure().code, called.GetFailure().message);
@@ -134,9 +145,7 @@ void WriteReply(const MaybeType<Failure, EndpointReply>& called, httplib::Respon
   }
   const EndpointReply& reply = called.Value();
   if (reply.outcome.Failed()) {
-    // A failure always answers as one, whatever status the plugin left.
-    const int status = ValidStatus(reply.status) && reply.status >= 400 ? reply.status : 500;
-    SendFailure(response, status, reply.outcome.GetFailure().message);
+    SendFailure(response, FailureStatus(reply), reply.outcome.GetFailure().message);
     return;
   }
   for (const auto& [name, value] : reply.headers) {
@@ -292,6 +301,10 @@ void DevelopmentServer::HandleEndpoint(const httplib::Request& request,
   }
   if (!request.body.empty()) call.body = request.body;
   WriteReply(host_.CallEndpoint(call), response);
+  if (settings_.recording != nullptr) {
+    settings_.recording->AddCall(request.method, call.path, request.body,
+                                 call.contentType.value_or(""));
+  }
 }
 
 void DevelopmentServer::HandleHost(const httplib::Request& request, httplib::Response& response) {
@@ -329,7 +342,10 @@ void DevelopmentServer::HandleHost(const httplib::Request& request, httplib::Res
       ExecuteCommand(host_, command, settings_.commands);
   if (result.Failed()) {
     SendFailure(response, 400, result.GetFailure().message);
-  } else if (result.Value().json.empty()) {
+    return;
+  }
+  if (settings_.recording != nullptr) settings_.recording->Add(StepName(*kind), argument);
+  if (result.Value().json.empty()) {
     response.status = 204;
   } else {
     response.status = 200;

@@ -15,6 +15,7 @@
 #include "host/command.h"
 #include "host/development_host.h"
 #include "host/maybe.h"
+#include "host/session_recording.h"
 
 namespace Kavren::Host {
 
@@ -37,6 +38,9 @@ struct ServerSettings {
   /// that may pause for long (a test on a loaded machine) wants more than that pause.
   int keepAliveSeconds = 5;
   CommandSettings commands;
+  /// When set, each host control that ran and each endpoint call is added to it as a
+  /// scenario step; it must outlive the server.
+  SessionRecording* recording = nullptr;
 };
 
 class EventStream;

@@ -194,12 +194,13 @@ MaybeType<Failure, EndpointReply> EndpointClient::Call(const EndpointCall& call)
   }
   bool streamFailed = false;
   reply.streamBody = ReadStream(response, streamFailed);
-  if (streamFailed) reply.outcome = Failure{Messages::kStreamReadFailed, reply.status};
+  // The host's own failures are the plugin's fault, never the request's: code 500.
+  if (streamFailed) reply.outcome = Failure{Messages::kStreamReadFailed, 500};
   if (const Abi::HttpResponseRelease release = response.release) {
     release(&response);
   } else if (reply.outcome.GetFailure().message.empty()) {
     // The plugin keeps what it filled in: nothing here may free it.
-    reply.outcome = Failure{Messages::kNoResponseRelease, reply.status};
+    reply.outcome = Failure{Messages::kNoResponseRelease, 500};
   }
   for (Abi::HttpArgumentEntry& entry : entries) {
     if (entry.value.type != Abi::kHostValueBorrowedString) {

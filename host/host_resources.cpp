@@ -111,6 +111,11 @@ MaybeType<Failure> HostResources::SetLoginDataPacket(const rapidjson::Value& pac
   return {};
 }
 
+std::optional<std::string> HostResources::LoginDataPacketJson() {
+  std::lock_guard lock(mutex_);
+  return packetJson_;
+}
+
 void HostResources::ClearLoginDataPacket() {
   {
     std::lock_guard lock(mutex_);

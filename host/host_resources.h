@@ -36,6 +36,8 @@ class HostResources {
   [[nodiscard]] MaybeType<Failure> SetLoginDataPacket(const rapidjson::Value& packet);
   /// Forgets the packet (GET answers 404 again) and sends a Delete resource event.
   void ClearLoginDataPacket();
+  /// The packet as compact JSON, when one is set.
+  [[nodiscard]] std::optional<std::string> LoginDataPacketJson();
   /// The next session invoke answers `status` with `errorText` instead of success.
   void FailNextInvoke(std::int32_t status, std::string errorText);
   /// Sends a server message event; see DevelopmentHost::PushServerMessage.

@@ -8,18 +8,21 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "host/api_page.h"
+#include "host/asyncapi.h"
 #include "host/cli_checks.h"
 #include "host/describe.h"
 #include "host/development_host.h"
 #include "host/development_server.h"
 #include "host/document.h"
+#include "host/host_controls_api.h"
 #include "host/listen_address.h"
-#include "host/openapi.h"
 #include "host/plugin_library.h"
 #include "host/scenario.h"
+#include "host/session_recording.h"
 
 namespace {
 
@@ -169,7 +172,18 @@ struct ServeOptions {
   int port = 8080;
   std::string packetPath;
   std::string scenarioPath;
+  std::string recordPath;
 };
+
+// Starts the recording with the packet the plugin starts with and the scenario's steps.
+MaybeType<Failure> BeginRecording(Kavren::Host::SessionRecording& recording, DevelopmentHost& host,
+                                  const rapidjson::Value& scenario) {
+  rapidjson::Document packet;
+  const std::optional<std::string> packetJson = host.LoginDataPacketJson();
+  if (packetJson) (void)Kavren::Host::ParseJsonText(*packetJson, packet);
+  const bool hasSteps = scenario.IsObject() && scenario.HasMember("steps");
+  return recording.Begin(packetJson ? &packet : nullptr, hasSteps ? &scenario["steps"] : nullptr);
+}
 
 int RunServe(Common& common, const ServeOptions& options) {
   // SIGINT and SIGTERM are taken by sigwait below; every thread made from here
@@ -204,12 +218,22 @@ int RunServe(Common& common, const ServeOptions& options) {
   Kavren::Host::ServerSettings settings;
   settings.bind = address.Value();
   settings.port = options.port;
+  Kavren::Host::SessionRecording recording(options.recordPath);
+  if (!options.recordPath.empty()) {
+    // The recording file is written before anything listens, so it is checked too.
+    const MaybeType<Failure> begun = BeginRecording(recording, host, scenario);
+    if (begun.Failed()) return Fail(kExitFailure, begun.GetFailure());
+    settings.recording = &recording;
+  }
   Kavren::Host::DevelopmentServer server(host, settings);
   // The API page, before Bind so that its routes win over the plugin's paths. The
-  // document is made once the plugin is loaded, before the server starts serving.
+  // documents are made once the plugin is loaded, before the server starts serving.
   std::string openApiJson;
+  std::string asyncApiJson;
   Kavren::Host::MountApiPage(
-      server.Http(), [&openApiJson] { return openApiJson; }, Kavren::Host::FindSwaggerUiDist());
+      server.Http(),
+      {[&openApiJson] { return openApiJson; }, [&asyncApiJson] { return asyncApiJson; }},
+      Kavren::Host::FindApiPageFiles());
   const MaybeType<Failure> bound = server.Bind();
   if (bound.Failed()) return Fail(kExitFailure, bound.GetFailure());
   PrintLine("listening on " + server.Url());
@@ -217,7 +241,8 @@ int RunServe(Common& common, const ServeOptions& options) {
   PrintLogLines(host);
   bool started = false;
   if (!LoadAndStart(host, common, started)) return kExitFailure;
-  openApiJson = Kavren::Host::OpenApiDocument(host.Record());
+  openApiJson = Kavren::Host::DevelopmentServerOpenApi(host.Record());
+  asyncApiJson = Kavren::Host::AsyncApiDocument(host.Record());
   if (!options.scenarioPath.empty()) {
     // The scenario's effects come as JSON lines, its logs among them.
     host.SetLogListener(nullptr);
@@ -235,6 +260,9 @@ int RunServe(Common& common, const ServeOptions& options) {
   host.Stop();
   PrintStats(host.MemoryStats());
   std::printf("stopped\n");
+  if (!options.recordPath.empty() && recording.LastWrite().Failed()) {
+    return Fail(kExitFailure, recording.LastWrite().GetFailure());
+  }
   return 0;
 }
 
@@ -267,6 +295,9 @@ int Run(int argc, char** argv) {
   serveApp->add_option("--packet", serve.packetPath, "JSON or YAML login data packet to serve");
   serveApp->add_option("--scenario", serve.scenarioPath,
                        "YAML or JSON scenario whose packet and steps run before serving");
+  serveApp->add_option("--record", serve.recordPath,
+                       "write the session (packet, host controls, endpoint calls) to this "
+                       "scenario file, for hxa-host scenario to replay");
 
   Common scenarioCommon;
   std::string scenarioFile;
@@ -279,8 +310,8 @@ int Run(int argc, char** argv) {
   std::string format = "openapi";
   CLI::App* describeApp = app.add_subcommand("describe", "print the plugin's API");
   describeCommon.AddTo(*describeApp, true);
-  describeApp->add_option("--format", format, "openapi, native or epytext")
-      ->check(CLI::IsMember({"openapi", "native", "epytext"}))
+  describeApp->add_option("--format", format, "openapi, asyncapi, native or epytext")
+      ->check(CLI::IsMember({"openapi", "asyncapi", "native", "epytext"}))
       ->capture_default_str();
 
   if (auto parsed = commandLine.Parse(argc, argv)) return *parsed;

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <limits>
 #include <set>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/api_help.h"
@@ -16,8 +18,15 @@ using Allocator = rapidjson::Document::AllocatorType;
 using rapidjson::Value;
 
 constexpr const char kOpenApiVersion[] = "3.1.0";
+constexpr const char kContactName[] = "The plugin's developers";
+constexpr const char kServerDescription[] =
+    "The development server that serves this document (hxa-host serve; "
+    "http://127.0.0.1:8080 by default)";
 constexpr const char kSchemaPrefix[] = "#/components/schemas/";
 constexpr const char kFailureResponse[] = "#/components/responses/Failure";
+constexpr const char kBadRequestResponse[] = "#/components/responses/BadRequest";
+// Request schemas refer to a record's variant that requires no field.
+constexpr const char kInputSuffix[] = ".Input";
 // The body formats the router decodes, JSON first: the page sends its first one.
 constexpr const char* kBodyContentTypes[] = {"application/json", "text/x-yaml",
                                              "application/x-msgpack"};
@@ -30,14 +39,10 @@ void AddText(Value& object, const char* key, const std::string& text, Allocator&
   object.AddMember(rapidjson::StringRef(key), String(text, allocator), allocator);
 }
 
-// Component names may hold letters, digits, ".", "-" and "_" only.
-std::string ComponentName(const std::string& name) {
-  std::string component = name;
-  for (char& c : component) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (!std::isalnum(byte) && c != '.' && c != '-' && c != '_') c = '_';
-  }
-  return component;
+// Sets `key` to `text`, replacing a value already there: no object repeats a key.
+void SetText(Value& object, const char* key, const std::string& text, Allocator& allocator) {
+  object.RemoveMember(key);
+  AddText(object, key, text, allocator);
 }
 
 // Lower-case method keys of a path item, by method code 1 to 7.
@@ -117,7 +122,12 @@ class Generator {
       case ApiKind::kEnum:
       case ApiKind::kStruct:
         if (typeNames_.count(type.typeName) != 0) {
-          AddText(schema, "$ref", kSchemaPrefix + ComponentName(type.typeName), allocator_);
+          std::string name = ComponentName(type.typeName);
+          if (input_ && type.kind == ApiKind::kStruct) {
+            inputTypes_.insert(type.typeName);
+            name += kInputSuffix;
+          }
+          AddText(schema, "$ref", kSchemaPrefix + name, allocator_);
         } else {
           // Not registered: nothing more is known than the kind.
           schema.AddMember("type",
@@ -134,7 +144,21 @@ class Generator {
     return schema;
   }
 
-  Value TypeSchema(const ApiType& type) {
+  /// The component schema of a registered type. A record's output form requires every
+  /// field that is not optional, as the plugin always writes those; its input form
+  /// (`input`) requires none, as the conversion fills in what a request leaves out.
+  Value TypeSchema(const ApiType& type, bool input = false) {
+    const bool wasInput = std::exchange(input_, input);
+    Value schema = TypeSchemaIn(type);
+    input_ = wasInput;
+    return schema;
+  }
+
+  /// The records request schemas referred to so far.
+  [[nodiscard]] const std::set<std::string>& InputTypes() const { return inputTypes_; }
+
+ private:
+  Value TypeSchemaIn(const ApiType& type) {
     Value schema(rapidjson::kObjectType);
     if (type.isEnum) {
       // Enumerations travel as their enumerators' names.
@@ -166,15 +190,30 @@ class Generator {
       schema.AddMember("type", "object", allocator_);
       if (!type.description.empty()) AddText(schema, "description", type.description, allocator_);
       Value properties(rapidjson::kObjectType);
+      std::set<std::string> required;
       for (const ApiField& field : type.fields) {
         Value property = Schema(field.type);
-        if (!field.description.empty())
-          AddText(property, "description", field.description, allocator_);
+        if (!field.description.empty()) {
+          SetText(property, "description", field.description, allocator_);
+        }
         // A later field of the same name is what a reader keeps.
         properties.RemoveMember(field.name.c_str());
         properties.AddMember(String(field.name, allocator_), property, allocator_);
+        if (field.optional) {
+          required.erase(field.name);
+        } else {
+          required.insert(field.name);
+        }
       }
       schema.AddMember("properties", properties, allocator_);
+      if (!input_ && !required.empty()) {
+        Value names(rapidjson::kArrayType);
+        for (const ApiField& field : type.fields) {
+          if (required.erase(field.name) != 0)
+            names.PushBack(String(field.name, allocator_), allocator_);
+        }
+        schema.AddMember("required", names, allocator_);
+      }
     }
     if (!type.nameSpace.empty()) AddText(schema, "x-name-space", type.nameSpace, allocator_);
     schema.AddMember("x-native-size", type.size, allocator_);
@@ -182,6 +221,7 @@ class Generator {
     return schema;
   }
 
+ public:
   Value Operation(const ApiEndpoint& endpoint, const std::set<std::string>& placeholders) {
     Value operation(rapidjson::kObjectType);
     if (!endpoint.tags.empty()) operation.AddMember("tags", Texts(endpoint.tags), allocator_);
@@ -193,8 +233,12 @@ class Generator {
       description += (description.empty() ? "" : "\n\n");
       description += "Accepts every method.";
     }
-    if (!description.empty()) AddText(operation, "description", description, allocator_);
+    // Every operation is described: by its help, else by its summary, else by its function.
+    if (description.empty()) description = endpoint.description;
+    if (description.empty()) description = "Calls the plugin's function " + endpoint.name + ".";
+    AddText(operation, "description", description, allocator_);
     AddText(operation, "operationId", endpoint.name, allocator_);
+    input_ = true;
 
     Value parameters(rapidjson::kArrayType);
     std::set<std::string> declared;
@@ -246,6 +290,7 @@ class Generator {
       requestBody.AddMember("required", !body->optional, allocator_);
       operation.AddMember("requestBody", requestBody, allocator_);
     }
+    input_ = false;
 
     Value responses(rapidjson::kObjectType);
     if (endpoint.returns.kind != ApiKind::kNone) {
@@ -261,6 +306,12 @@ class Generator {
       Value none(rapidjson::kObjectType);
       none.AddMember("description", "Done; no content", allocator_);
       responses.AddMember("204", none, allocator_);
+    }
+    if (operation.HasMember("parameters") || body != nullptr) {
+      // An argument that cannot be bound (a malformed value) is the request's fault.
+      Value badRequest(rapidjson::kObjectType);
+      AddText(badRequest, "$ref", kBadRequestResponse, allocator_);
+      responses.AddMember("400", badRequest, allocator_);
     }
     Value failure(rapidjson::kObjectType);
     AddText(failure, "$ref", kFailureResponse, allocator_);
@@ -342,6 +393,9 @@ class Generator {
   const ApiDescription& api_;
   Allocator& allocator_;
   std::set<std::string> typeNames_;
+  // Request schemas are being written: records are referred to by their input form.
+  bool input_ = false;
+  std::set<std::string> inputTypes_;
 };
 
 // The OpenAPI path of a URL template and the names of its placeholders. "{+name}" and
@@ -373,7 +427,8 @@ std::string PathOf(const ApiEndpoint& endpoint, std::set<std::string>& placehold
 std::string InfoDescription(const ApiDescription& api) {
   std::string text =
       "Generated from the plugin's API description block: its endpoints, and in the schemas "
-      "every registered record and enumeration.\n\n## Events\n\n";
+      "the registered records and enumerations they and the events use. The events are "
+      "described in full by the AsyncAPI document (/asyncapi.json).\n\n## Events\n\n";
   if (api.events.empty()) return text + "None.\n";
   text += "| Event | Payload | Description |\n|---|---|---|\n";
   for (const ApiEvent& event : api.events) {
@@ -393,7 +448,7 @@ std::string InfoDescription(const ApiDescription& api) {
 
 // How the development server answers a failure: the status, and the failure text
 // ("Invalid function" when no route matched) as JSON.
-Value FailureResponse(Allocator& allocator) {
+Value FailureResponse(const char* description, Allocator& allocator) {
   Value properties(rapidjson::kObjectType);
   Value status(rapidjson::kObjectType);
   status.AddMember("type", "integer", allocator);
@@ -404,19 +459,82 @@ Value FailureResponse(Allocator& allocator) {
   Value schema(rapidjson::kObjectType);
   schema.AddMember("type", "object", allocator);
   schema.AddMember("properties", properties, allocator);
+  Value required(rapidjson::kArrayType);
+  required.PushBack("httpStatus", allocator).PushBack("message", allocator);
+  schema.AddMember("required", required, allocator);
   Value media(rapidjson::kObjectType);
   media.AddMember("schema", schema, allocator);
   Value content(rapidjson::kObjectType);
   content.AddMember("application/json", media, allocator);
   Value failure(rapidjson::kObjectType);
-  failure.AddMember("description", "Failed: the status and the failure text", allocator);
+  failure.AddMember("description", rapidjson::StringRef(description), allocator);
   failure.AddMember("content", content, allocator);
+  return failure;
+}
+
+Value FailureResponses(Allocator& allocator) {
   Value responses(rapidjson::kObjectType);
-  responses.AddMember("Failure", failure, allocator);
+  responses.AddMember(
+      "Failure", FailureResponse("Failed: the status and the failure text", allocator), allocator);
+  responses.AddMember(
+      "BadRequest",
+      FailureResponse("An argument is missing or malformed: status 400 and the failure text",
+                      allocator),
+      allocator);
   return responses;
 }
 
+// Keeps the component schemas that the operations or the events refer to, directly or
+// through other schemas; generated clients have no use for the others.
+void KeepReferredSchemas(rapidjson::Document& document) {
+  std::vector<std::string> pending;
+  CollectSchemaRefs(document["paths"], pending);
+  CollectSchemaRefs(document["x-events"], pending);
+  Value& schemas = document["components"]["schemas"];
+  std::set<std::string> kept;
+  while (!pending.empty()) {
+    const std::string name = pending.back();
+    pending.pop_back();
+    if (!kept.insert(name).second || !schemas.HasMember(name.c_str())) continue;
+    CollectSchemaRefs(schemas[name.c_str()], pending);
+  }
+  for (auto member = schemas.MemberBegin(); member != schemas.MemberEnd();) {
+    if (kept.count(member->name.GetString()) == 0) {
+      member = schemas.EraseMember(member);
+    } else {
+      ++member;
+    }
+  }
+}
+
 }  // namespace
+
+// Component names may hold letters, digits, ".", "-" and "_" only.
+std::string ComponentName(const std::string& name) {
+  std::string component = name;
+  for (char& c : component) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!std::isalnum(byte) && c != '.' && c != '-' && c != '_') c = '_';
+  }
+  return component;
+}
+
+void CollectSchemaRefs(const rapidjson::Value& node, std::vector<std::string>& names) {
+  if (node.IsArray()) {
+    for (const Value& element : node.GetArray()) CollectSchemaRefs(element, names);
+  } else if (node.IsObject()) {
+    for (auto member = node.MemberBegin(); member != node.MemberEnd(); ++member) {
+      if (std::string_view(member->name.GetString()) == "$ref" && member->value.IsString()) {
+        const std::string_view target = member->value.GetString();
+        if (target.starts_with(kSchemaPrefix)) {
+          names.emplace_back(target.substr(sizeof kSchemaPrefix - 1));
+        }
+      } else {
+        CollectSchemaRefs(member->value, names);
+      }
+    }
+  }
+}
 
 void BuildOpenApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson::Document& out) {
   out.SetObject();
@@ -428,7 +546,16 @@ void BuildOpenApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson:
   AddText(infoValue, "title", info.title.empty() ? "Plugin API" : info.title, allocator);
   AddText(infoValue, "version", info.version.empty() ? "0.0.0" : info.version, allocator);
   AddText(infoValue, "description", InfoDescription(api), allocator);
+  Value contact(rapidjson::kObjectType);
+  AddText(contact, "name", kContactName, allocator);
+  infoValue.AddMember("contact", contact, allocator);
   out.AddMember("info", infoValue, allocator);
+  Value server(rapidjson::kObjectType);
+  server.AddMember("url", "/", allocator);
+  AddText(server, "description", kServerDescription, allocator);
+  Value servers(rapidjson::kArrayType);
+  servers.PushBack(server, allocator);
+  out.AddMember("servers", servers, allocator);
 
   // Tags in the order the endpoints first name them.
   Value tags(rapidjson::kArrayType);
@@ -470,11 +597,27 @@ void BuildOpenApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson:
     if (schemas.HasMember(name.c_str())) continue;
     schemas.AddMember(String(name, allocator), generator.TypeSchema(type), allocator);
   }
+  // The input forms of the records requests refer to, and of the records those refer to.
+  std::set<std::string> written;
+  for (bool more = true; more;) {
+    more = false;
+    for (const ApiType& type : api.types) {
+      if (generator.InputTypes().count(type.name) == 0 || !written.insert(type.name).second) {
+        continue;
+      }
+      const std::string name = ComponentName(type.name) + kInputSuffix;
+      if (!schemas.HasMember(name.c_str())) {
+        schemas.AddMember(String(name, allocator), generator.TypeSchema(type, true), allocator);
+      }
+      more = true;
+    }
+  }
   Value components(rapidjson::kObjectType);
   components.AddMember("schemas", schemas, allocator);
-  components.AddMember("responses", FailureResponse(allocator), allocator);
+  components.AddMember("responses", FailureResponses(allocator), allocator);
   out.AddMember("components", components, allocator);
   out.AddMember("x-events", generator.Events(), allocator);
+  KeepReferredSchemas(out);
 }
 
 std::string OpenApiDocument(const ApiDescription& api, const OpenApiInfo& info) {
@@ -483,12 +626,16 @@ std::string OpenApiDocument(const ApiDescription& api, const OpenApiInfo& info) 
   return JsonText(document);
 }
 
-std::string OpenApiDocument(const Abi::PluginHostRecord& record) {
+OpenApiInfo OpenApiInfoOf(const Abi::PluginHostRecord& record) {
   OpenApiInfo info;
   info.title = record.name != nullptr ? record.name : "";
   info.version = std::to_string(record.major) + "." + std::to_string(record.minor) + "." +
                  std::to_string(record.patch);
-  return OpenApiDocument(ReadApiDescription(record.api), info);
+  return info;
+}
+
+std::string OpenApiDocument(const Abi::PluginHostRecord& record) {
+  return OpenApiDocument(ReadApiDescription(record.api), OpenApiInfoOf(record));
 }
 
 }  // namespace Kavren::Host

@@ -66,6 +66,7 @@ void PrintResult(EffectPrinter& printer, const Command& command, const CommandRe
     case CommandKind::kReadInvokes:
     case CommandKind::kReadLog:
     case CommandKind::kReadMemory:
+    case CommandKind::kReadPacket:
       printer.Print(StepName(command.kind),
                     [&](Writer& writer) { Raw(writer, "value", result.json); });
       break;

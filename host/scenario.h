@@ -68,7 +68,7 @@ class EffectPrinter : private HostObserver {
 /// ({"method", "path"} or {"function"}, optionally "arguments" (object: named
 /// entries; array: positional entries) and "body"), "fail next invoke"
 /// ({"status", "errorText"}), "wait for jobs" (null or {"timeoutMs"}), and
-/// "read invokes", "read log", "read memory". Fails at the first malformed step
+/// "read invokes", "read log", "read memory", "read packet". Fails at the first malformed step
 /// ("step N (name): " and why); the effects printed before stay printed.
 [[nodiscard]] MaybeType<Failure> RunScenarioSteps(const rapidjson::Value& scenario,
                                                   DevelopmentHost& host,

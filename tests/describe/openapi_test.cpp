@@ -39,7 +39,8 @@ ApiDescription SampleApi() {
   filter.name = "Filter";
   filter.fields = {{"text", "searched text", 0, Ref(ApiKind::kString), false},
                    {"blob", "", 8, Ref(ApiKind::kBlob), false},
-                   {"other", "", 12, Ref(ApiKind::kStruct, "Unregistered"), false}};
+                   {"other", "", 12, Ref(ApiKind::kStruct, "Unregistered"), false},
+                   {"extra", "free form", 16, Ref(ApiKind::kObject), true}};
   ApiType mode;
   mode.name = "Mode";
   mode.isEnum = true;
@@ -70,14 +71,14 @@ TEST(OpenApi, MapsLocationsTypesAndListsOfTheApi) {
       {"/paths/~1files~1{rest}/post/operationId", R"("PostFilesByRest")"},
       {"/paths/~1files~1{rest}/post/parameters",
        R"([{"name":"filter","in":"query","description":"what to find","required":false,)"
-       R"("content":{"application/json":{"schema":{"$ref":"#/components/schemas/Filter"}}}},)"
+       R"("content":{"application/json":{"schema":{"$ref":"#/components/schemas/Filter.Input"}}}},)"
        R"({"name":"velkin-id","in":"header","required":true,)"
        R"("schema":{"type":"integer","format":"uint64","minimum":0}},)"
        R"({"name":"rest","in":"path","required":true,"schema":{"type":"string"}},)"
        R"({"name":"page","in":"query","required":false,"schema":{"type":"integer",)"
        R"("format":"int16","minimum":-32768,"maximum":32767}}])"},
       {"/paths/~1files~1{rest}/post/requestBody/content/application~1json/schema",
-       R"({"type":"array","items":{"$ref":"#/components/schemas/Filter"}})"},
+       R"({"type":"array","items":{"$ref":"#/components/schemas/Filter.Input"}})"},
       {"/paths/~1files~1{rest}/post/requestBody/required", "true"},
       {"/paths/~1files~1{rest}/post/responses/200/content/application~1json/schema",
        R"({"type":"object","additionalProperties":{"$ref":"#/components/schemas/Mode"}})"},
@@ -87,10 +88,17 @@ TEST(OpenApi, MapsLocationsTypesAndListsOfTheApi) {
        R"([{"name":"id","in":"path","required":true,"schema":{"type":"string"}}])"},
       {"/paths/~1any~1{id}/post/responses",
        R"({"204":{"description":"Done; no content"},)"
+       R"("400":{"$ref":"#/components/responses/BadRequest"},)"
        R"("default":{"$ref":"#/components/responses/Failure"}})"},
       {"/components/schemas/Filter/properties",
        R"({"text":{"type":"string","description":"searched text"},)"
-       R"("blob":{"type":"string","contentEncoding":"base64"},"other":{"type":"object"}})"},
+       R"("blob":{"type":"string","contentEncoding":"base64"},"other":{"type":"object"},)"
+       R"("extra":{"description":"free form"}})"},
+      // Replies carry every field that is not optional; requests may leave any out.
+      {"/components/schemas/Filter/required", R"(["text","blob","other"])"},
+      {"/components/schemas/Filter.Input/required", "(missing)"},
+      {"/components/schemas/Filter.Input/properties/text",
+       R"({"type":"string","description":"searched text"})"},
       {"/components/schemas/Mode/enum", R"(["Fuzzy","Exact"])"},
       {"/components/schemas/Mode/description",
        R"("How to search.\n\n- `Fuzzy` (1): close enough\n- `Exact` (2)\n")"},

@@ -98,8 +98,8 @@ TEST_F(DevelopmentServerE2eTest, EveryEndpointAndItsFailureShapes) {
       {"DELETE", acknowledge, 404, R"({"httpStatus":404,"message":"Not found"})"},
       {"DELETE", std::string(kCelebrationUri) + "/1/acknowledge", 404,
        R"({"httpStatus":404,"message":"Not found"})"},
-      {"DELETE", std::string(kNotificationUri) + "/x/acknowledge", 500,
-       R"({"httpStatus":500,"message":"Value x for 'id' of type int32 is in an incorrect format"})"},
+      {"DELETE", std::string(kNotificationUri) + "/x/acknowledge", 400,
+       R"({"httpStatus":400,"message":"Value x for 'id' of type int32 is in an incorrect format"})"},
       {"POST", kNotificationUri, 404,
        R"({"httpStatus":404,"message":"No endpoint for POST /hxa-player-messaging/v1/notification"})"},
   };
@@ -134,6 +134,7 @@ TEST_F(DevelopmentServerE2eTest, EveryEndpointAndItsFailureShapes) {
 
   // A logout and a re-login through the host controls.
   EXPECT_EQ(Send("DELETE", "/_host/login-data-packet")->status, 204);
+  EXPECT_EQ(Send("GET", "/_host/login-data-packet")->body, "null");
   EXPECT_EQ(Send("PUT", "/_host/login-data-packet",
                  R"({"allVelkinData":{"velkin":{"acctId":1}},"simpleMessages":[{"accountId":1,)"
                  R"("msgId":"m-3","type":"pss-player-message",)"
@@ -141,6 +142,8 @@ TEST_F(DevelopmentServerE2eTest, EveryEndpointAndItsFailureShapes) {
                 ->status,
             204);
   EXPECT_EQ(Head(Send("GET", kNotificationUri)->body), "3 m-3 Three");
+  EXPECT_THAT(Send("GET", "/_host/login-data-packet")->body,
+              ::testing::HasSubstr(R"("msgId":"m-3")"));
   const auto memory = Send("GET", "/_host/memory");
   ASSERT_TRUE(memory);
   EXPECT_THAT(memory->body, ::testing::HasSubstr(R"("bytesInUse":)"));

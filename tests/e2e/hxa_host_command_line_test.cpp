@@ -36,7 +36,7 @@ TEST(HxaHostCommandLine, ChecksEveryOptionBeforeLoadingOrListening) {
           {"serve --port -1 " + plugin, 2, "--port: Value -1 not in range 0 to 65535\n" + rerun},
           {"serve", 2, "plugin is required\n" + rerun},
           {"describe --format yaml " + plugin, 2,
-           "--format: yaml not in {openapi,native,epytext}\n" + rerun},
+           "--format: yaml not in {openapi,asyncapi,native,epytext}\n" + rerun},
           {"--unknown " + plugin, 2,
            "The following argument was not expected: --unknown\n" + rerun},
           {"serve --core-version 18 " + plugin, 2,

@@ -46,7 +46,11 @@ TEST_F(DevelopmentServerTest, RepliesCarryTheirStatusAndJsonBodies) {
   const Case cases[] = {
       {"GET", "/fake/v1/items/42", 200, R"({"path":"/fake/v1/items/42","n":[1,-2,2.5]})"},
       {"GET", "/fake/v1/items/empty", 204, ""},
-      {"GET", "/fake/v1/items/failed-unset", 500, R"({"httpStatus":500,"message":"Broken"})"},
+      // A failure without a status is the request's fault (a failed argument binding);
+      // one whose stream breaks is the plugin's.
+      {"GET", "/fake/v1/items/failed-unset", 400, R"({"httpStatus":400,"message":"Broken"})"},
+      {"GET", "/fake/v1/items/stream-broken", 500,
+       R"({"httpStatus":500,"message":"Stream read error"})"},
       // A failure is never reported with a success status.
       {"GET", "/fake/v1/items/failed-200", 500, R"({"httpStatus":500,"message":"Broken"})"},
       {"DELETE", "/fake/v1/items/7", 404, R"({"httpStatus":404,"message":"Not found"})"},
@@ -142,7 +146,8 @@ TEST_F(DevelopmentServerTest, HostControlsTakeTheScenarioStepsObjects) {
       {"GET", "log", "", 200, R"([{"level":1,"message":"hello"}])"},
       {"GET", "memory", "", 200,
        R"({"peakBytes":0,"peakBlocks":0,"allocatedBytes":0,"allocations":7,"freedBytes":0,"frees":0,"bytesInUse":0})"},
-      {"GET", "login-data-packet", "", 405, R"({"httpStatus":405,"message":"Method Not Allowed"})"},
+      {"PATCH", "login-data-packet", "", 405,
+       R"({"httpStatus":405,"message":"Method Not Allowed"})"},
       {"GET", "nothing", "", 404,
        R"({"httpStatus":404,"message":"No host control for GET /_host/nothing"})"},
   };
