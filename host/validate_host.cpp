@@ -275,13 +275,11 @@ void ModelHost::HostCalled(Module& module, const char* function) {
                    std::string("host function ") + function + " called after Stop returned");
     return;
   }
-  if (stoppingModule == &module && policy_.reenterDuringStop) {
-    Reenter(module, function);
-  } else if (insideJobOf == &module && std::strcmp(function, "PublishEvent") != 0 &&
-             Chance(policy_.reenterJobs)) {
-    // From PublishEvent the publish policy decides, whoever publishes.
-    Reenter(module, function);
-  }
+  // From PublishEvent the publish policy decides, whoever publishes.
+  const bool duringStop = stoppingModule == &module && policy_.reenterDuringStop;
+  const bool fromJob = insideJobOf == &module && std::strcmp(function, "PublishEvent") != 0 &&
+                       Chance(policy_.reenterJobs);
+  if (duringStop || fromJob) Reenter(module, function);
 }
 
 void ModelHost::Reenter(Module& module, const char* /*why*/) {
@@ -811,6 +809,7 @@ TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
         });
       }
       std::vector<std::thread> threads;
+      threads.reserve(static_cast<std::size_t>(trace.threads));
       for (int thread = 0; thread < trace.threads; ++thread) {
         threads.emplace_back([&, thread] {
           for (const TraceOp& op : trace.ops) {

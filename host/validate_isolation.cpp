@@ -22,7 +22,7 @@
 namespace Kavren::Host {
 namespace {
 
-constexpr std::size_t kMaxDiagnostics = 64 * 1024;
+constexpr std::size_t kMaxDiagnostics = std::size_t{64} * 1024;
 constexpr int kMaxSymbolizedLines = 80;
 // Signals a dump of every thread's stack is asked with, and each thread answers.
 constexpr int kDumpAllSignal = SIGUSR2;
