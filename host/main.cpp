@@ -1,7 +1,7 @@
 // hxa-host: the development host's command line. `serve` puts the plugin behind a
 // local HTTP server, `scenario` runs a scenario file and prints its effects as JSON
-// lines, `describe` prints the plugin's API; without a subcommand it loads the
-// plugin, starts it, prints its memory statistics and stops it.
+// lines, `describe` prints the plugin's API, `validate` explores host orderings; without
+// a subcommand it loads the plugin, starts it, prints its memory statistics and stops it.
 #include <pthread.h>
 
 #include <CLI/CLI.hpp>
@@ -23,6 +23,7 @@
 #include "host/plugin_library.h"
 #include "host/scenario.h"
 #include "host/session_recording.h"
+#include "host/validate_run.h"
 
 namespace {
 
@@ -271,7 +272,12 @@ int Run(int argc, char** argv) {
       "Development host: loads a plugin, starts it, prints its memory statistics and stops "
       "it; or serves it over HTTP, runs a scenario against it, or describes its API"};
   app.require_subcommand(0, 1);
-  Kavren::Host::CommandLine commandLine(app, {});
+  Kavren::Host::ExitStatuses statuses;
+  statuses.footer =
+      "hxa-host validate PLUGIN.so [options]: validate the plugin (see validate --help, which "
+      "lists its own exit statuses).\n" +
+      statuses.footer;
+  Kavren::Host::CommandLine commandLine(app, statuses);
 
   Common plain;
   plain.AddTo(app, false);
@@ -335,6 +341,11 @@ int main(int argc, char** argv) {
   // Whatever escapes a command (an allocation or a thread that failed) ends the run with
   // its reason and status 1 rather than through std::terminate.
   try {
+    // validate has exit codes of its own (3 for a usage error), so it parses its own
+    // arguments.
+    if (argc >= 2 && std::string(argv[1]) == "validate") {
+      return Kavren::Host::RunValidateCommand(argc - 1, argv + 1);
+    }
     return Run(argc, argv);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "hxa-host: %s\n", error.what());

@@ -110,7 +110,8 @@ Abi::PluginFunctionTable* AppModule::FunctionTable() { return &functionTable; }
 Abi::HostFunctions* AppModule::HostTable() const {
   // After Stop the host's tables may be gone: nothing reaches the host any more.
   if (HostClosed()) return nullptr;
-  return host_ != nullptr ? host_->functions : nullptr;
+  Abi::HostInterface* host = host_.load();
+  return host != nullptr ? host->functions : nullptr;
 }
 
 void AppModule::Call(Abi::HttpResponseRecord* response, const Abi::HttpRequestRecord* request) {
@@ -221,7 +222,7 @@ bool AppModule::StartWithHost(Abi::HostInterface* host) {
   }
   {
     std::lock_guard<std::mutex> guard(logTargetLock_);
-    host_ = host;
+    host_.store(host);
     InstallPluginLogTarget(host->functions, logTarget_);
   }
   std::string userAgent =
@@ -263,8 +264,9 @@ bool AppModule::AdoptLogTarget() noexcept {
   std::lock_guard<std::mutex> guard(logTargetLock_);
   // Checked under the lock that EndHostSession takes after closing: a module that has
   // begun to stop never gets a target.
-  if (host_ == nullptr || host_->functions == nullptr || HostClosed()) return false;
-  InstallPluginLogTarget(host_->functions, logTarget_);
+  Abi::HostInterface* host = host_.load();
+  if (host == nullptr || host->functions == nullptr || HostClosed()) return false;
+  InstallPluginLogTarget(host->functions, logTarget_);
   return logTarget_ != nullptr;
 }
 

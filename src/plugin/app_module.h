@@ -85,7 +85,7 @@ class AppModule : public EventLayer {
   [[nodiscard]] const PluginApiVersion& CoreApiVersion() const { return coreApiVersion_; }
   [[nodiscard]] const PluginIdentity& Identity() const { return identity_; }
   [[nodiscard]] const std::vector<std::string>& ApiTags() const { return apiTags_; }
-  [[nodiscard]] Abi::HostInterface* Host() const { return host_; }
+  [[nodiscard]] Abi::HostInterface* Host() const { return host_.load(); }
   /// The function table handed to the host; one for every module, living as long as the
   /// library, so that a host may still read it after Stop.
   [[nodiscard]] static Abi::PluginFunctionTable* FunctionTable();
@@ -104,7 +104,8 @@ class AppModule : public EventLayer {
   std::unique_ptr<PluginLogTarget> logTarget_;
   PluginIdentity identity_;
   std::vector<std::string> apiTags_;
-  Abi::HostInterface* host_ = nullptr;
+  // Atomic: a host may call an endpoint on one thread while Start runs on another.
+  std::atomic<Abi::HostInterface*> host_{nullptr};
   // Packed, but kept at a pointer-aligned address: hosts read its fields in place.
   alignas(alignof(void*)) Abi::PluginApiBlock apiBlock_{};
   // The module's types, functions and events; attached to the event layer.

@@ -187,5 +187,29 @@ TEST_F(PluginLifecycleConcurrencyTest, RequestsWhileAnotherModuleLoadsAndStops) 
   host.Stop();
 }
 
+// Found by hxa-host validate under ThreadSanitizer: the host interface Start stores was
+// read without synchronisation by an endpoint call on another thread.
+TEST_F(PluginLifecycleConcurrencyTest, StartWhileAnotherThreadCallsAnEndpoint) {
+  DevelopmentHost host(0x484F5354, 0);
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  InterposedHost interposed(host);
+  const auto acknowledge = interposed.FindEndpoint(Abi::kHttpMethodDelete, kAcknowledgeTemplate);
+  Signal calling;
+  std::thread userInterface([&] {
+    calling.Raise();
+    for (int call = 0; call < 1000; ++call) {
+      const std::string reply =
+          InterposedHost::CallEndpoint(acknowledge, Abi::kHttpMethodDelete,
+                                       "/hxa-player-messaging/v1/notification/1/acknowledge");
+      ASSERT_EQ(reply.substr(0, 13), "404 Not found");
+    }
+  });
+  calling.Wait();
+  EXPECT_TRUE(interposed.Start());
+  userInterface.join();
+  interposed.Stop();
+  EXPECT_EQ(interposed.CallsSinceStop(), 0u);
+}
+
 }  // namespace
 }  // namespace Kavren::Host

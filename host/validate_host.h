@@ -1,0 +1,212 @@
+// The validator's host model: one host application that loads up to two modules of a
+// plugin library, offers them the ten host functions, and runs a trace's operations on
+// several threads at once, watching everything the oracle needs.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "abi/api_block.h"
+#include "abi/event.h"
+#include "abi/host.h"
+#include "abi/http.h"
+#include "abi/plugin.h"
+#include "host/validate_oracle.h"
+#include "host/validate_trace.h"
+#include "host/validate_types.h"
+
+namespace Kavren::Host {
+
+/// What one run did, besides its findings.
+struct RunCounts {
+  std::uint64_t ops = 0;
+  std::uint64_t calls = 0;
+  std::uint64_t events = 0;
+  std::uint64_t jobs = 0;
+  std::uint64_t loads = 0;
+  std::uint64_t stops = 0;
+  /// Host functions the plugin called during Stop.
+  std::uint64_t callsDuringStop = 0;
+  /// Resources compared with their GET at quiescence.
+  std::uint64_t resourcesCompared = 0;
+};
+
+/// What an endpoint call answered.
+struct ModelReply {
+  bool called = false;
+  std::int32_t status = 0;
+  bool failed = false;
+  std::string valueJson = "null";
+};
+
+/// One host application. The plugin's calls come on any thread; Load and Stop of a slot
+/// obey the ABI: a module is stopped only once no other thread is inside one of its
+/// callbacks, and no callback of it starts once its Stop has begun (its jobs that were
+/// held run after Stop returned, as a host may run them).
+class ModelHost {
+ public:
+  ModelHost(Abi::PluginLoadFunction load, const HostPolicy& policy, std::uint64_t seed,
+            Oracle& oracle, std::vector<std::string> dictionary);
+  ~ModelHost();
+  ModelHost(const ModelHost&) = delete;
+  ModelHost& operator=(const ModelHost&) = delete;
+
+  /// Loads and starts a module in `slot` (0 or 1); false, with a finding, when the
+  /// export or Start failed. Nothing happens when the slot's module runs.
+  bool Load(int slot);
+  /// Stops the module of `slot`, once no other thread is inside it.
+  void Stop(int slot);
+  /// Runs one operation on the calling thread.
+  void Execute(const TraceOp& op);
+  /// Runs the jobs that are due until none is left (or a bound is reached).
+  void Quiesce();
+  /// GETs every resource a running module announced and compares it with the last
+  /// announcement.
+  void CheckResources();
+  /// Stops every module, runs the jobs held until after Stop, and checks what must
+  /// hold once everything has stopped.
+  void Finish();
+  /// Calls an endpoint of `slot`'s module on this thread (skipped when it is not running).
+  ModelReply CallEndpoint(int slot, const std::string& functionName, ValueVariant variant,
+                          Random& random);
+  [[nodiscard]] Abi::PluginMemoryStats Stats();
+  /// Reads the statistics and hands them to the oracle, one sample at a time.
+  void SampleStats();
+  /// The names the running modules subscribed, sorted.
+  [[nodiscard]] std::vector<std::string> SubscribedNames();
+  /// The API as the first module described it; null before the first load.
+  [[nodiscard]] const ApiModel* Model() const { return model_ ? &*model_ : nullptr; }
+  [[nodiscard]] RunCounts Counts();
+  [[nodiscard]] bool IsRunning(int slot);
+
+ private:
+  enum class State { kLoading, kRunning, kStopping, kStopped };
+  struct Module;
+  // The table handed to one module, followed by the way back.
+  struct Table {
+    Abi::HostFunctions functions;
+    Module* module;
+  };
+  struct Subscription {
+    std::string name;
+    Abi::HostEventCallback callback;
+    void* context;
+  };
+  struct EndpointEntry {
+    Abi::ApiRequestEntry entry;
+    Abi::ApiEndpointRegistration* registration;
+  };
+  struct Module {
+    Table table{};
+    // Null once the run that loaded it is over: a plugin that calls the table later
+    // is told nothing, and the run of the moment hears of it.
+    std::atomic<ModelHost*> host{nullptr};
+    int slot = 0;
+    std::uint32_t cookie = 0;
+    Abi::HostInterface interface {};
+    Abi::PluginHostRecord record{};
+    State state = State::kRunning;
+    int inside = 0;
+    bool stopReturned = false;
+    std::vector<Subscription> subscriptions;
+    std::map<std::string, EndpointEntry> endpoints;
+    // Last announced data of each resource uri, as JSON.
+    std::map<std::string, std::string> announced;
+  };
+  struct Job {
+    Module* module;
+    Abi::HostJobCallback callback;
+    void* context;
+    bool held;
+    bool scheduledByStop;
+  };
+
+  // The host of the module whose table `self` is; null (and a finding for the current
+  // run) when that run is over.
+  static ModelHost* HostOf(Abi::HostFunctions* self, const char* function);
+  static void HXA_CDECL OnCall(Abi::HostFunctions* self, Abi::HttpResponseRecord* response,
+                               const Abi::HttpRequestRecord* request) noexcept;
+  static void HXA_CDECL OnReserved(Abi::HostFunctions* self, Abi::HostWord, Abi::HostWord) noexcept;
+  static void HXA_CDECL OnPublishEvent(Abi::HostFunctions* self,
+                                       const Abi::HostEventRecord* event) noexcept;
+  static void HXA_CDECL OnSubscribe(Abi::HostFunctions* self, const char* name,
+                                    std::uint32_t cookie, Abi::HostEventCallback callback,
+                                    void* context, std::int32_t flag) noexcept;
+  static void HXA_CDECL OnUnsubscribe(Abi::HostFunctions* self, const char* name,
+                                      std::uint32_t cookie) noexcept;
+  static void HXA_CDECL OnScheduleJob(Abi::HostFunctions* self, const char* label,
+                                      Abi::HostJobCallback job, void* context, double delay,
+                                      std::int32_t flags) noexcept;
+  static void HXA_CDECL OnPump(Abi::HostFunctions* self) noexcept;
+  static void HXA_CDECL OnBeginWait(Abi::HostFunctions* self, const char* label,
+                                    std::int32_t) noexcept;
+  static void HXA_CDECL OnEndWait(Abi::HostFunctions* self) noexcept;
+  static void HXA_CDECL OnLog(Abi::HostFunctions* self, std::int32_t level,
+                              const char* message) noexcept;
+  static void HXA_CDECL ReleaseResponse(Abi::HttpResponseRecord* response) noexcept;
+
+  // Every host function starts here: checks the call is not after Stop, and re-enters
+  // the module when the policy says so.
+  void HostCalled(Module& module, const char* function);
+  void Reenter(Module& module, const char* why);
+  bool Enter(Module& module);
+  // A module whose load failed: its slot is free again.
+  void Abandon(Module& module);
+  void Leave(Module& module);
+  void Answer(Module& module, Abi::HttpResponseRecord& response,
+              const Abi::HttpRequestRecord& request);
+  void Publish(Module& module, const Abi::HostEventRecord& event);
+  void Deliver(const std::string& name, const Abi::HostValue& payload, std::int32_t flag);
+  ModelReply CallModule(Module& module, const std::string& functionName, ValueVariant variant,
+                        Random& random);
+  bool RunOneJob(bool fromPump);
+  void RunJob(const Job& job, bool afterStop);
+  // Per mille decision from the thread's current random source.
+  bool Chance(int perMille);
+  Random& ThreadRandom();
+  Module* Current(int slot);
+  void Count(std::uint64_t RunCounts::*counter);
+
+  Abi::PluginLoadFunction load_;
+  HostPolicy policy_;
+  Oracle& oracle_;
+  std::vector<std::string> dictionary_;
+  std::optional<ApiModel> model_;
+  decltype(Abi::PluginFunctionTable::GetMemoryStats) getMemoryStats_ = nullptr;
+
+  // Serialises sampling, so the oracle sees samples in the order they were read.
+  std::mutex statsMutex_;
+  // Guards everything below.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Every module this run loaded. They are never freed: the plugin may keep a table
+  // past its module's Stop, even past the run.
+  std::vector<Module*> modules_;
+  Module* slots_[2] = {nullptr, nullptr};
+  std::deque<Job> jobs_;
+  // Responses handed out by Call: contentType text -> released.
+  std::map<const void*, bool> responses_;
+  std::vector<char*> responseTexts_;
+  Random setupRandom_;
+  RunCounts counts_;
+};
+
+/// Runs a trace in this process and answers the oracle's findings.
+struct TraceOutcome {
+  std::vector<Finding> findings;
+  RunCounts counts;
+  /// Set when the trace ran nothing: the plugin subscribed nothing, had no endpoint...
+  std::string skipped;
+};
+[[nodiscard]] TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
+                                    const std::vector<std::string>& dictionary);
+
+}  // namespace Kavren::Host

@@ -1,0 +1,65 @@
+// The validator's oracle: what must hold for any plugin of this ABI, and the findings
+// of one run.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "abi/host.h"
+#include "abi/http.h"
+
+namespace Kavren::Host {
+
+/// Kinds of finding; a shrunk trace must keep failing with the same kind.
+namespace FindingKind {
+inline constexpr char kMalformedReply[] = "malformed-reply";
+inline constexpr char kResponseRelease[] = "response-release";
+inline constexpr char kAfterStop[] = "call-after-stop";
+inline constexpr char kSubscriptions[] = "subscriptions";
+inline constexpr char kMemoryCounters[] = "memory-counters";
+inline constexpr char kMemoryBaseline[] = "memory-baseline";
+inline constexpr char kAnnouncement[] = "announcement";
+inline constexpr char kResourceGet[] = "resource-get";
+inline constexpr char kApiBlock[] = "api-block";
+inline constexpr char kLoad[] = "load";
+}  // namespace FindingKind
+
+struct Finding {
+  std::string kind;
+  std::string message;
+};
+
+/// Collects findings from every thread of a run, and checks memory statistics as
+/// they are sampled. Thread-safe.
+class Oracle {
+ public:
+  void Report(const std::string& kind, const std::string& message);
+  [[nodiscard]] std::vector<Finding> Findings() const;
+  [[nodiscard]] bool Failed() const;
+  [[nodiscard]] bool Has(const std::string& kind) const;
+
+  /// Checks one sample against the rules and against the previous sample: no counter
+  /// decreases, and nothing counted exceeds what was counted before it (the peak and
+  /// the freed bytes never exceed the bytes allocated, frees never exceed allocations).
+  void Sample(const Abi::PluginMemoryStats& stats);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Finding> findings_;
+  std::optional<Abi::PluginMemoryStats> last_;
+};
+
+/// Empty when a reply the plugin filled is well formed: a failure has a text and a
+/// status of 100 to 599 (or 0, none set), a success no text, the value and format are known kinds
+/// and a release is set; else the problem.
+[[nodiscard]] std::string CheckReply(const Abi::HttpResponseRecord& response);
+
+/// Bytes in use by the counters of `stats`.
+[[nodiscard]] inline std::uint64_t InUse(const Abi::PluginMemoryStats& stats) {
+  return stats.allocatedBytes - stats.freedBytes;
+}
+
+}  // namespace Kavren::Host

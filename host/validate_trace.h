@@ -1,0 +1,92 @@
+// A validator run as data: the host operations of each thread, written and read as a
+// JSON trace, and the delta-debugging reduction of a failing trace.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/maybe.h"
+
+namespace Kavren::Host {
+
+/// What one host operation does.
+enum class OpKind {
+  /// Calls an endpoint of a module.
+  kCall,
+  /// Delivers an event to every subscription of one subscribed name.
+  kEvent,
+  /// Runs one pending job on this thread.
+  kJob,
+  /// Loads and starts a module in a slot (a second module of the same library).
+  kLoad,
+  /// Stops the module of a slot, once no other thread is inside it.
+  kStop,
+  /// Reads the memory statistics.
+  kStats,
+};
+
+[[nodiscard]] const char* OpKindName(OpKind kind);
+
+/// One host operation on one thread. `seed` drives every choice the operation and the
+/// host functions the plugin calls during it make.
+struct TraceOp {
+  int thread = 0;
+  OpKind kind = OpKind::kCall;
+  int module = 0;
+  /// kCall: the endpoint's function name.
+  std::string endpoint;
+  /// kCall and kEvent: "valid", "malformed" or "out-of-range".
+  std::string variant = "valid";
+  /// kEvent: which subscribed name, modulo their count.
+  int subscription = 0;
+  std::uint64_t seed = 0;
+};
+
+/// How the host behaves during a run.
+struct HostPolicy {
+  /// Per mille of Calls answered with a failure status, with a null value, late.
+  int failAnswers = 0;
+  int nullAnswers = 0;
+  int lateAnswers = 0;
+  /// Per mille of PublishEvent calls (and host calls from inside jobs) during which the
+  /// host calls an endpoint of the publishing module.
+  int reenterPublish = 0;
+  int reenterJobs = 0;
+  /// Per mille of scheduled jobs held until after their module's Stop.
+  int holdJobs = 0;
+  /// During Stop, each host function the plugin calls re-enters the stopping module.
+  bool reenterDuringStop = false;
+  /// After the last Stop, also run the jobs the plugin scheduled during or after Stop.
+  bool runJobsScheduledByStop = false;
+  /// Sample the memory statistics on a thread of their own while the run lasts.
+  bool sampleMemory = true;
+  /// Check that announced resources are served by their GET at quiescence.
+  bool checkResources = true;
+};
+
+/// A whole run: module 0 is loaded and started first, the threads then run their
+/// operations at once (each its own in order), and every module still running is
+/// stopped at the end.
+struct Trace {
+  static constexpr int kVersion = 1;
+  std::string check;
+  std::uint64_t seed = 0;
+  int threads = 1;
+  HostPolicy policy;
+  std::vector<TraceOp> ops;
+};
+
+[[nodiscard]] std::string TraceToJson(const Trace& trace);
+[[nodiscard]] MaybeType<Failure, Trace> TraceFromJson(const std::string& json);
+[[nodiscard]] MaybeType<Failure, Trace> LoadTraceFile(const std::string& path);
+[[nodiscard]] MaybeType<Failure> SaveTraceFile(const Trace& trace, const std::string& path);
+
+/// Delta debugging (ddmin) of the operations: the smallest trace found for which
+/// `fails` still holds, removing chunks and then single operations until no single
+/// removal fails. `budget` bounds the number of runs of `fails`.
+[[nodiscard]] Trace ShrinkTrace(const Trace& failing,
+                                const std::function<bool(const Trace&)>& fails, int budget = 400);
+
+}  // namespace Kavren::Host

@@ -1,0 +1,181 @@
+// hxa-host validate proves it can fail: each fixture plugin's planted fault trips exactly
+// its check, the sound fixture passes everything, the shrinker brings a planted
+// three-call fault down to those three calls, and the exit codes say what happened.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/document.h"
+#include "host/plugin_library.h"
+#include "host/validate_checks.h"
+#include "host/validate_isolation.h"
+#include "host/validate_report.h"
+#include "host/validate_trace.h"
+
+namespace Kavren::Host {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+std::string Fixture(const std::string& name) {
+  return std::string(HXA_FIXTURE_DIR) + "/hxa-validate-fixture-" + name + ".so";
+}
+
+std::string Scratch(const std::string& name) {
+  return std::string(HXA_BINARY_DIR) + "/tests/validate/" + name;
+}
+
+// Runs hxa-host with `arguments`; its exit status.
+int RunHost(const std::string& arguments) {
+  const std::string command =
+      std::string(HXA_HOST_PATH) + " " + arguments + " >" + Scratch("last-run.log") + " 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct PlantedFault {
+  const char* fixture;
+  /// Empty for the sound fixture: nothing may fail.
+  const char* check;
+};
+
+class PlantedFaultTest : public ::testing::TestWithParam<PlantedFault> {};
+
+// The directed checks only: the random threads.* checks explore everything and may find
+// any fault.
+TEST_P(PlantedFaultTest, TripsExactlyItsCheck) {
+  const PlantedFault& fault = GetParam();
+  const std::string report = Scratch(std::string(fault.fixture) + ".json");
+  const int exitCode =
+      RunHost("validate " + Fixture(fault.fixture) + " --skip threads --seed 11 --no-shrink " +
+              "--timeout-factor 0.3 --trace-dir " + Scratch("traces") + " --json " + report);
+  std::ifstream in(report);
+  std::stringstream text;
+  text << in.rdbuf();
+  rapidjson::Document document;
+  ASSERT_TRUE(ParseJsonText(text.str(), document).Succeeded()) << "no report; exit " << exitCode;
+  ASSERT_EQ(document["schema"].GetString(), std::string("hxa-validate-report"));
+  std::vector<std::string> failing;
+  for (const auto& check : document["checks"].GetArray()) {
+    const std::string status = check["status"].GetString();
+    if (status != "pass" && status != "skip") {
+      failing.push_back(check["id"].GetString());
+      EXPECT_THAT(check["command"].GetString(), ::testing::HasSubstr("--seed 11"));
+    }
+  }
+  if (std::string(fault.check).empty()) {
+    EXPECT_THAT(failing, IsEmpty());
+    EXPECT_EQ(exitCode, 0);
+  } else {
+    EXPECT_THAT(failing, ElementsAre(fault.check));
+    EXPECT_TRUE(exitCode == 1 || exitCode == 2) << exitCode;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, PlantedFaultTest,
+                         ::testing::Values(PlantedFault{"sound", ""},
+                                           PlantedFault{"listed-early", "load.concurrent-load"},
+                                           PlantedFault{"wrapping-peak", "memory.peak"},
+                                           PlantedFault{"job-after-stop",
+                                                        "lifecycle.jobs-after-stop"},
+                                           PlantedFault{"release-twice", "wire.host-answers"},
+                                           PlantedFault{"call-after-stop", "lifecycle.stop"},
+                                           PlantedFault{"deadlock", "reentry.publish"},
+                                           PlantedFault{"leak", "memory.cycles"},
+                                           PlantedFault{"stale-get", "wire.resource-get"}),
+                         [](const auto& info) {
+                           std::string name = info.param.fixture;
+                           for (char& c : name) c = c == '-' ? '_' : c;
+                           return name;
+                         });
+
+TEST(ValidateShrinkTest, ReducesAPlantedThreeCallFaultToThoseThreeCalls) {
+  PluginLibrary library;
+  ASSERT_TRUE(library.Open(Fixture("sequence")).Succeeded());
+  CheckContext context;
+  context.load = library.Export();
+  Trace trace;
+  trace.threads = 3;
+  trace.policy.sampleMemory = false;
+  const char* const noise[] = {"GetFxV1Item", "PostFxV1ItemById", "DeleteFxV1Item"};
+  for (int index = 0; index < 30; ++index) {
+    TraceOp op;
+    op.thread = index % 3;
+    op.seed = static_cast<std::uint64_t>(index) * 7919;
+    op.kind = index % 5 == 4 ? OpKind::kEvent : (index % 7 == 6 ? OpKind::kJob : OpKind::kCall);
+    op.endpoint = noise[index % 3];
+    trace.ops.push_back(op);
+  }
+  // The fault needs both arms before the fire; all three on one thread keep their order.
+  const auto planted = [](const char* endpoint) {
+    TraceOp op;
+    op.endpoint = endpoint;
+    return op;
+  };
+  trace.ops.insert(trace.ops.begin() + 25, planted("PostFxV1Fire"));
+  trace.ops.insert(trace.ops.begin() + 14, planted("PostFxV1Arm2"));
+  trace.ops.insert(trace.ops.begin() + 5, planted("PostFxV1Arm1"));
+  // A run in a child of its own answers whether the plugin gave a malformed reply.
+  const auto malformed = [&](const Trace& candidate) {
+    return RunIsolated(
+        [&] {
+          for (const Finding& finding : RunTraceFindings(context, candidate)) {
+            if (finding.kind == FindingKind::kMalformedReply) return std::string("malformed");
+          }
+          return std::string("well formed");
+        },
+        30);
+  };
+  const auto fails = [&](const Trace& candidate) {
+    return malformed(candidate).result == "malformed";
+  };
+  const IsolatedOutcome first = malformed(trace);
+  ASSERT_EQ(first.result, "malformed") << first.diagnostics;
+  const Trace shrunk = ShrinkTrace(trace, fails);
+  std::vector<std::string> endpoints;
+  for (const TraceOp& op : shrunk.ops) endpoints.push_back(op.endpoint);
+  EXPECT_THAT(endpoints, ElementsAre("PostFxV1Arm1", "PostFxV1Arm2", "PostFxV1Fire"));
+  EXPECT_EQ(shrunk.threads, 1);
+  // The shrunk trace survives its JSON form.
+  const MaybeType<Failure, Trace> read = TraceFromJson(TraceToJson(shrunk));
+  ASSERT_TRUE(read.Succeeded());
+  EXPECT_EQ(read.Value().ops.size(), 3u);
+}
+
+TEST(ValidateCommandTest, ExitCodesSayWhatHappened) {
+  // A missing plugin and an unknown check are usage errors, never a success.
+  EXPECT_EQ(RunHost("validate " + Scratch("no-such-plugin.so")), 3);
+  EXPECT_EQ(RunHost("validate " + Fixture("sound") + " --only no.such-check"), 3);
+  EXPECT_EQ(RunHost("validate " + Fixture("sound") + " --threads 0"), 3);
+  // Skips are not passes: a run that executed nothing fails.
+  RunSummary skipped;
+  skipped.checks.push_back(CheckResult{});
+  skipped.checks.back().status = CheckStatus::kSkip;
+  EXPECT_EQ(ExitCodeOf(skipped), 1);
+  EXPECT_THAT(TextReport(skipped), ::testing::HasSubstr("FAILURE: nothing ran"));
+  skipped.checks.back().status = CheckStatus::kTimeout;
+  EXPECT_EQ(ExitCodeOf(skipped), 2);
+  EXPECT_THAT(JunitReport(skipped), ::testing::HasSubstr("<error type=\"timeout\""));
+}
+
+TEST(ValidateChecksTest, PatternsAndSeeds) {
+  EXPECT_TRUE(MatchesAny("threads.random", "threads"));
+  EXPECT_TRUE(MatchesAny("memory.peak", "load.*,memory.p*"));
+  EXPECT_FALSE(MatchesAny("memory.peak", "memory.cycles,thread"));
+  EXPECT_EQ(SelectChecks("threads", "threads.pushes").size(), 2u);
+  // A check's seed depends on the master seed and its id only.
+  EXPECT_EQ(CheckSeed(5, "api.block"), CheckSeed(5, "api.block"));
+  EXPECT_NE(CheckSeed(5, "api.block"), CheckSeed(5, "load.export"));
+  EXPECT_NE(CheckSeed(5, "api.block"), CheckSeed(6, "api.block"));
+}
+
+}  // namespace
+}  // namespace Kavren::Host
