@@ -665,11 +665,15 @@ BindingProperty::~BindingProperty() {
   Reset();
 }
 
-BindingProperty::BindingProperty(const BindingProperty& other) { CopyFrom(other); }
+// Both delegate to the default constructor: once it has run the value is complete, so a
+// copy that throws part way is destroyed with the pool it had made.
+BindingProperty::BindingProperty(const BindingProperty& other) : BindingProperty() {
+  CopyFrom(other);
+}
 
 // Moves may throw: a move between two pools copies, which allocates.
 // NOLINTNEXTLINE(performance-noexcept-move-constructor,bugprone-exception-escape)
-BindingProperty::BindingProperty(BindingProperty&& other) { MoveFrom(other); }
+BindingProperty::BindingProperty(BindingProperty&& other) : BindingProperty() { MoveFrom(other); }
 
 BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
   CopyFrom(other);
