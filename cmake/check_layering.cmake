@@ -14,7 +14,7 @@ endif()
 cmake_path(ABSOLUTE_PATH ROOT NORMALIZE)
 string(REGEX REPLACE "/$" "" ROOT "${ROOT}")
 
-set(HXA_LAYER_ORDER abi util log binding formats http plugin player_messaging)
+include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 list(JOIN HXA_LAYER_ORDER " < " order_text)
 
 # The project file an include names, relative to ROOT, or "" for a header outside the tree.

@@ -2,7 +2,7 @@
 # compiled once: hxa_<name> (a static library with its lower layers) serves the
 # unit tests of that folder, hxa_core (every folder in one static library) serves
 # the plugin, the tools and the end-to-end tests.
-set(HXA_LAYERS util log binding formats http plugin player_messaging)
+include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 set(HXA_CORE_OBJECTS "")
 
 # Files of src/ that belong to the exported library only, never to hxa_core.
@@ -33,3 +33,14 @@ function(hxa_layer name)
   endforeach()
   set(HXA_CORE_OBJECTS ${HXA_CORE_OBJECTS} $<TARGET_OBJECTS:hxa_${name}_obj> PARENT_SCOPE)
 endfunction()
+
+# Every layer with sources, in layer order, each linked to the one before it.
+macro(hxa_layers)
+  set(lower "")
+  foreach(layer IN LISTS HXA_LAYER_ORDER)
+    if(NOT layer STREQUAL "abi")
+      hxa_layer(${layer} ${lower})
+      set(lower hxa_${layer})
+    endif()
+  endforeach()
+endmacro()

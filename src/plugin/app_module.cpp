@@ -50,18 +50,17 @@ void HXA_CDECL ModuleRequestEntry(Abi::HttpResponseRecord* response,
                                   const Abi::HttpRequestRecord* request) {
   if (response == nullptr) return;
   const auto ticket = request != nullptr ? reinterpret_cast<std::uintptr_t>(request->endpoint) : 0;
-  const ModulePin pin = ModuleDirectory::PinByEndpoint(ticket);
-  if (!pin) {
+  const ModuleDirectory::PinnedEndpoint found = ModuleDirectory::PinByEndpoint(ticket);
+  if (!found.pin || found.endpoint.entry == nullptr) {
     ReportHostCallFailure(PluginText::kRequestEntryCall, PluginText::kNoRunningModule);
     // The router's answer to a request without a registration.
     RouterRequestEntry(response, nullptr);
     return;
   }
-  const EndpointTable::Endpoint* endpoint = pin.Module()->Endpoints().Find(ticket);
   Abi::HttpRequestRecord forwarded;
   std::memcpy(static_cast<void*>(&forwarded), request, sizeof(forwarded));
-  forwarded.endpoint = endpoint->registration;
-  endpoint->entry(response, &forwarded);
+  forwarded.endpoint = found.endpoint.registration;
+  found.endpoint.entry(response, &forwarded);
 }
 
 // How the directory destroys a module after Stop.

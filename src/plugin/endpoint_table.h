@@ -14,7 +14,8 @@ namespace Kavren {
 /// under a ticket (ModuleDirectory::NextTicket) that the descriptor carries instead of
 /// the registration. A host that calls an endpoint of a stopped module passes a ticket
 /// that no live module holds, so nothing of the freed router is touched. Filled once, at
-/// load, before the host sees the block; read-only afterwards.
+/// load, before the module is listed in the directory; read-only afterwards, so the
+/// directory's lookups (which read every listed module's table) need no lock of its own.
 class EndpointTable {
  public:
   struct Endpoint {

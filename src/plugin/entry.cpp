@@ -74,6 +74,7 @@ std::int32_t LoadPlugin(Abi::PluginHostRecord* record, const PluginDefinition& d
   module->RegisterEndpoints();
   module->BuildApiBlock();
 
+  module->OpenToHost();
   AppModule* ready = module.release();
   record->functions = AppModule::FunctionTable();
   record->context = ready;

@@ -11,14 +11,13 @@
 
 namespace Kavren {
 
-EventLayer::EventLayer() {
-  lifetime_.module = this;
-  ModuleDirectory::Enter(lifetime_);
-}
+EventLayer::EventLayer() { lifetime_.module = this; }
 
 // A module destroyed by the directory has left it already; one that never reached the
-// host (a failed load) leaves here.
+// host (a failed load) leaves here, if it was ever listed.
 EventLayer::~EventLayer() { ModuleDirectory::Leave(lifetime_); }
+
+void EventLayer::OpenToHost() noexcept { ModuleDirectory::Enter(lifetime_); }
 
 RemotingContext EventLayer::Remoting() {
   // After Stop a call fails at once instead of reaching a host that has stopped.

@@ -106,6 +106,11 @@ class EventLayer {
   virtual void BeginWait(const std::string& label) = 0;
   virtual void EndWait() = 0;
 
+  /// [at the end of load, once the module is complete] Lists the module in the
+  /// process-wide directory: from now on host calls can find it, and only now, as every
+  /// lookup reads the tables of every listed module.
+  void OpenToHost() noexcept;
+
   /// The module's directory id: the context of its event callbacks.
   [[nodiscard]] std::uintptr_t ModuleId() const { return lifetime_.id; }
   /// The jobs scheduled and not yet run, by ticket.

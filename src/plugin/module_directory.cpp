@@ -102,11 +102,16 @@ ModulePin PinByJob(std::uintptr_t ticket) noexcept {
   return Pin([ticket](const ModuleLifetime& entry) { return entry.module->Jobs().Holds(ticket); });
 }
 
-ModulePin PinByEndpoint(std::uintptr_t ticket) noexcept {
-  if (ticket == 0) return ModulePin();
-  return Pin([ticket](const ModuleLifetime& entry) {
-    return entry.module->Endpoints().Find(ticket) != nullptr;
+PinnedEndpoint PinByEndpoint(std::uintptr_t ticket) noexcept {
+  PinnedEndpoint found;
+  if (ticket == 0) return found;
+  found.pin = Pin([ticket, &found](const ModuleLifetime& entry) {
+    const EndpointTable::Endpoint* endpoint = entry.module->Endpoints().Find(ticket);
+    if (endpoint == nullptr) return false;
+    found.endpoint = *endpoint;
+    return true;
   });
+  return found;
 }
 
 ModulePin BeginStop(const void* module) noexcept {

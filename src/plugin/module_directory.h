@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "plugin/endpoint_table.h"
+
 namespace Kavren {
 
 class EventLayer;
@@ -56,8 +58,8 @@ class ModulePin {
 /// job and endpoint tables, which take only their own locks.
 namespace ModuleDirectory {
 
-/// [at construction] Enters `lifetime` (whose module and destroy are set) and gives it
-/// its id.
+/// [at the end of load] Enters `lifetime` (whose module, destroy and context are set, and
+/// whose module is complete) and gives it its id.
 void Enter(ModuleLifetime& lifetime) noexcept;
 /// [at destruction of a module that never stopped] Takes it out of the directory.
 void Leave(ModuleLifetime& lifetime) noexcept;
@@ -69,8 +71,14 @@ void Leave(ModuleLifetime& lifetime) noexcept;
 [[nodiscard]] ModulePin PinByAddress(const void* module) noexcept;
 /// A pin of the running module whose job table holds `ticket`; empty when none.
 [[nodiscard]] ModulePin PinByJob(std::uintptr_t ticket) noexcept;
-/// A pin of the running module that handed out the endpoint registration `ticket`.
-[[nodiscard]] ModulePin PinByEndpoint(std::uintptr_t ticket) noexcept;
+/// A pin of the running module that handed out the endpoint registration `ticket`, and
+/// that endpoint as it was found under the directory's lock.
+struct PinnedEndpoint {
+  ModulePin pin;
+  EndpointTable::Endpoint endpoint{};
+};
+/// Empty pin when no running module holds `ticket`.
+[[nodiscard]] PinnedEndpoint PinByEndpoint(std::uintptr_t ticket) noexcept;
 
 /// Begins the Stop of the running module at `module`: no new call gets in from now on.
 /// The pin returned is Stop's own: dropping it destroys the module unless calls are

@@ -20,6 +20,10 @@ struct CounterRecord {
   std::atomic<std::uint64_t> allocations{0};
   std::atomic<std::uint64_t> freedBytes{0};
   std::atomic<std::uint64_t> frees{0};
+  // The bytes in use as one counter, so that the peak rule sees a value that really was
+  // in use at one moment. The difference of the two totals, read one after the other
+  // while other threads allocate and free, can wrap below zero or exceed any real value.
+  std::atomic<std::uint64_t> bytesInUse{0};
 };
 
 constinit CounterRecord counters;
@@ -37,24 +41,29 @@ std::size_t SizeOfBlock(const void* block) {
 #endif
 }
 
-void CountAllocation(std::size_t blockSize) {
+// Returns the bytes in use right after the allocation.
+std::uint64_t CountAllocation(std::size_t blockSize) {
   counters.allocatedBytes.fetch_add(blockSize);
   counters.allocations.fetch_add(1);
+  return counters.bytesInUse.fetch_add(blockSize) + blockSize;
 }
 
 void CountFree(std::size_t blockSize) {
+  counters.bytesInUse.fetch_sub(blockSize);
   counters.freedBytes.fetch_add(blockSize);
   counters.frees.fetch_add(1);
 }
 
-// Raises the peak when the bytes in use exceed it. The compare-exchange loop
-// keeps two racing threads from lowering a peak the other one just raised.
-void ApplyPeakRule() {
-  const std::uint64_t inUse = counters.allocatedBytes.load() - counters.freedBytes.load();
+// Raises the peak when `inUse`, the bytes in use right after an allocation, exceeds it.
+// The compare-exchange loop keeps two racing threads from lowering a peak the other one
+// just raised. The blocks in use are read frees first: every free counted was preceded
+// by its allocation's count, so the difference never wraps.
+void ApplyPeakRule(std::uint64_t inUse) {
   std::uint64_t peak = counters.peakBytes.load();
   while (inUse > peak) {
     if (counters.peakBytes.compare_exchange_weak(peak, inUse)) {
-      counters.peakBlocks.store(counters.allocations.load() - counters.frees.load());
+      const std::uint64_t frees = counters.frees.load();
+      counters.peakBlocks.store(counters.allocations.load() - frees);
       return;
     }
   }
@@ -83,8 +92,7 @@ void* CountingAllocate(void*, std::size_t size) {
   if (Uncounted()) return std::malloc(size);
   TakeMemorySnapshotOnce();
   void* block = std::malloc(size);
-  CountAllocation(SizeOfBlock(block));
-  ApplyPeakRule();
+  ApplyPeakRule(CountAllocation(SizeOfBlock(block)));
   return block;
 }
 
@@ -114,13 +122,11 @@ void* CountingReallocate(void*, void* block, std::size_t size) {
     // The old block is still in use: count a free and an allocation of 0 bytes,
     // so the bytes and blocks in use stay true and a later free of it balances.
     CountFree(0);
-    CountAllocation(0);
-    ApplyPeakRule();
+    ApplyPeakRule(CountAllocation(0));
     return nullptr;
   }
   CountFree(oldSize);
-  CountAllocation(SizeOfBlock(resized));
-  ApplyPeakRule();
+  ApplyPeakRule(CountAllocation(SizeOfBlock(resized)));
   return resized;
 }
 
@@ -134,8 +140,7 @@ char* CountingDuplicateText(void*, const char* text) {
   }
   TakeMemorySnapshotOnce();
   auto* copy = static_cast<char*>(std::malloc(length));
-  CountAllocation(SizeOfBlock(copy));
-  ApplyPeakRule();
+  ApplyPeakRule(CountAllocation(SizeOfBlock(copy)));
   if (copy != nullptr) std::memcpy(copy, text, length);
   return copy;
 }
@@ -202,6 +207,6 @@ Counters ReadCounters() {
   return result;
 }
 
-std::uint64_t BytesInUse() { return counters.allocatedBytes.load() - counters.freedBytes.load(); }
+std::uint64_t BytesInUse() { return counters.bytesInUse.load(); }
 
 }  // namespace Kavren::Accounting

@@ -44,7 +44,14 @@ InterposedHost::InterposedHost(DevelopmentHost& host) : host_(host) {
   };
   table_.functions.Unsubscribe = [](Abi::HostFunctions* self, const char* name,
                                     std::uint32_t cookie) {
-    Owner(self).Forward()->Unsubscribe(Owner(self).Forward(), name, cookie);
+    InterposedHost& owner = Owner(self);
+    UnsubscribeHandler handler;
+    {
+      std::lock_guard lock(owner.lock_);
+      handler = owner.unsubscribeHandler_;
+    }
+    if (handler) handler(name);
+    owner.Forward()->Unsubscribe(owner.Forward(), name, cookie);
   };
   table_.functions.ScheduleJob = [](Abi::HostFunctions* self, const char* label,
                                     Abi::HostJobCallback job, void* context, double delay,
@@ -92,6 +99,11 @@ void InterposedHost::OnCall(CallHandler handler) {
 void InterposedHost::OnPublish(PublishHandler handler) {
   std::lock_guard lock(lock_);
   publishHandler_ = std::move(handler);
+}
+
+void InterposedHost::OnUnsubscribe(UnsubscribeHandler handler) {
+  std::lock_guard lock(lock_);
+  unsubscribeHandler_ = std::move(handler);
 }
 
 void InterposedHost::HoldJobs() {

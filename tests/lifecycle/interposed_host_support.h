@@ -33,6 +33,8 @@ class InterposedHost {
       std::function<bool(Abi::HttpResponseRecord& response, const Abi::HttpRequestRecord& request)>;
   /// Told of each PublishEvent before it is forwarded.
   using PublishHandler = std::function<void(const Abi::HostEventRecord& event)>;
+  /// Told of each Unsubscribe (the plugin's Stop makes them) before it is forwarded.
+  using UnsubscribeHandler = std::function<void(const char* name)>;
 
   /// `host` must have loaded the plugin.
   explicit InterposedHost(DevelopmentHost& host);
@@ -41,6 +43,7 @@ class InterposedHost {
 
   void OnCall(CallHandler handler);
   void OnPublish(PublishHandler handler);
+  void OnUnsubscribe(UnsubscribeHandler handler);
   /// From now on ScheduleJob keeps the jobs here instead of queuing them.
   void HoldJobs();
   [[nodiscard]] std::vector<HeldJob> TakeHeldJobs();
@@ -79,6 +82,7 @@ class InterposedHost {
   mutable std::mutex lock_;  // guards the handlers and the held jobs
   CallHandler callHandler_;
   PublishHandler publishHandler_;
+  UnsubscribeHandler unsubscribeHandler_;
   bool holdJobs_ = false;
   std::vector<HeldJob> heldJobs_;
 };

@@ -1,13 +1,16 @@
 // Stop on one host thread while another is inside the built plugin: in a job, or in an
-// acknowledgement whose server call the host answers only after Stop.
+// acknowledgement whose server call the host answers only after Stop; and requests to one
+// module while another module of the same library loads and stops.
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "abi/http.h"
 #include "host/development_host.h"
@@ -142,6 +145,46 @@ TEST_F(PluginLifecycleConcurrencyTest, StopWhileAnAcknowledgementAwaitsTheServer
   EXPECT_EQ(reply, "500 The module stopped during POST /hxa-login/v1/session/invoke null");
   EXPECT_EQ(interposed.CallsSinceStop(), 0u);
   EXPECT_EQ(InUse(host.MemoryStats()), settled_);
+}
+
+// Three host threads call the first module's endpoint while a fourth loads a second
+// module from the same library and stops it, again and again: every request reaches the
+// first module, whose head differs from the second's empty one.
+TEST_F(PluginLifecycleConcurrencyTest, RequestsWhileAnotherModuleLoadsAndStops) {
+  DevelopmentHost host(0x484F5354, 0);
+  rapidjson::Document body;
+  ASSERT_TRUE(Succeeded(ParseJsonText(kMessage, body)));
+  ASSERT_TRUE(LoadAndStart(host, &body));
+  ASSERT_TRUE(Succeeded(host.PushServerMessage(body, Messages::kSimpleDialogMessageClass)));
+  host.RunPendingJobs();
+  InterposedHost interposed(host);
+  const auto get =
+      interposed.FindEndpoint(Abi::kHttpMethodGet, "/hxa-player-messaging/v1/notification");
+  const std::string expected = InterposedHost::CallEndpoint(
+      get, Abi::kHttpMethodGet, "/hxa-player-messaging/v1/notification");
+  ASSERT_EQ(expected, R"(0 - {"body":"","id":1,"msgId":"m","status":1,"title":""})");
+
+  std::atomic<bool> loading{true};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> callers;
+  for (int thread = 0; thread < 3; ++thread) {
+    callers.emplace_back([&] {
+      while (loading.load()) {
+        const std::string reply = InterposedHost::CallEndpoint(
+            get, Abi::kHttpMethodGet, "/hxa-player-messaging/v1/notification");
+        if (reply != expected) ++wrong;
+      }
+    });
+  }
+  for (int round = 0; round < 40; ++round) {
+    DevelopmentHost second(2, 0);
+    ASSERT_TRUE(second.Load(Library(), CoreVersion{18, 0, 0}));
+    second.Stop();
+  }
+  loading.store(false);
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(wrong.load(), 0);
+  host.Stop();
 }
 
 }  // namespace

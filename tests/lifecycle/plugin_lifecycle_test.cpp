@@ -141,6 +141,28 @@ TEST_F(PluginLifecycleTest, EndpointCallsBeforeStartAndAfterStop) {
   EXPECT_EQ(interposed.CallsSinceStop(), 0u);
 }
 
+// Once Stop has begun, the module is closed to every call the host makes from inside
+// it (here from the Unsubscribe that Stop makes): endpoints, Start and a second Stop.
+TEST_F(PluginLifecycleTest, CallsFromInsideStopAreRefused) {
+  DevelopmentHost host(0x484F5354, 0);
+  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  InterposedHost interposed(host);
+  const auto get = interposed.FindEndpoint(Abi::kHttpMethodGet, kNotificationPath);
+  ASSERT_TRUE(interposed.Start());
+  std::vector<std::string> seen;
+  interposed.OnUnsubscribe([&](const char*) {
+    if (!seen.empty()) return;
+    seen.push_back(InterposedHost::CallEndpoint(get, Abi::kHttpMethodGet, kNotificationPath));
+    seen.push_back(interposed.Start() ? "started" : "not started");
+    interposed.Stop();
+    seen.push_back(InterposedHost::CallEndpoint(get, Abi::kHttpMethodGet, kNotificationPath));
+  });
+  interposed.Stop();
+  EXPECT_THAT(seen,
+              ElementsAre("404 Invalid function null", "not started", "404 Invalid function null"));
+  EXPECT_EQ(interposed.CallsSinceStop(), 0u);
+}
+
 // The host answers the login-packet read of Start by calling endpoints and delivering a
 // change of the packet; or by stopping the module, which Start then reports.
 TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {

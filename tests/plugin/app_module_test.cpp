@@ -14,6 +14,7 @@
 #include "log/log.h"
 #include "log_capture_support.h"
 #include "plugin/entry.h"
+#include "plugin/module_directory.h"
 #include "util/accounting.h"
 
 namespace Kavren {
@@ -41,7 +42,11 @@ class TestModule : public AppModule {
     events.push_back("Shutdown");
     AppModule::Shutdown();
   }
-  void RegisterEndpoints() override { events.push_back("RegisterEndpoints"); }
+  // A module still loading must not be reachable by the host's calls.
+  void RegisterEndpoints() override {
+    const bool reachable = static_cast<bool>(ModuleDirectory::PinByAddress(this));
+    events.push_back(reachable ? "RegisterEndpoints while reachable" : "RegisterEndpoints");
+  }
   bool OnStart() override {
     events.push_back("OnStart cookie " + std::to_string(Cookie()) + " agent " + UserAgent());
     return startResult;
