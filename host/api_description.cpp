@@ -9,17 +9,12 @@
 namespace Kavren::Host {
 namespace {
 
-constexpr const char* kKindNames[] = {
-    "",       "bool",   "int8",   "uint8",  "int16",    "uint16", "int32",
-    "uint32", "int64",  "uint64", "float",  "double",   "string", "object",
-    "blob",   "vector", "enum",   "struct", "callback", "map",
-};
-
 // The records are packed: every field is read by value, never bound to a reference.
 std::string Text(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
 
 ApiKind Kind(std::uint32_t code) {
-  return code < std::size(kKindNames) ? static_cast<ApiKind>(code) : ApiKind::kNone;
+  return code <= static_cast<std::uint32_t>(ApiKind::kMap) ? static_cast<ApiKind>(code)
+                                                           : ApiKind::kNone;
 }
 
 ApiTypeReference Reference(std::uint32_t kind, std::uint32_t elementKind, const char* typeName) {
@@ -104,10 +99,7 @@ void CollectEnumNames(const ApiTypeReference& reference, std::set<std::string>& 
 
 }  // namespace
 
-const char* ApiKindName(ApiKind kind) {
-  const auto code = static_cast<std::uint32_t>(kind);
-  return code < std::size(kKindNames) ? kKindNames[code] : "";
-}
+const char* ApiKindName(ApiKind kind) { return Abi::TypeKindName(kind); }
 
 ApiDescription ReadApiDescription(const Abi::PluginApiBlock* block) {
   ApiDescription api;

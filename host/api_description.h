@@ -6,32 +6,12 @@
 #include <vector>
 
 #include "abi/api_block.h"
+#include "abi/type_kind.h"
 
 namespace Kavren::Host {
 
 /// Kind codes of the API block (the plugin registry's type kinds).
-enum class ApiKind : std::uint32_t {
-  kNone = 0,
-  kBool = 1,
-  kInt8 = 2,
-  kUint8 = 3,
-  kInt16 = 4,
-  kUint16 = 5,
-  kInt32 = 6,
-  kUint32 = 7,
-  kInt64 = 8,
-  kUint64 = 9,
-  kFloat = 10,
-  kDouble = 11,
-  kString = 12,
-  kObject = 13,
-  kBlob = 14,
-  kVector = 15,
-  kEnum = 16,
-  kStruct = 17,
-  kCallback = 18,
-  kMap = 19,
-};
+using ApiKind = Abi::TypeKind;
 
 /// "bool" .. "map" for the kinds 1 to 19, "" for any other.
 [[nodiscard]] const char* ApiKindName(ApiKind kind);

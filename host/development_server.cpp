@@ -14,6 +14,7 @@
 #include <exception>
 
 #include "host/document.h"
+#include "host/listen_address.h"
 #include "host/messages.h"
 #include "host/method.h"
 
@@ -233,10 +234,19 @@ MaybeType<Failure> DevelopmentServer::Bind() {
         HandleEndpoint(request, response);
         return httplib::Server::HandlerResponse::Handled;
       });
+  // The server library would take a port number modulo 65536.
+  if (settings_.port < 0 || settings_.port > kMaxPort) {
+    return Failure{"port " + std::to_string(settings_.port) + " is not within 0 to " +
+                   std::to_string(kMaxPort)};
+  }
+  // Bound by its numeric form, so that Url names the address the socket has.
+  const MaybeType<Failure, ListenAddress> address = ResolveListenAddress(settings_.bind);
+  if (address.Failed()) return address.GetFailure();
+  address_ = address.Value().numeric;
   if (settings_.port == 0) {
-    port_ = http_.bind_to_any_port(settings_.bind);
+    port_ = http_.bind_to_any_port(address_);
   } else {
-    port_ = http_.bind_to_port(settings_.bind, settings_.port) ? settings_.port : -1;
+    port_ = http_.bind_to_port(address_, settings_.port) ? settings_.port : -1;
   }
   if (port_ <= 0) {
     return Failure{"cannot listen on " + settings_.bind + ":" + std::to_string(settings_.port)};
@@ -245,9 +255,8 @@ MaybeType<Failure> DevelopmentServer::Bind() {
 }
 
 std::string DevelopmentServer::Url() const {
-  const bool v6 = settings_.bind.find(':') != std::string::npos;
-  return "http://" + (v6 ? "[" + settings_.bind + "]" : settings_.bind) + ":" +
-         std::to_string(port_);
+  const bool v6 = address_.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + address_ + "]" : address_) + ":" + std::to_string(port_);
 }
 
 void DevelopmentServer::Start() {

@@ -55,11 +55,12 @@ class DevelopmentServer {
   /// The server, for routes mounted before Bind (they take precedence over the
   /// plugin's endpoints).
   [[nodiscard]] httplib::Server& Http() { return http_; }
-  /// Adds the plugin's routes and binds; fails when the address cannot be bound.
+  /// Adds the plugin's routes and binds; fails when the port is not within 0 to 65535
+  /// or the address cannot be resolved or bound.
   [[nodiscard]] MaybeType<Failure> Bind();
   /// The bound port (after Bind).
   [[nodiscard]] int Port() const { return port_; }
-  /// "http://ADDR:PORT".
+  /// "http://ADDR:PORT" (after Bind): the numeric address and the port the socket has.
   [[nodiscard]] std::string Url() const;
   /// Serves on a thread of its own until Shutdown.
   void Start();
@@ -76,6 +77,7 @@ class DevelopmentServer {
   DevelopmentHost& host_;
   ServerSettings settings_;
   httplib::Server http_;
+  std::string address_;
   int port_ = 0;
   std::thread listener_;
   std::atomic<bool> closing_{false};

@@ -11,10 +11,12 @@
 #include <string>
 
 #include "host/api_page.h"
+#include "host/cli_checks.h"
 #include "host/describe.h"
 #include "host/development_host.h"
 #include "host/development_server.h"
 #include "host/document.h"
+#include "host/listen_address.h"
 #include "host/openapi.h"
 #include "host/plugin_library.h"
 #include "host/scenario.h"
@@ -24,6 +26,8 @@ namespace {
 using Kavren::Host::CoreVersion;
 using Kavren::Host::DevelopmentHost;
 using Kavren::Host::Failure;
+using Kavren::Host::kExitFailure;
+using Kavren::Host::kExitUsage;
 using Kavren::Host::MaybeType;
 using Kavren::Host::PluginLibrary;
 
@@ -87,13 +91,19 @@ struct Common {
     if (pluginRequired) plugin->required();
   }
 
-  // Parses the version and opens the library; an exit code when that failed.
-  std::optional<int> Prepare() {
+  // Parses the version; the usage status when it is not one.
+  std::optional<int> CheckVersion() {
     const auto version = Kavren::Host::ParseCoreVersion(coreVersionText);
-    if (!version) return Fail(2, "not a version (MAJOR.MINOR.PATCH): " + coreVersionText);
+    if (!version) return Fail(kExitUsage, "not a version (MAJOR.MINOR.PATCH): " + coreVersionText);
     coreVersion = *version;
+    return std::nullopt;
+  }
+
+  // Opens the library, once every other input has been checked; an exit status when
+  // that failed.
+  std::optional<int> Open() {
     const MaybeType<Failure> opened = library.Open(pluginPath);
-    if (opened.Failed()) return Fail(1, opened.GetFailure().message);
+    if (opened.Failed()) return Fail(kExitFailure, opened.GetFailure().message);
     return std::nullopt;
   }
 };
@@ -107,15 +117,17 @@ std::string DirectoryOf(const std::string& path) {
 int Fail(int code, const Failure& failure) { return Fail(code, failure.message); }
 
 int RunScenarioFile(const std::string& scenarioPath, Common& common) {
+  if (auto failed = common.CheckVersion()) return *failed;
   rapidjson::Document scenario;
-  const MaybeType<Failure> loaded = Kavren::Host::LoadDocumentFile(scenarioPath, scenario);
-  if (loaded.Failed()) return Fail(2, loaded.GetFailure());
+  const MaybeType<Failure> loaded = Kavren::Host::ReadScenarioFile(scenarioPath, scenario);
+  if (loaded.Failed()) return Fail(kExitFailure, loaded.GetFailure());
+  if (auto failed = common.Open()) return *failed;
   Kavren::Host::ScenarioSettings settings;
   settings.coreVersion = common.coreVersion;
   settings.baseDirectory = DirectoryOf(scenarioPath);
   const MaybeType<Failure> ran =
       Kavren::Host::RunScenario(scenario, common.library.Export(), settings, PrintLine);
-  if (ran.Failed()) return Fail(1, ran.GetFailure());
+  if (ran.Failed()) return Fail(kExitFailure, ran.GetFailure());
   return 0;
 }
 
@@ -123,7 +135,7 @@ int RunScenarioFile(const std::string& scenarioPath, Common& common) {
 // export gave no function table.
 bool LoadAndStart(DevelopmentHost& host, Common& common, bool& started) {
   if (!host.Load(common.library, common.coreVersion)) {
-    Fail(1, "the plugin's export returned no function table");
+    Fail(kExitFailure, "the plugin's export returned no function table");
     return false;
   }
   const auto& record = host.Record();
@@ -137,21 +149,15 @@ bool LoadAndStart(DevelopmentHost& host, Common& common, bool& started) {
   return true;
 }
 
-MaybeType<Failure> SetPacketFile(DevelopmentHost& host, const std::string& packetPath) {
-  if (packetPath.empty()) return {};
-  rapidjson::Document packet;
-  MaybeType<Failure> set = Kavren::Host::LoadDocumentFile(packetPath, packet);
-  if (set.Succeeded()) set = host.SetLoginDataPacket(packet);
-  return set;
-}
-
 int RunPlain(Common& common, const std::string& packetPath) {
+  if (auto failed = common.CheckVersion()) return *failed;
   DevelopmentHost host;
   PrintLogLines(host);
-  const MaybeType<Failure> packet = SetPacketFile(host, packetPath);
-  if (packet.Failed()) return Fail(2, packet.GetFailure());
+  const MaybeType<Failure> packet = Kavren::Host::SetPacketFile(host, packetPath);
+  if (packet.Failed()) return Fail(kExitFailure, packet.GetFailure());
+  if (auto failed = common.Open()) return *failed;
   bool started = false;
-  if (!LoadAndStart(host, common, started)) return 1;
+  if (!LoadAndStart(host, common, started)) return kExitFailure;
   PrintStats(host.MemoryStats());
   host.Stop();
   std::printf("stopped\n");
@@ -176,19 +182,27 @@ int RunServe(Common& common, const ServeOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
+  // Every option is checked, and every file it names read, before the plugin is loaded
+  // or the server listens.
+  if (auto failed = common.CheckVersion()) return *failed;
+  const MaybeType<Failure, std::string> address =
+      Kavren::Host::CheckBindAddress(options.bind, stderr);
+  if (address.Failed()) return Fail(kExitUsage, address.GetFailure());
+  DevelopmentHost host;
   rapidjson::Document scenario;
   Kavren::Host::ScenarioSettings scenarioSettings;
   scenarioSettings.coreVersion = common.coreVersion;
-  if (!options.scenarioPath.empty()) {
-    MaybeType<Failure> loaded = Kavren::Host::LoadDocumentFile(options.scenarioPath, scenario);
-    if (loaded.Succeeded()) loaded = Kavren::Host::CheckScenario(scenario);
-    if (loaded.Failed()) return Fail(2, loaded.GetFailure());
+  MaybeType<Failure> read = Kavren::Host::SetPacketFile(host, options.packetPath);
+  if (read.Succeeded() && !options.scenarioPath.empty()) {
     scenarioSettings.baseDirectory = DirectoryOf(options.scenarioPath);
+    read = Kavren::Host::ReadScenarioFile(options.scenarioPath, scenario);
+    if (read.Succeeded()) read = Kavren::Host::SetScenarioPacket(scenario, host, scenarioSettings);
   }
+  if (read.Failed()) return Fail(kExitFailure, read.GetFailure());
+  if (auto failed = common.Open()) return *failed;
 
-  DevelopmentHost host;
   Kavren::Host::ServerSettings settings;
-  settings.bind = options.bind;
+  settings.bind = address.Value();
   settings.port = options.port;
   Kavren::Host::DevelopmentServer server(host, settings);
   // The API page, before Bind so that its routes win over the plugin's paths. The
@@ -197,17 +211,12 @@ int RunServe(Common& common, const ServeOptions& options) {
   Kavren::Host::MountApiPage(
       server.Http(), [&openApiJson] { return openApiJson; }, Kavren::Host::FindSwaggerUiDist());
   const MaybeType<Failure> bound = server.Bind();
-  if (bound.Failed()) return Fail(1, bound.GetFailure());
+  if (bound.Failed()) return Fail(kExitFailure, bound.GetFailure());
   PrintLine("listening on " + server.Url());
 
-  MaybeType<Failure> packet = SetPacketFile(host, options.packetPath);
-  if (packet.Succeeded() && !options.scenarioPath.empty()) {
-    packet = Kavren::Host::SetScenarioPacket(scenario, host, scenarioSettings);
-  }
-  if (packet.Failed()) return Fail(2, packet.GetFailure());
   PrintLogLines(host);
   bool started = false;
-  if (!LoadAndStart(host, common, started)) return 1;
+  if (!LoadAndStart(host, common, started)) return kExitFailure;
   openApiJson = Kavren::Host::OpenApiDocument(host.Record());
   if (!options.scenarioPath.empty()) {
     // The scenario's effects come as JSON lines, its logs among them.
@@ -215,7 +224,7 @@ int RunServe(Common& common, const ServeOptions& options) {
     Kavren::Host::EffectPrinter printer(host, PrintLine);
     const MaybeType<Failure> ran =
         Kavren::Host::RunScenarioSteps(scenario, host, scenarioSettings, printer);
-    if (ran.Failed()) Fail(1, ran.GetFailure());
+    if (ran.Failed()) Fail(kExitFailure, ran.GetFailure());
     PrintLogLines(host);
   }
   server.Start();
@@ -234,6 +243,7 @@ int Run(int argc, char** argv) {
       "Development host: loads a plugin, starts it, prints its memory statistics and stops "
       "it; or serves it over HTTP, runs a scenario against it, or describes its API"};
   app.require_subcommand(0, 1);
+  Kavren::Host::CommandLine commandLine(app, {});
 
   Common plain;
   plain.AddTo(app, false);
@@ -252,6 +262,7 @@ int Run(int argc, char** argv) {
   serveCommon.AddTo(*serveApp, true);
   serveApp->add_option("--bind", serve.bind, "address to listen on")->capture_default_str();
   serveApp->add_option("--port", serve.port, "port to listen on (0: any free port)")
+      ->check(CLI::Range(0, Kavren::Host::kMaxPort))
       ->capture_default_str();
   serveApp->add_option("--packet", serve.packetPath, "JSON or YAML login data packet to serve");
   serveApp->add_option("--scenario", serve.scenarioPath,
@@ -272,23 +283,17 @@ int Run(int argc, char** argv) {
       ->check(CLI::IsMember({"openapi", "native", "epytext"}))
       ->capture_default_str();
 
-  CLI11_PARSE(app, argc, argv);
+  if (auto parsed = commandLine.Parse(argc, argv)) return *parsed;
 
-  if (serveApp->parsed()) {
-    if (auto failed = serveCommon.Prepare()) return *failed;
-    return RunServe(serveCommon, serve);
-  }
-  if (scenarioApp->parsed()) {
-    if (auto failed = scenarioCommon.Prepare()) return *failed;
-    return RunScenarioFile(scenarioFile, scenarioCommon);
-  }
+  if (serveApp->parsed()) return RunServe(serveCommon, serve);
+  if (scenarioApp->parsed()) return RunScenarioFile(scenarioFile, scenarioCommon);
   if (describeApp->parsed()) {
-    if (auto failed = describeCommon.Prepare()) return *failed;
+    if (auto failed = describeCommon.CheckVersion()) return *failed;
+    if (auto failed = describeCommon.Open()) return *failed;
     return Kavren::Host::RunDescribe(describeCommon.library, describeCommon.coreVersion, format,
                                      stdout);
   }
-  if (plain.pluginPath.empty()) return Fail(2, "no plugin given (see --help)");
-  if (auto failed = plain.Prepare()) return *failed;
+  if (plain.pluginPath.empty()) return Fail(kExitUsage, "no plugin given (see --help)");
   if (!scenarioPath.empty()) return RunScenarioFile(scenarioPath, plain);
   return RunPlain(plain, packetPath);
 }

@@ -15,6 +15,11 @@
 
 namespace {
 
+// The exit statuses, as the --help footer lists them.
+constexpr int kExitSuccess = 0;
+constexpr int kExitUnreadable = 1;
+constexpr int kExitUsage = 2;
+
 // The whole input as bytes: the file, or standard input for "-".
 bool ReadInput(const std::string& path, std::string& bytes) {
   std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
@@ -46,6 +51,7 @@ Kavren::BindingResult ReadValue(const std::string& from, const std::string& byte
 
 int Run(int argc, char** argv) {
   CLI::App app{"Reads a JSON, YAML or MessagePack value and prints it as JSON."};
+  app.footer("Exit status: 0 success; 1 the input cannot be read or parsed; 2 usage error.");
   std::string from = "auto";
   bool pretty = false;
   std::string newline = "\n";
@@ -61,21 +67,23 @@ int Run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error);
+    // The parser's own codes (100 and up) say which rule was broken; every one of them
+    // is a usage error.
+    return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
   }
 
   std::string bytes;
   if (!ReadInput(path, bytes)) {
     std::cerr << "hxa-value: cannot read " << path << "\n";
-    return 1;
+    return kExitUnreadable;
   }
   const Kavren::BindingResult result = ReadValue(from, bytes);
   if (!result.ok) {
     std::cerr << result.ErrorText() << "\n";
-    return 1;
+    return kExitUnreadable;
   }
   std::cout << Kavren::WriteJson(result.value, nullptr, pretty ? newline.c_str() : nullptr) << "\n";
-  return 0;
+  return kExitSuccess;
 }
 
 }  // namespace
@@ -86,9 +94,9 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     // Never a bare exception name: the input needs more memory than there is.
     std::cerr << "Error: Out of memory.\n";
-    return 1;
+    return kExitUnreadable;
   } catch (const std::exception& error) {
     std::cerr << "Error: " << error.what() << "\n";
-    return 1;
+    return kExitUnreadable;
   }
 }

@@ -4,8 +4,10 @@
 // The host walks these records to learn the plugin's API and finds, in each endpoint
 // descriptor, the request entry to call and the registration to pass back. Every record
 // is packed; in each array the first word of a record points to the next record (0 in
-// the last one). Texts are zero-terminated and never null. On i386 pointers are 4 bytes
-// and the static_asserts pin the sizes; on x64 pointers take 8 bytes in the same order.
+// the last one). Texts are zero-terminated and never null. Every `kind`, `elementKind`,
+// `returnKind` and `returnElementKind` word holds a TypeKind code (abi/type_kind.h). On i386
+// pointers are 4 bytes and the static_asserts pin the sizes; on x64 pointers take 8 bytes in the
+// same order.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +15,7 @@
 
 #include "abi/host.h"
 #include "abi/http.h"
+#include "abi/type_kind.h"
 
 namespace Kavren::Abi {
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "abi/type_kind.h"
 #include "binding/type_identity.h"
 
 namespace Kavren {
@@ -17,32 +18,10 @@ struct BindingResult;
 struct FieldDescriptor;
 struct TypeDescriptor;
 
-/// The kind of a native type. Unknown numbers (0, or above 19) print as the empty text.
-enum class TypeKind : std::uint32_t {
-  kNone = 0,
-  kBool = 1,
-  kInt8 = 2,
-  kUint8 = 3,
-  kInt16 = 4,
-  kUint16 = 5,
-  kInt32 = 6,
-  kUint32 = 7,
-  kInt64 = 8,
-  kUint64 = 9,
-  kFloat = 10,
-  kDouble = 11,
-  kString = 12,
-  kObject = 13,
-  kBlob = 14,
-  kVector = 15,
-  kEnum = 16,
-  kStruct = 17,
-  kCallback = 18,
-  kMap = 19,
-};
-
-/// "bool" .. "map"; the empty text for unknown kinds.
-const char* TypeKindName(TypeKind kind);
+/// The kind of a native type: the API block's type-kind codes. Unknown numbers (0, or
+/// above 19) print as the empty text.
+using Abi::TypeKind;
+using Abi::TypeKindName;
 
 /// How a field, argument or element refers to its type. `descriptor` is set for enum and
 /// struct kinds and for vectors or maps of them, and null when that type was not

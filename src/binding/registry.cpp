@@ -1,4 +1,4 @@
-// The registry of described types, functions and events, and the type kind names.
+// The registry of described types, functions and events, and the texts of type references.
 #include "binding/registry.h"
 
 #include <algorithm>
@@ -9,22 +9,11 @@ namespace Kavren {
 
 namespace {
 
-constexpr const char* kTypeKindNames[] = {
-    "",       "bool",   "int8",   "uint8",  "int16",    "uint16", "int32",
-    "uint32", "int64",  "uint64", "float",  "double",   "string", "object",
-    "blob",   "vector", "enum",   "struct", "callback", "map",
-};
-
 std::string ElementText(TypeKind kind, const TypeDescriptor* descriptor) {
   return TypeRefText(TypeRef{kind, TypeKind::kNone, descriptor});
 }
 
 }  // namespace
-
-const char* TypeKindName(TypeKind kind) {
-  const auto index = static_cast<std::uint32_t>(kind);
-  return index < std::size(kTypeKindNames) ? kTypeKindNames[index] : "";
-}
 
 std::string TypeRefText(const TypeRef& type) {
   switch (type.kind) {

@@ -153,11 +153,6 @@ class MaybeType;
 template <class Result>
 class RemotingTypedResult;
 struct Resource;
-namespace Client::PlayerMessaging::Api {
-struct LoginDataPacket;
-struct PlayerMessagingNotificationResource;
-struct DynamicCelebrationMessagingNotificationResource;
-}  // namespace Client::PlayerMessaging::Api
 
 // Built-ins: integers are spelled by width so that both ABIs produce the same codes.
 #define HXA_BUILTIN_SPELLING(type, spelling)                \
@@ -296,17 +291,7 @@ struct TypeSpelling<RemotingTypedResult<Result>> {
 HXA_BINDING_CLASS(Kavren::BindingProperty);
 HXA_BINDING_CLASS(Kavren::Failure);
 HXA_BINDING_STRUCT(Kavren::Resource);
-HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Api::LoginDataPacket);
-HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Api::PlayerMessagingNotificationResource);
-HXA_BINDING_STRUCT(
-    Kavren::Client::PlayerMessaging::Api::DynamicCelebrationMessagingNotificationResource);
 
-// The five named types.
+// The framework's named types; the plugin's three are named beside its records.
 HXA_NAMED_TYPE(Kavren::Resource);
-HXA_NAMED_TYPE(Kavren::Client::PlayerMessaging::Api::LoginDataPacket);
 HXA_NAMED_TYPE(Kavren::MaybeType<Kavren::Failure, void>);
-HXA_NAMED_TYPE(Kavren::RemotingTypedResult<
-               Kavren::Client::PlayerMessaging::Api::PlayerMessagingNotificationResource>);
-HXA_NAMED_TYPE(
-    Kavren::RemotingTypedResult<
-        Kavren::Client::PlayerMessaging::Api::DynamicCelebrationMessagingNotificationResource>);

@@ -124,9 +124,21 @@ void RegisterRecords(BindingRegistry& registry, const std::vector<std::string>& 
 
 }  // namespace Kavren::Client::PlayerMessaging
 
-// LoginDataPacket and the two notification records are declared with the binding layer.
+HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Api::LoginDataPacket);
+HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Api::PlayerMessagingNotificationResource);
+HXA_BINDING_STRUCT(
+    Kavren::Client::PlayerMessaging::Api::DynamicCelebrationMessagingNotificationResource);
 HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Api::SimpleMessage);
 HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Api::Velkin);
 HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Api::AllVelkinData);
 HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Qrms::SimpleDialogMessage);
 HXA_BINDING_STRUCT(Kavren::Client::PlayerMessaging::Qrms::SimpleDialogMessageResponse);
+
+// The plugin's named types: their identities come from the name signature, so every
+// file that names one of them must see these lines (this header declares the records).
+HXA_NAMED_TYPE(Kavren::Client::PlayerMessaging::Api::LoginDataPacket);
+HXA_NAMED_TYPE(Kavren::RemotingTypedResult<
+               Kavren::Client::PlayerMessaging::Api::PlayerMessagingNotificationResource>);
+HXA_NAMED_TYPE(
+    Kavren::RemotingTypedResult<
+        Kavren::Client::PlayerMessaging::Api::DynamicCelebrationMessagingNotificationResource>);

@@ -99,7 +99,6 @@ TEST(TypeIdentityTest, StandardTemplateSpellings) {
 }
 
 TEST(TypeIdentityTest, NamedTypesUseTheNameSignature) {
-  namespace Api = Client::PlayerMessaging::Api;
   struct Row {
     const TypeIdentity* identity;
     const char* name;
@@ -108,26 +107,10 @@ TEST(TypeIdentityTest, NamedTypesUseTheNameSignature) {
   const Row rows[] = {
       {StaticType::HashCode<Resource>(),
        "const char *__cdecl StaticType::Name<struct Kavren::Resource>(void)", 0xFC86B8CEu},
-      {StaticType::HashCode<Api::LoginDataPacket>(),
-       "const char *__cdecl StaticType::Name<struct "
-       "Kavren::Client::PlayerMessaging::Api::LoginDataPacket>(void)",
-       0xECC8B2BDu},
       {StaticType::HashCode<MaybeType<Failure, void>>(),
        "const char *__cdecl StaticType::Name<class Kavren::MaybeType<class "
        "Kavren::Failure,void>>(void)",
        0x4FEB9AA0u},
-      {StaticType::HashCode<RemotingTypedResult<Api::PlayerMessagingNotificationResource>>(),
-       "const char *__cdecl StaticType::Name<class Kavren::RemotingTypedResult<struct "
-       "Kavren::Client::PlayerMessaging::Api::PlayerMessagingNotificationResource>>(void)",
-       0xD3A462D3u},
-      {StaticType::HashCode<
-           RemotingTypedResult<Api::DynamicCelebrationMessagingNotificationResource>>(),
-       "const char *__cdecl StaticType::Name<class Kavren::RemotingTypedResult<struct "
-       "Kavren::Client::PlayerMessaging::Api::DynamicCelebrationMessagingNotificationResource>>("
-       "void)",
-       HashText("unsigned int __cdecl StaticType::HashCode<class Kavren::RemotingTypedResult<"
-                "struct Kavren::Client::PlayerMessaging::Api::"
-                "DynamicCelebrationMessagingNotificationResource>>(void)")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

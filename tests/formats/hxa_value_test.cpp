@@ -1,24 +1,18 @@
 // Tests of the hxa-value tool, run as a program over temporary files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
-#include "formats/value_text_support.h"
+#include "support/program_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Kavren::Testing::ProgramRun;
 
 class HxaValueTest : public testing::Test {
  protected:
@@ -32,15 +26,14 @@ class HxaValueTest : public testing::Test {
     if (!dir_.empty()) fs::remove_all(dir_);
   }
 
-  ToolRun Run(const std::string& input, const std::string& arguments) {
+  // The tool over `input` as its file, after `arguments`.
+  ProgramRun Run(const std::string& input, const std::string& arguments) {
     const fs::path in = dir_ / "in";
     std::ofstream(in, std::ios::binary) << input;
-    const std::string command = tool_.string() + " " + arguments + " " + in.string() + " >" +
-                                (dir_ / "out").string() + " 2>" + (dir_ / "err").string();
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            Kavren::Testing::ReadFileBytes((dir_ / "out").string()),
-            Kavren::Testing::ReadFileBytes((dir_ / "err").string())};
+    return RunArguments(arguments + " " + in.string());
+  }
+  ProgramRun RunArguments(const std::string& arguments) {
+    return Kavren::Testing::RunProgram(tool_.string() + " " + arguments, dir_.string());
   }
 
   fs::path tool_;
@@ -64,7 +57,7 @@ TEST_F(HxaValueTest, PrintsEachFormatAsJson) {
       {"[1]", "--pretty --newline '<>'", "[<>    1<>]\n"},
   };
   for (const Case& c : cases) {
-    const ToolRun run = Run(c.input, c.arguments);
+    const ProgramRun run = Run(c.input, c.arguments);
     EXPECT_EQ(run.status, 0) << c.input << run.err;
     EXPECT_EQ(run.out, c.out) << c.input;
     EXPECT_EQ(run.err, "");
@@ -78,11 +71,33 @@ TEST_F(HxaValueTest, ReportsReaderFailuresOnStandardError) {
       {"---\n- *a\n", "Undefined alias encountered: \"a\". At line: 2 col: 3\n"},
   };
   for (const auto& [input, message] : cases) {
-    const ToolRun run = Run(input, "");
+    const ProgramRun run = Run(input, "");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, message);
   }
+}
+
+TEST_F(HxaValueTest, ExitsTwoOnAUsageErrorAndOneOnInputItCannotRead) {
+  std::ofstream(dir_ / "in") << "[1]";
+  const std::string in = (dir_ / "in").string();
+  const std::string missing = (dir_ / "missing").string();
+  const std::string rerun = "Run with --help for more information.\n";
+  Kavren::Testing::ExpectRefusedRuns(
+      tool_.string(),
+      {
+          {"--from xml " + in, 2, "--from: xml not in {json,yaml,msgpack,auto}\n" + rerun},
+          {in + " " + in, 2, "The following argument was not expected: " + in + "\n" + rerun},
+          {in + " --newline", 2, "--newline: 1 required TEXT missing\n" + rerun},
+          {missing, 1, "hxa-value: cannot read " + missing + "\n"},
+      },
+      dir_.string());
+  const ProgramRun help = RunArguments("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Exit status: 0 success; 1 the input cannot be read or parsed; 2 "
+                          "usage error.\n"),
+            std::string::npos)
+      << help.out;
 }
 
 }  // namespace

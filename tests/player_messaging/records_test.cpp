@@ -10,6 +10,7 @@
 #include "binding/convert.h"
 #include "binding/registry.h"
 #include "formats/json.h"
+#include "http/typed_result.h"
 #include "plugin/server_class.h"
 
 namespace Kavren::Client::PlayerMessaging {
@@ -225,6 +226,39 @@ TEST_F(RecordsTest, EveryRecordRoundTripsThroughJson) {
   ExpectRoundTrip(Qrms::SimpleDialogMessage{9, "m", "pss-player-message", "t", "b", {}});
   ExpectRoundTrip(Qrms::SimpleDialogMessageResponse{9, "m", "ack"});
   ExpectRoundTrip(Api::PlayerMessagingNotificationResource{});
+}
+
+// The plugin's three named types take their identities from the name signature, as the
+// framework's do; the codes are the ones the host knows them by.
+TEST(RecordIdentityTest, NamedRecordsUseTheNameSignature) {
+  struct Row {
+    const TypeIdentity* identity;
+    const char* name;
+    std::uint32_t code;
+  };
+  const Row rows[] = {
+      {StaticType::HashCode<Api::LoginDataPacket>(),
+       "const char *__cdecl StaticType::Name<struct "
+       "Kavren::Client::PlayerMessaging::Api::LoginDataPacket>(void)",
+       0xECC8B2BDu},
+      {StaticType::HashCode<RemotingTypedResult<Api::PlayerMessagingNotificationResource>>(),
+       "const char *__cdecl StaticType::Name<class Kavren::RemotingTypedResult<struct "
+       "Kavren::Client::PlayerMessaging::Api::PlayerMessagingNotificationResource>>(void)",
+       0xD3A462D3u},
+      {StaticType::HashCode<
+           RemotingTypedResult<Api::DynamicCelebrationMessagingNotificationResource>>(),
+       "const char *__cdecl StaticType::Name<class Kavren::RemotingTypedResult<struct "
+       "Kavren::Client::PlayerMessaging::Api::DynamicCelebrationMessagingNotificationResource>>("
+       "void)",
+       HashText("unsigned int __cdecl StaticType::HashCode<class Kavren::RemotingTypedResult<"
+                "struct Kavren::Client::PlayerMessaging::Api::"
+                "DynamicCelebrationMessagingNotificationResource>>(void)")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_STREQ(row.identity->name, row.name);
+    EXPECT_EQ(row.identity->hashCode, row.code);
+  }
 }
 
 }  // namespace
