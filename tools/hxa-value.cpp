@@ -5,6 +5,7 @@
 #include <exception>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <string>
 
 #include "formats/json.h"
@@ -90,8 +91,12 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Never a bare exception name: the input needs more memory than there is.
+    std::cerr << "Error: Out of memory.\n";
+    return kExitUnreadable;
   } catch (const std::exception& error) {
-    std::cerr << "hxa-value: " << error.what() << "\n";
+    std::cerr << "Error: " << error.what() << "\n";
     return kExitUnreadable;
   }
 }

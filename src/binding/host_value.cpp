@@ -335,7 +335,12 @@ bool HostToValueAt(MaybeType<Failure, void>& error, BindingProperty& output,
 bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
                  const Abi::HostValue& input, const char* name) {
   StructureBuilder structures;
-  const bool converted = HostToValueAt(error, output, input, name, 0, structures);
+  bool converted = false;
+  try {
+    converted = HostToValueAt(error, output, input, name, 0, structures);
+  } catch (const ValueLimitError& limit) {
+    error = Failure{0, Format(Messages::kHostValueTooLarge, name, limit.what())};
+  }
   // What was converted before a failure stays in `output`, in key order.
   structures.CloseAll();
   return converted;

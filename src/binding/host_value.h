@@ -77,7 +77,8 @@ void SetHostMemberKey(Abi::HostStructMember& member, std::string_view key);
 /// Converts a host value record into `output`. On failure the message goes into `error`
 /// (replacing what it held) and the result is false; `output` then holds what was
 /// converted before the failure. Inputs nested deeper than kMaxHostValueDepth
-/// containers are refused.
+/// containers, and inputs that reach a limit of the value tree (ValueLimitError), are
+/// refused. Throws std::bad_alloc when the heap refuses.
 [[nodiscard]] bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
                                const Abi::HostValue& input, const char* name);
 

@@ -62,5 +62,8 @@ inline constexpr char kIncompatibleHostType[] =
 // %1 = name.
 inline constexpr char kHostValueTooDeep[] =
     "Couldn't assign value to '%1' because the input is nested deeper than 512 levels.";
+// %1 = name, %2 = the limit of the value tree (ValueLimitText).
+inline constexpr char kHostValueTooLarge[] =
+    "Couldn't assign value to '%1' because the input is too large: %2.";
 
 }  // namespace Kavren::detail::ConvertMessages

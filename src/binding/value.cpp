@@ -27,7 +27,6 @@ constexpr const char* kKindNames[] = {"empty",  "bool", "signed", "unsigned",   
                                       "string", "blob", "enum",   "collection", "structure"};
 
 constexpr char kErrorMember[] = "error";
-constexpr char kCollectionTooLong[] = "collection too long";
 // The assertion report of a move of a container into a value inside it.
 constexpr char kMoveIntoOwnPartExpression[] = "ALE-3271836A";
 constexpr char kMoveIntoOwnPart[] =
@@ -82,7 +81,7 @@ T* Regrow(ValuePool* pool, T* array, std::size_t size, std::size_t capacity, std
 }
 
 std::size_t NextCapacity(std::size_t size, std::size_t first) {
-  if (size >= kMaxElements) throw std::length_error(kCollectionTooLong);
+  if (size >= kMaxElements) throw ValueLimitError(ValueLimitText::kElements);
   const std::size_t next = size < first ? first : size * 2;
   return next > kMaxElements ? kMaxElements : next;
 }
@@ -150,7 +149,7 @@ struct CollectionStorage : CollectionCells {
   /// Makes room for `wanted` elements; the collection may move to another header, which
   /// is returned (the caller stores it in the collection's cell).
   CollectionStorage* Grow(ValuePool* pool, std::size_t wanted) {
-    if (wanted > kMaxElements) throw std::length_error(kCollectionTooLong);
+    if (wanted > kMaxElements) throw ValueLimitError(ValueLimitText::kElements);
     if (wanted <= capacity) return this;
     const bool empty = this == Empty();
     if (empty && wanted <= kInlineCells) return CreateInline(*pool);
@@ -666,11 +665,15 @@ BindingProperty::~BindingProperty() {
   Reset();
 }
 
-BindingProperty::BindingProperty(const BindingProperty& other) { CopyFrom(other); }
+// Both delegate to the default constructor: once it has run the value is complete, so a
+// copy that throws part way is destroyed with the pool it had made.
+BindingProperty::BindingProperty(const BindingProperty& other) : BindingProperty() {
+  CopyFrom(other);
+}
 
 // Moves may throw: a move between two pools copies, which allocates.
 // NOLINTNEXTLINE(performance-noexcept-move-constructor,bugprone-exception-escape)
-BindingProperty::BindingProperty(BindingProperty&& other) { MoveFrom(other); }
+BindingProperty::BindingProperty(BindingProperty&& other) : BindingProperty() { MoveFrom(other); }
 
 BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
   CopyFrom(other);
@@ -847,7 +850,7 @@ const BindingProperty& BindingProperty::At(std::size_t index) const noexcept {
 
 BindingProperty& BindingProperty::AtGrow(std::size_t index) {
   MakeCollection();
-  if (index >= kMaxElements) throw std::length_error(kCollectionTooLong);
+  if (index >= kMaxElements) throw ValueLimitError(ValueLimitText::kElements);
   detail::CollectionStorage* storage = payload_.collection;
   if (index < storage->Size()) return storage->begin[index];
   if (index >= storage->Capacity()) {

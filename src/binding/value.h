@@ -249,7 +249,7 @@ class BindingProperty {
     return AppendSlowly();
   }
   /// For a collection, makes room for `count` elements; other kinds are left alone.
-  /// More than 0x0FFFFFFF elements throws std::length_error.
+  /// More than 0x0FFFFFFF elements throws ValueLimitError (a std::length_error).
   void Reserve(std::size_t count);
   /// The elements; empty unless this is a collection.
   [[nodiscard]] std::span<const BindingProperty> Elements() const noexcept;

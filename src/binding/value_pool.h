@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,21 @@
 #include "binding/text_hash.h"
 
 namespace Kavren {
+
+/// A limit of one value tree was reached: its pool pages, a collection's elements or a
+/// text's length. A length error whose text names the limit; the readers turn it into a
+/// failure of their own form, so that no limit surfaces as a bare exception.
+class ValueLimitError : public std::length_error {
+ public:
+  using std::length_error::length_error;
+};
+
+/// The texts of the tree limits (what() of a ValueLimitError).
+namespace ValueLimitText {
+inline constexpr char kPages[] = "more than 65535 pages (256 MiB) of values in one tree";
+inline constexpr char kElements[] = "more than 268435455 elements in one collection";
+inline constexpr char kTextLength[] = "a text longer than 4294967294 bytes";
+}  // namespace ValueLimitText
 
 /// The process-wide source of 4096-byte pages, cut from 64 KiB operating-system regions
 /// of 16 pages each. The lowest free page of the lowest region with free pages is handed
@@ -204,7 +220,8 @@ class alignas(32) ValuePool {
   /// two dividing its class size (up to 16). A class whose pages are all full first
   /// borrows a free block of a larger class's inline page (aligned at least as well), and
   /// only then takes a provider page. Sizes above 72 come from the general heap. Throws
-  /// std::bad_alloc when no memory is left.
+  /// std::bad_alloc when no memory is left, and ValueLimitError when the tree would hold
+  /// more than 65535 provider pages.
   [[nodiscard]] void* Allocate(std::size_t size) {
     if (size - 1 < kLargestBlock) {  // 1 to 72: a block of a page with free blocks
       const std::size_t classIndex = ClassIndex(size);

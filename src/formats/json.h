@@ -13,7 +13,8 @@ class BindingRegistry;
 /// Reads one JSON document. The text ends at its first NUL byte; an empty or
 /// all-whitespace text reads as an empty value. A failure holds the message
 /// "Error: <reader message> at offset <byte offset>.". Containers nest at most
-/// 512 levels deep.
+/// 512 levels deep; a limit of the value tree (ValueLimitError) gives the reader
+/// message "Value too large: <limit>". A refused allocation throws std::bad_alloc.
 [[nodiscard]] BindingResult ReadJson(const char* text);
 /// As above, over the string's characters (still ending at the first NUL).
 [[nodiscard]] BindingResult ReadJson(const std::string& text);

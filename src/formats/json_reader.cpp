@@ -13,6 +13,7 @@
 
 #include "binding/structure_builder.h"
 #include "formats/json.h"
+#include "formats/json_allocator.h"
 #include "formats/limits.h"
 #include "formats/messages.h"
 
@@ -248,8 +249,20 @@ BindingResult ReadJsonText(const char* text, std::size_t length) {
   std::string copy(text, length);
   rapidjson::InsituStringStream stream(copy.data());
   JsonValueHandler handler(result.value, stream);
-  rapidjson::Reader reader(nullptr, kJsonInitialStackCapacity);
-  const rapidjson::ParseResult parsed = reader.Parse<kJsonReadFlags>(stream, handler);
+  JsonAllocator allocator;
+  rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator> reader(
+      &allocator, kJsonInitialStackCapacity);
+  rapidjson::ParseResult parsed;
+  try {
+    parsed = reader.Parse<kJsonReadFlags>(stream, handler);
+  } catch (const ValueLimitError& limit) {
+    // The tree reached a limit: a failure at the offset read so far, like any other.
+    handler.Abandon();
+    char message[128];
+    std::snprintf(message, sizeof message, FormatMessages::kJsonValueLimit, limit.what());
+    FailJson(result, message, stream.Tell());
+    return result;
+  }
   if (parsed) {
     handler.Finish();
     return result;

@@ -9,6 +9,7 @@
 
 #include "binding/registry.h"
 #include "formats/json.h"
+#include "formats/json_allocator.h"
 
 namespace Kavren {
 namespace detail {
@@ -39,11 +40,17 @@ std::string Base64(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
+// RapidJSON's two writers into a buffer over the accounting, their stacks too.
+using CompactJsonWriter =
+    rapidjson::Writer<JsonStringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+using PrettyJsonWriter =
+    rapidjson::PrettyWriter<JsonStringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+
 // The visitor of one WriteJson call; `Writer` is RapidJSON's compact or pretty writer.
 template <class Writer>
 class JsonValueWriter final : public BindingVisitor {
  public:
-  JsonValueWriter(rapidjson::StringBuffer& buffer, const BindingRegistry* registry)
+  JsonValueWriter(JsonStringBuffer& buffer, const BindingRegistry* registry)
       : writer_(buffer), registry_(registry) {}
 
   Writer& writer() { return writer_; }
@@ -107,17 +114,16 @@ void ReplaceNewlines(std::string& text, std::string_view newline) {
 std::string WriteJson(const BindingProperty& value, const BindingRegistry* registry,
                       const char* newline) {
   if (value.Is(ValueKind::kEmpty)) return std::string();
-  rapidjson::StringBuffer buffer;
+  JsonStringBuffer buffer;
   if (newline != nullptr && newline[0] != '\0') {
-    detail::JsonValueWriter<rapidjson::PrettyWriter<rapidjson::StringBuffer>> visitor(buffer,
-                                                                                      registry);
+    detail::JsonValueWriter<detail::PrettyJsonWriter> visitor(buffer, registry);
     visitor.writer().SetIndent(' ', 4);
     value.Visit(visitor);
     std::string text(buffer.GetString(), buffer.GetSize());
     if (std::strcmp(newline, "\n") != 0) detail::ReplaceNewlines(text, newline);
     return text;
   }
-  detail::JsonValueWriter<rapidjson::Writer<rapidjson::StringBuffer>> visitor(buffer, registry);
+  detail::JsonValueWriter<detail::CompactJsonWriter> visitor(buffer, registry);
   value.Visit(visitor);
   return std::string(buffer.GetString(), buffer.GetSize());
 }

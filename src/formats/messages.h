@@ -7,6 +7,9 @@ namespace Kavren::FormatMessages {
 inline constexpr const char kJsonError[] = "Error: %s at offset %u.";
 inline constexpr const char kJsonNestingTooDeep[] = "Nesting depth exceeds 512.";
 
+// A limit of the value tree (ValueLimitText) met by any reader: %s / %2 names the limit.
+inline constexpr const char kJsonValueLimit[] = "Value too large: %s";
+
 // MessagePack (numbered placeholders).
 inline constexpr const char kMessagePackUnsupportedType[] =
     "Invalid MessagePack data at position %1.";
@@ -26,6 +29,7 @@ inline constexpr const char kMessagePackStringTruncated[] =
     "Invalid MessagePack data. String of size %1 at position %2 is truncated.";
 inline constexpr const char kMessagePackBytesTruncated[] =
     "Invalid MessagePack data. Raw bytes of size %1 at position %2 are truncated.";
+inline constexpr const char kMessagePackValueLimit[] = "Value too large at position %1: %2.";
 inline constexpr const char kMessagePackExtraData[] = "Extra MessgePack data found in body";
 
 // YAML (numbered placeholders; reader positions count from 1, the parser's from 0).
@@ -46,6 +50,7 @@ inline constexpr const char kYamlUndefinedAlias[] =
 inline constexpr const char kYamlUnsupportedTag[] = "Unsupported YAML tag '%1'.";
 inline constexpr const char kYamlNestingTooDeep[] =
     "Nesting depth exceeds 512. At line: %1 col: %2";
+inline constexpr const char kYamlValueLimit[] = "Value too large: %1. At line: %2 col: %3";
 inline constexpr const char kYamlAliasBudget[] =
     "Alias expansion exceeds the document size limit. At line: %1 col: %2";
 

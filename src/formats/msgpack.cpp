@@ -38,8 +38,12 @@ class MessagePackReader {
 
   BindingResult Run(std::size_t& consumed) {
     stack_.reserve(16);
-    while (result_.ok && position_ < size_) {
-      if (!Step()) break;
+    try {
+      while (result_.ok && position_ < size_) {
+        if (!Step()) break;
+      }
+    } catch (const ValueLimitError& limit) {
+      Fail(Format(FormatMessages::kMessagePackValueLimit, position_, limit.what()));
     }
     // Structures still open at the end of the input are kept as read so far.
     structures_.CloseAll();

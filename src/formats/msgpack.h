@@ -11,7 +11,9 @@ namespace Kavren {
 /// number of bytes read, less than `size` when bytes follow that value; judging
 /// them is the caller's business. Input that ends inside open containers reads
 /// as the items seen so far, without failure. Ext and timestamp types are refused,
-/// map keys must be strings, and containers nest at most 512 levels deep.
+/// map keys must be strings, and containers nest at most 512 levels deep. A limit of
+/// the value tree (ValueLimitError) fails with "Value too large at position N: <limit>.";
+/// a refused allocation throws std::bad_alloc.
 [[nodiscard]] BindingResult ReadMessagePack(const void* data, std::size_t size,
                                             std::size_t& consumed);
 

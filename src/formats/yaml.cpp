@@ -102,6 +102,50 @@ class ValueMeasure final : public BindingVisitor {
   std::size_t open_ = 0;
 };
 
+// libyaml's parser over one text and the event it produced last. Both are released by
+// this owner on every path out of a read, an exception unwinding through the reader
+// included.
+class YamlParser {
+ public:
+  explicit YamlParser(std::string_view text) {
+    if (yaml_parser_initialize(&parser_) == 0) return;
+    initialized_ = true;
+    yaml_parser_set_encoding(&parser_, YAML_UTF8_ENCODING);
+    // The parser refuses a null input even when it is empty.
+    const char* input = text.data() != nullptr ? text.data() : "";
+    yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(input),
+                                 text.size());
+  }
+  ~YamlParser() {
+    DeleteEvent();
+    if (initialized_) yaml_parser_delete(&parser_);
+  }
+  YamlParser(const YamlParser&) = delete;
+  YamlParser& operator=(const YamlParser&) = delete;
+
+  [[nodiscard]] bool Initialized() const { return initialized_; }
+  /// Releases the current event and parses the next one; false at a parser error.
+  bool Next() {
+    DeleteEvent();
+    hasEvent_ = yaml_parser_parse(&parser_, &event_) != 0;
+    return hasEvent_ && parser_.error == YAML_NO_ERROR;
+  }
+  [[nodiscard]] const yaml_event_t& Event() const { return event_; }
+  [[nodiscard]] const yaml_parser_t& State() const { return parser_; }
+
+ private:
+  void DeleteEvent() {
+    if (!hasEvent_) return;
+    yaml_event_delete(&event_);
+    hasEvent_ = false;
+  }
+
+  yaml_parser_t parser_{};
+  yaml_event_t event_{};
+  bool initialized_ = false;
+  bool hasEvent_ = false;
+};
+
 class YamlReader {
  public:
   explicit YamlReader(std::string_view text) : text_(text) {
@@ -111,34 +155,25 @@ class YamlReader {
   }
 
   BindingResult Run() {
-    yaml_parser_t parser;
-    yaml_event_t event;
-    if (yaml_parser_initialize(&parser) == 0) {
+    YamlParser parser(text_);
+    if (!parser.Initialized()) {
       Fail(Format(FormatMessages::kYamlParserError, "memory error", 0, 0));
       return std::move(result_);
     }
-    yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
-    // The parser refuses a null input even when it is empty.
-    const char* input = text_.data() != nullptr ? text_.data() : "";
-    yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(input),
-                                 text_.size());
-    int parsed = yaml_parser_parse(&parser, &event);
-    while (parsed != 0 && parser.error == YAML_NO_ERROR && event.type != YAML_STREAM_END_EVENT) {
-      Handle(event);
-      yaml_event_delete(&event);
-      if (!result_.ok) {
-        parsed = 0;
-        break;
+    while (parser.Next() && parser.Event().type != YAML_STREAM_END_EVENT) {
+      try {
+        Handle(parser.Event());
+      } catch (const ValueLimitError& limit) {
+        FailAt(FormatMessages::kYamlValueLimit, parser.Event(), limit.what());
       }
-      parsed = yaml_parser_parse(&parser, &event);
+      if (!result_.ok) break;
     }
-    if (result_.ok && parser.error != YAML_NO_ERROR) {
-      Fail(Format(FormatMessages::kYamlParserError, parser.problem != nullptr ? parser.problem : "",
-                  static_cast<std::uint64_t>(parser.problem_mark.line),
-                  static_cast<std::uint64_t>(parser.problem_mark.column)));
+    const yaml_parser_t& state = parser.State();
+    if (result_.ok && state.error != YAML_NO_ERROR) {
+      Fail(Format(FormatMessages::kYamlParserError, state.problem != nullptr ? state.problem : "",
+                  static_cast<std::uint64_t>(state.problem_mark.line),
+                  static_cast<std::uint64_t>(state.problem_mark.column)));
     }
-    if (parsed != 0) yaml_event_delete(&event);
-    yaml_parser_delete(&parser);
     if (result_.ok) structures_.CloseAll();
     return std::move(result_);
   }

@@ -13,8 +13,10 @@ namespace Kavren {
 /// bool tags are honoured and any other scalar tag is refused. Aliases copy the
 /// anchored value. Failures name the 1-based line and column of the event (the
 /// parser's own errors keep its 0-based position). Containers nest at most 512
-/// levels deep, alias copies included, and alias copies may create at most
-/// 100 values per value read directly, plus 10,000.
+/// levels deep, alias copies included, and alias copies may expand to at most 32
+/// bytes per byte of text plus 1 MiB. A limit of the value tree (ValueLimitError) ends
+/// the read with "Value too large: <limit>. At line: L col: C"; a refused allocation
+/// throws std::bad_alloc, libyaml's parser released all the same.
 [[nodiscard]] BindingResult ReadYaml(std::string_view text);
 
 /// True when, after leading spaces (0x20 only), the text begins with "---".

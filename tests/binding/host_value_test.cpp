@@ -240,6 +240,19 @@ TEST(HostValue, ConversionFailures) {
             "Couldn't assign value to 'arg' because the input is nested deeper than 512 levels.");
 }
 
+TEST(HostValue, CollectionAboveTheElementLimitIsRefusedWithItsText) {
+  // Only the announced count matters: the elements are not read once it is refused.
+  Abi::HostValue element{Abi::kHostValueSigned, 1, 0};
+  const Abi::HostValue input{Abi::kHostValueCollection, reinterpret_cast<Abi::HostWord>(&element),
+                             0x10000000};
+  BindingProperty output;
+  MaybeType<Failure, void> refused;
+  EXPECT_FALSE(HostToValue(refused, output, input, "arg"));
+  EXPECT_EQ(refused.GetFailure().message,
+            "Couldn't assign value to 'arg' because the input is too large: more than 268435455 "
+            "elements in one collection.");
+}
+
 TEST(HostValue, StructureWithARepeatedKeyKeepsTheLastValue) {
   Abi::HostValue one{Abi::kHostValueSigned, 1, 0};
   Abi::HostValue two{Abi::kHostValueSigned, 2, 0};

@@ -463,13 +463,15 @@ TEST_F(BindingTest, BindsArgumentEntriesByNameAndPosition) {
   std::vector<Abi::HttpArgumentEntry> many(8, Abi::HttpArgumentEntry{nullptr, number});
   reply = Post("1", {.arguments = many});
   EXPECT_EQ(reply.errorText, "Unknown argument '7' for 'PostItemsById'.");
-  // A collection longer than a value can hold meets the reserve's length error before any
-  // element is read; the request entry answers it as an internal error.
+  // A collection longer than a value can hold meets the element limit before any element
+  // is read; the conversion's failure names the limit.
   const Abi::HostValue tooLong{Abi::kHostValueCollection, reinterpret_cast<Abi::HostWord>(&number),
                                0x10000000};
   reply = Post("1", {.arguments = {{"object", tooLong}}});
-  EXPECT_EQ(reply.status, 500);
-  EXPECT_EQ(reply.errorText, "Internal server error");
+  EXPECT_EQ(reply.status, 0);
+  EXPECT_EQ(reply.errorText,
+            "Couldn't assign value to 'object' because the input is too large: more than "
+            "268435455 elements in one collection.");
 }
 
 TEST_F(BindingTest, DecodesTheBodyByItsContentType) {
