@@ -56,8 +56,9 @@ int DigitValue(char c) {
 std::size_t NativeElementBytes(const TypeRef& type) {
   switch (type.kind) {
     case TypeKind::kNone:
-    case TypeKind::kObject:  // converted by moving its cells
       return 0;
+    case TypeKind::kObject:  // converted by copying its cell
+      return sizeof(BindingProperty);
     case TypeKind::kBool:
     case TypeKind::kInt8:
     case TypeKind::kUint8:
@@ -274,6 +275,9 @@ Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>
   }
   // The native type of the place reached so far, as far as the argument's type says.
   TypeRef placeType = argument->type;
+  // An object place is converted by copying its cells, so a cell created below one is
+  // held twice while the call runs.
+  bool belowObject = placeType.kind == TypeKind::kObject;
   std::string_view rest = key.substr(firstDot + 1);
   while (true) {
     const std::size_t dot = rest.find('.');
@@ -294,7 +298,8 @@ Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>
       // so that the conversion stays within the allowance as well.
       placeType = ComponentType(placeType, true, {});
       const std::size_t cell = sizeof(BindingProperty);
-      const std::size_t perElement = 1 + (NativeElementBytes(placeType) + cell - 1) / cell;
+      const std::size_t perElement =
+          (belowObject ? 2 : 1) + (NativeElementBytes(placeType) + cell - 1) / cell;
       const std::size_t existing = place->Is(ValueKind::kCollection) ? place->Size() : 0;
       if (elementIndex >= existing) {
         const std::size_t created = elementIndex + std::size_t{1} - existing;
@@ -308,6 +313,7 @@ Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>
       placeType = ComponentType(placeType, false, component);
       place = &place->Member(component);
     }
+    if (placeType.kind == TypeKind::kObject) belowObject = true;
     if (dot == std::string_view::npos) break;
     rest = rest.substr(dot + 1);
   }

@@ -30,7 +30,8 @@ inline constexpr std::uint32_t kMaxKeyIndex = 65535;
 /// indexes nested in one key, or spread over many, cannot multiply that cost. An element
 /// that the endpoint converts into a native one also costs the cells its native bytes
 /// would fill (an element of a std::vector<std::int64_t> costs two, of a vector of texts
-/// three on either ABI). A key that needs more fails with "Index %1 is out of range".
+/// three on either ABI), and a cell below an object argument or field costs two, since
+/// the conversion copies it. A key that needs more fails with "Index %1 is out of range".
 inline constexpr std::size_t kMaxKeyCells = 65536;
 
 /// True when `text` starts with `prefix`, ignoring ASCII letter case.

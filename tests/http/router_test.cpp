@@ -331,15 +331,18 @@ TEST_F(BindingTest, WalksDottedKeysAndIndexes) {
   EXPECT_EQ(calls, 2);
 }
 
-TEST(BindKeyText, OneKeyMayCreate65536Elements) {
+TEST(BindKeyText, CellsBelowAnObjectCostTwoAsTheConversionCopiesThem) {
   FunctionRecord function;
   function.name = "F";
   function.arguments.push_back({"object", "", TypeRef{TypeKind::kObject}, false, kLocationAny});
   std::vector<BindingProperty> arguments(1);
-  EXPECT_TRUE(BindKeyText(function, arguments, "object.a.65535", "v", kLocationQuery).Succeeded());
-  EXPECT_EQ(arguments[0].Find("a").Size(), 65536u);
+  EXPECT_EQ(
+      BindKeyText(function, arguments, "object.a.32768", "v", kLocationQuery).GetFailure().message,
+      "Index 32768 is out of range");
+  EXPECT_TRUE(BindKeyText(function, arguments, "object.a.32767", "v", kLocationQuery).Succeeded());
+  EXPECT_EQ(arguments[0].Find("a").Size(), 32768u);
   // Elements that exist already cost nothing; one more is over the allowance.
-  std::size_t cellsLeft = 1;
+  std::size_t cellsLeft = 3;
   EXPECT_TRUE(
       BindKeyText(function, arguments, "object.a.7", "w", kLocationQuery, cellsLeft).Succeeded());
   EXPECT_TRUE(
@@ -348,7 +351,7 @@ TEST(BindKeyText, OneKeyMayCreate65536Elements) {
                 .GetFailure()
                 .message,
             "Index 0 is out of range");
-  EXPECT_EQ(cellsLeft, 0u);
+  EXPECT_EQ(cellsLeft, 1u);
 }
 
 TEST(BindKeyText, NativeElementsCostTheCellsTheirBytesFill) {
