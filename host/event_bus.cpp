@@ -7,6 +7,16 @@
 
 namespace Kavren::Host {
 
+void CallSubscriber(Abi::HostEventCallback callback, void* context, const std::string& name,
+                    const Abi::HostValue& payload, std::int32_t flag) {
+  Abi::HostEventRecord record{};
+  record.name = name.c_str();
+  record.payload = payload;
+  record.flag = flag;
+  record.context = context;
+  callback(&record);
+}
+
 void EventBus::Subscribe(const Subscription& subscription) {
   std::lock_guard lock(mutex_);
   subscriptions_.push_back(subscription);
@@ -52,12 +62,7 @@ std::size_t EventBus::Deliver(const char* origin, const std::string& name,
   for (const Listener& listener : listeners) listener(published);
   for (const Subscription& subscription : receivers) {
     if (subscription.callback == nullptr) continue;
-    Abi::HostEventRecord record{};
-    record.name = name.c_str();
-    record.payload = payload;
-    record.flag = flag;
-    record.context = subscription.context;
-    subscription.callback(&record);
+    CallSubscriber(subscription.callback, subscription.context, name, payload, flag);
   }
   return receivers.size();
 }

@@ -23,6 +23,11 @@ struct Subscription {
   std::int32_t flag;
 };
 
+/// Calls one subscription's callback with an event, as a host delivers it: the record
+/// lives for the call only.
+void CallSubscriber(Abi::HostEventCallback callback, void* context, const std::string& name,
+                    const Abi::HostValue& payload, std::int32_t flag);
+
 /// Delivers events to the plugin's subscriptions and tells host-side listeners.
 /// Thread-safe; nothing is called with the bus's lock held, so receivers may
 /// publish, subscribe or add listeners.

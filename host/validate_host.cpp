@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "host/document.h"
+#include "host/event_bus.h"
 #include "host/host_value.h"
 
 namespace Kavren::Host {
@@ -544,12 +545,7 @@ void ModelHost::Deliver(const std::string& name, const Abi::HostValue& payload, 
   }
   for (auto& [module, subscription] : receivers) {
     if (subscription.callback == nullptr || !Enter(*module)) continue;
-    Abi::HostEventRecord record{};
-    record.name = name.c_str();
-    record.payload = payload;
-    record.flag = flag;
-    record.context = subscription.context;
-    subscription.callback(&record);
+    CallSubscriber(subscription.callback, subscription.context, name, payload, flag);
     Leave(*module);
   }
 }
