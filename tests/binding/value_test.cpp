@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "log/capturing_log_target.h"
 #include "log/log_manager.h"
+#include "support/capturing_log_target.h"
 
 namespace Kavren {
 namespace {
@@ -398,7 +398,7 @@ TEST(BindingProperty, MoveOfAContainerIntoItsOwnPartIsRefused) {
   api.Acquire();
   for (LogTargetEntry* entry : {api.StdErrTarget(), api.DebuggerTarget()}) entry->Detach(entry);
   {
-    testing::CapturingLogTarget target;
+    Testing::CapturingLogTarget target;
     LogTargetSettings settings;
     settings.level = kLogLevelOkay;
     Configure(target, settings);

@@ -14,7 +14,7 @@
 #include "host/development_host.h"
 #include "host/host_controls_api.h"
 #include "host/openapi.h"
-#include "host/plugin_library.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -50,15 +50,11 @@ std::string RepeatedKey(const std::string& json) {
   return "";
 }
 
-class DocumentsTest : public ::testing::Test {
+class DocumentsTest : public Testing::BuiltPluginTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(library_.Open(HXA_PLUGIN_PATH).Succeeded());
-    ASSERT_TRUE(host_.Load(library_, CoreVersion{}));
-  }
+  void SetUp() override { ASSERT_TRUE(Load(host_)); }
   void TearDown() override { host_.Stop(); }
 
-  PluginLibrary library_;
   DevelopmentHost host_;
 };
 

@@ -8,8 +8,7 @@
 #include "abi/api_block.h"
 #include "abi/plugin.h"
 #include "host/development_host.h"
-#include "host/plugin_library.h"
-#include "support/host_outcome.h"
+#include "support/built_plugin.h"
 
 namespace Kavren::Host {
 namespace {
@@ -17,11 +16,11 @@ namespace {
 using ::testing::Contains;
 using ::testing::IsSupersetOf;
 
-TEST(ApiBlockE2e, DescribesTheBuiltInFrameworkAndPlayerMessagingTypes) {
-  PluginLibrary library;
-  ASSERT_TRUE(Succeeded(library.Open(HXA_PLUGIN_PATH)));
+class ApiBlockE2e : public Testing::BuiltPluginTest {};
+
+TEST_F(ApiBlockE2e, DescribesTheBuiltInFrameworkAndPlayerMessagingTypes) {
   DevelopmentHost host;
-  ASSERT_TRUE(host.Load(library, CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   const Abi::PluginApiBlock* block = host.Record().api;
   ASSERT_NE(block, nullptr);
 

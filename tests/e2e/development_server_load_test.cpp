@@ -16,7 +16,7 @@
 #include "host/development_server.h"
 #include "host/document.h"
 #include "host/messages.h"
-#include "host/plugin_library.h"
+#include "support/built_plugin.h"
 #include "support/host_outcome.h"
 
 namespace Kavren::Host {
@@ -130,18 +130,16 @@ void RunConnection(int port, int connection, int requests, Tally& tally,
   }
 }
 
-TEST(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
-  PluginLibrary library;
-  ASSERT_TRUE(Succeeded(library.Open(HXA_PLUGIN_PATH)));
+class DevelopmentServerLoadTest : public Testing::BuiltPluginTest {};
+
+TEST_F(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
   HostSettings hostSettings;
   hostSettings.historyLimit = 100000;
   DevelopmentHost host(hostSettings);
   rapidjson::Document packet;
   ASSERT_TRUE(Succeeded(
       ParseJsonText(R"({"allVelkinData":{"velkin":{"acctId":5}},"simpleMessages":[]})", packet)));
-  ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(packet)));
-  ASSERT_TRUE(host.Load(library, CoreVersion{}));
-  ASSERT_TRUE(host.Start());
+  ASSERT_TRUE(LoadAndStart(host, &packet));
   ServerSettings serverSettings;
   serverSettings.keepAliveSeconds = kPatienceSeconds;
   DevelopmentServer server(host, serverSettings);

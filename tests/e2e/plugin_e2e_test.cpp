@@ -55,7 +55,7 @@ TEST_F(PluginE2eTest, RecordCarriesThePluginsVersionWhateverTheCoreSent) {
                               CoreVersion{19, 0, 0}}) {
     DevelopmentHost host;
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(host.Load(Library(), version));
+    ASSERT_TRUE(Load(host, version));
     testing::internal::GetCapturedStderr();
     const RecordView record = View(host.Record());
     EXPECT_EQ(record.major, 18u);
@@ -72,7 +72,7 @@ TEST_F(PluginE2eTest, RecordCarriesThePluginsVersionWhateverTheCoreSent) {
 TEST_F(PluginE2eTest, IncompatibleCoreIsReportedOnTheConsoleBeforeStart) {
   DevelopmentHost host;
   testing::internal::CaptureStderr();
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{19, 0, 0}));
+  ASSERT_TRUE(Load(host, CoreVersion{19, 0, 0}));
   const std::string console = testing::internal::GetCapturedStderr();
   EXPECT_THAT(console, HasSubstr("Expression: ALE-EECF0606"));
   EXPECT_THAT(console, HasSubstr("hxa-player-messaging which supports plugin API 18.0.0 is not "
@@ -83,14 +83,14 @@ TEST_F(PluginE2eTest, IncompatibleCoreIsReportedOnTheConsoleBeforeStart) {
 
   // A compatible core gets no report.
   testing::internal::CaptureStderr();
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   host.Stop();
 }
 
 TEST_F(PluginE2eTest, AfterStartDebugRecordsReachTheHostLog) {
   DevelopmentHost host(1234);
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   testing::internal::CaptureStderr();
   ASSERT_TRUE(host.Start());
   // The console targets are detached: everything goes to the host.
@@ -111,7 +111,7 @@ TEST_F(PluginE2eTest, AfterStartDebugRecordsReachTheHostLog) {
 
 TEST_F(PluginE2eTest, MemoryStatsCountThePluginsHeapOnly) {
   DevelopmentHost host;
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   // The module lives in a heap block of the plugin's accounting.
   const std::size_t moduleBlock =
       malloc_usable_size(const_cast<void*>(View(host.Record()).context));

@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "http/fake_host.h"
-#include "http/log_capture.h"
 #include "log/log.h"
+#include "support/capturing_log_target.h"
 #include "util/failure.h"
 
 namespace Kavren {
 namespace {
 
+using Testing::CapturingLogTarget;
 using ::testing::ElementsAre;
 using Testing::FakeHost;
-using Testing::LogCapture;
 
 const char kFutureLabel[] =
     "BeginWait:Wait: future<const char *__cdecl StaticType::Name<class "
@@ -57,7 +57,7 @@ TEST_F(AwaitTest, FutureReadyAfterThreePumpsBeginsAndEndsOneWait) {
 }
 
 TEST_F(AwaitTest, DefaultConstructedFutureReportsAndRethrowsNoState) {
-  LogCapture log;
+  CapturingLogTarget log{CapturingLogTarget::EveryRecord()};
   FailureFuture empty;
 
   try {
@@ -68,15 +68,15 @@ TEST_F(AwaitTest, DefaultConstructedFutureReportsAndRethrowsNoState) {
   }
 
   EXPECT_TRUE(host.calls.empty());
-  ASSERT_EQ(log.entries.size(), 2u);
-  EXPECT_EQ(log.entries[0].level, kLogLevelError);
-  EXPECT_EQ(log.entries[0].groups, kLogGroupDbg);
-  EXPECT_EQ(log.entries[0].message, "Assertion failed!\n\nExpression: ALE-6D828C10");
-  EXPECT_EQ(log.entries[1].level, kLogLevelError);
-  EXPECT_EQ(log.entries[1].message,
-            "Caught std::future_error in AppModule::Await: (" +
-                std::to_string(static_cast<int>(std::future_errc::no_state)) +
-                ") std::future_error: No associated state");
+  const auto records = log.Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].level, kLogLevelError);
+  EXPECT_EQ(records[0].groups, kLogGroupDbg);
+  EXPECT_EQ(records[0].message, "Assertion failed!\n\nExpression: ALE-6D828C10");
+  EXPECT_EQ(records[1].level, kLogLevelError);
+  EXPECT_EQ(records[1].message, "Caught std::future_error in AppModule::Await: (" +
+                                    std::to_string(static_cast<int>(std::future_errc::no_state)) +
+                                    ") std::future_error: No associated state");
 }
 
 TEST_F(AwaitTest, ValueAlreadyTakenIsNoState) {
@@ -88,7 +88,7 @@ TEST_F(AwaitTest, ValueAlreadyTakenIsNoState) {
 }
 
 TEST_F(AwaitTest, BrokenPromiseWhilePumpingEndsTheBegunWait) {
-  LogCapture log;
+  CapturingLogTarget log{CapturingLogTarget::EveryRecord()};
   auto owner = std::make_unique<std::promise<MaybeType<Failure, void>>>();
   FailureFuture broken = owner->get_future();
   int pumps = 0;
@@ -104,8 +104,9 @@ TEST_F(AwaitTest, BrokenPromiseWhilePumpingEndsTheBegunWait) {
   }
 
   EXPECT_THAT(host.calls, ElementsAre(kFutureLabel, "Pump", "Pump", "EndWait"));
-  ASSERT_EQ(log.entries.size(), 2u);
-  EXPECT_EQ(log.entries[0].message, "Assertion failed!\n\nExpression: ALE-6D828C10");
+  const auto records = log.Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].message, "Assertion failed!\n\nExpression: ALE-6D828C10");
 }
 
 TEST(Yield, BeginsPumpsOnceAndEnds) {

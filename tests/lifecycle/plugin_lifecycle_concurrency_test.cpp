@@ -81,7 +81,7 @@ class PluginLifecycleConcurrencyTest : public Testing::BuiltPluginTest {
 
 TEST_F(PluginLifecycleConcurrencyTest, StopWhileAJobRunsOnAnotherThread) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   InterposedHost interposed(host);
   interposed.HoldJobs();
   ASSERT_TRUE(interposed.Start());
@@ -113,7 +113,7 @@ TEST_F(PluginLifecycleConcurrencyTest, StopWhileAJobRunsOnAnotherThread) {
 
 TEST_F(PluginLifecycleConcurrencyTest, StopWhileAnAcknowledgementAwaitsTheServer) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   rapidjson::Document packet;
   ASSERT_TRUE(Succeeded(ParseJsonText(R"({"simpleMessages": [{"type": "pss-player-message",
                                 "msgId": "m", "params": ["{}"]}]})",
@@ -178,7 +178,7 @@ TEST_F(PluginLifecycleConcurrencyTest, RequestsWhileAnotherModuleLoadsAndStops) 
   }
   for (int round = 0; round < 40; ++round) {
     DevelopmentHost second(2, 0);
-    ASSERT_TRUE(second.Load(Library(), CoreVersion{18, 0, 0}));
+    ASSERT_TRUE(Load(second));
     second.Stop();
   }
   loading.store(false);
@@ -191,7 +191,7 @@ TEST_F(PluginLifecycleConcurrencyTest, RequestsWhileAnotherModuleLoadsAndStops) 
 // read without synchronisation by an endpoint call on another thread.
 TEST_F(PluginLifecycleConcurrencyTest, StartWhileAnotherThreadCallsAnEndpoint) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   InterposedHost interposed(host);
   const auto acknowledge = interposed.FindEndpoint(Abi::kHttpMethodDelete, kAcknowledgeTemplate);
   Signal calling;

@@ -84,7 +84,7 @@ class PluginLifecycleTest : public Testing::BuiltPluginTest {};
 // delivering: both reach a module that is gone, and do nothing.
 TEST_F(PluginLifecycleTest, JobsAndEventsTheHostDeliversAfterStopDoNothing) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   InterposedHost interposed(host);
   interposed.HoldJobs();
   ASSERT_TRUE(interposed.Start());
@@ -114,7 +114,7 @@ TEST_F(PluginLifecycleTest, JobsAndEventsTheHostDeliversAfterStopDoNothing) {
 // registration.
 TEST_F(PluginLifecycleTest, EndpointCallsBeforeStartAndAfterStop) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   InterposedHost interposed(host);
   const auto get = interposed.FindEndpoint(Abi::kHttpMethodGet, kNotificationPath);
   const auto acknowledge = interposed.FindEndpoint(Abi::kHttpMethodDelete, kAcknowledgeTemplate);
@@ -145,7 +145,7 @@ TEST_F(PluginLifecycleTest, EndpointCallsBeforeStartAndAfterStop) {
 // it (here from the Unsubscribe that Stop makes): endpoints, Start and a second Stop.
 TEST_F(PluginLifecycleTest, CallsFromInsideStopAreRefused) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   InterposedHost interposed(host);
   const auto get = interposed.FindEndpoint(Abi::kHttpMethodGet, kNotificationPath);
   ASSERT_TRUE(interposed.Start());
@@ -167,7 +167,7 @@ TEST_F(PluginLifecycleTest, CallsFromInsideStopAreRefused) {
 // change of the packet; or by stopping the module, which Start then reports.
 TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
   DevelopmentHost host(0x484F5354, 0);
-  ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(host));
   ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(Packet(1))));
   InterposedHost interposed(host);
   std::vector<std::string> replies;
@@ -193,7 +193,7 @@ TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
   interposed.Stop();
 
   DevelopmentHost stoppingHost(0x484F5354, 0);
-  ASSERT_TRUE(stoppingHost.Load(Library(), CoreVersion{18, 0, 0}));
+  ASSERT_TRUE(Load(stoppingHost));
   InterposedHost stopping(stoppingHost);
   stopping.OnCall([&](Abi::HttpResponseRecord&, const Abi::HttpRequestRecord&) {
     stopping.Stop();
@@ -292,7 +292,7 @@ TEST_F(PluginLifecycleTest, OddAnswersToCallAreReleasedAndFailCleanly) {
     Releases::responses = 0;
     Releases::streams = 0;
     DevelopmentHost host(0x484F5354, 0);
-    ASSERT_TRUE(host.Load(Library(), CoreVersion{18, 0, 0}));
+    ASSERT_TRUE(Load(host));
     ASSERT_TRUE(Succeeded(host.SetLoginDataPacket(Packet(1))));
     InterposedHost interposed(host);
     // The login read gets the odd answer: nothing is delivered, the stores stay empty.
@@ -319,8 +319,8 @@ TEST_F(PluginLifecycleTest, TwoModulesStartAndStopInEitherOrder) {
     SCOPED_TRACE(firstStopsFirst ? "first stops first" : "second stops first");
     DevelopmentHost first(1, 0);
     DevelopmentHost second(2, 0);
-    ASSERT_TRUE(first.Load(Library(), CoreVersion{18, 0, 0}));
-    ASSERT_TRUE(second.Load(Library(), CoreVersion{18, 0, 0}));
+    ASSERT_TRUE(Load(first));
+    ASSERT_TRUE(Load(second));
     ASSERT_TRUE(first.Start());
     ASSERT_TRUE(second.Start());
     Push(first, "to-first");

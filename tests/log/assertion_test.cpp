@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "capturing_log_target.h"
 #include "log/log_manager.h"
+#include "support/capturing_log_target.h"
 
 namespace Kavren {
 namespace {
@@ -60,7 +60,7 @@ TEST(AssertionReport, LogsOneErrorRecordInGroupDbg) {
   api.Acquire();
   for (LogTargetEntry* entry : {api.StdErrTarget(), api.DebuggerTarget()}) entry->Detach(entry);
   {
-    testing::CapturingLogTarget target;
+    Testing::CapturingLogTarget target;
     LogTargetSettings settings;
     settings.level = kLogLevelOkay;
     settings.pattern = "#L|#G|#M";

@@ -8,14 +8,14 @@
 #include <thread>
 #include <vector>
 
-#include "capturing_log_target.h"
 #include "log/log_groups.h"
 #include "log/log_manager.h"
+#include "support/capturing_log_target.h"
 
 namespace Kavren {
 namespace {
 
-using testing::CapturingLogTarget;
+using Testing::CapturingLogTarget;
 
 // Starts `count` threads that wait for one signal, so their first calls race.
 template <class Body>

@@ -7,12 +7,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "capturing_log_target.h"
+#include "support/capturing_log_target.h"
 
 namespace Kavren {
 namespace {
 
-using testing::CapturingLogTarget;
+using Testing::CapturingLogTarget;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 

@@ -12,23 +12,10 @@
 #include "formats/json.h"
 #include "http/typed_result.h"
 #include "plugin/server_class.h"
+#include "support/help_reply.h"
 
 namespace Kavren::Client::PlayerMessaging {
 namespace {
-
-using FieldList = std::vector<std::pair<std::string, std::string>>;
-
-// Each field as "key" and its kind text (with the element or record name), in order.
-FieldList Fields(const TypeDescriptor& type) {
-  FieldList fields;
-  for (const FieldDescriptor& field : type.fields) {
-    std::string kind = TypeRefText(field.type);
-    const std::string element = TypeRefElementText(field.type);
-    if (!element.empty()) kind += "<" + element + ">";
-    fields.emplace_back(field.name, kind);
-  }
-  return fields;
-}
 
 class RecordsTest : public ::testing::Test {
  protected:
@@ -56,6 +43,17 @@ class RecordsTest : public ::testing::Test {
     return WriteJson(value, &registry_);
   }
 
+  // A record reads from "{}" when none of its fields is required, and its default writes
+  // every field when none is omitted while empty.
+  template <class Record>
+  void ExpectNothingRequiredOrOmitted() {
+    EXPECT_EQ(FromJson<Record>("{}"), Record{});
+    BindingProperty value;
+    ASSERT_TRUE(ToValue(value, Record{}, registry_));
+    EXPECT_EQ(value.Size(), registry_.FindType(StaticType::HashCode<Record>())->fields.size())
+        << WriteJson(value);
+  }
+
   template <class Record>
   void ExpectRoundTrip(const Record& record) {
     const std::string json = ToJson(record);
@@ -67,48 +65,42 @@ class RecordsTest : public ::testing::Test {
   const std::vector<std::string> tags_{"Plugins", "Plugin hxa-player-messaging"};
 };
 
-TEST_F(RecordsTest, RegistersEveryRecordWithItsFieldsInOrder) {
-  const FieldList message = {{"accountId", "uint64"}, {"msgId", "string"},
-                             {"type", "string"},      {"titleCode", "string"},
-                             {"bodyCode", "string"},  {"params", "vector<string>"}};
-  const std::pair<const char*, FieldList> records[] = {
+// Each record as the host reads it from the builtin Help reply (its fields in order with
+// their kinds, the plugin's tags, no description and nothing optional), and as it reads and
+// writes members: none required, none left out.
+TEST_F(RecordsTest, TheHelpReplyDescribesEveryRecord) {
+  const Testing::HelpReply help(registry_);
+  const std::string message =
+      "(accountId:uint64, msgId:string, type:string, titleCode:string, bodyCode:string, "
+      "params:vector<string>)";
+  const std::string tags = " [Plugins, Plugin hxa-player-messaging]";
+  const std::pair<const char*, std::string> records[] = {
       {"SimpleMessage", message},
-      {"Velkin", {{"acctId", "uint64"}, {"velId", "uint64"}}},
-      {"AllVelkinData", {{"velkin", "Velkin"}}},
-      {"LoginDataPacket",
-       {{"allVelkinData", "AllVelkinData"}, {"simpleMessages", "vector<SimpleMessage>"}}},
+      {"Velkin", "(acctId:uint64, velId:uint64)"},
+      {"AllVelkinData", "(velkin:Velkin)"},
+      {"LoginDataPacket", "(allVelkinData:AllVelkinData, simpleMessages:vector<SimpleMessage>)"},
       {"PlayerMessagingNotificationResource",
-       {{"id", "int32"},
-        {"msgId", "string"},
-        {"title", "string"},
-        {"body", "string"},
-        {"status", "int32"}}},
+       "(id:int32, msgId:string, title:string, body:string, status:int32)"},
       {"DynamicCelebrationMessagingNotificationResource",
-       {{"id", "int32"},
-        {"msgId", "string"},
-        {"celebrationTitle", "string"},
-        {"celebrationBody", "string"},
-        {"celebrationMessage", "string"},
-        {"inventoryType", "string"},
-        {"itemId", "string"},
-        {"itemQuantity", "string"},
-        {"celebrationType", "string"},
-        {"status", "int32"}}},
+       "(id:int32, msgId:string, celebrationTitle:string, celebrationBody:string, "
+       "celebrationMessage:string, inventoryType:string, itemId:string, itemQuantity:string, "
+       "celebrationType:string, status:int32)"},
       {"QRMSPlayerMessagingSimpleMessage", message},
       {"QRMSPlayerMessagingSimpleMessageResponse",
-       {{"accountId", "uint64"}, {"msgId", "string"}, {"command", "string"}}},
+       "(accountId:uint64, msgId:string, command:string)"},
   };
   for (const auto& [name, fields] : records) {
-    const TypeDescriptor* type = registry_.FindType(name);
-    ASSERT_NE(type, nullptr) << name;
-    EXPECT_EQ(Fields(*type), fields) << name;
-    EXPECT_EQ(type->tags, tags_) << name;
-    EXPECT_EQ(type->description, "") << name;
-    for (const FieldDescriptor& field : type->fields) {
-      EXPECT_EQ(field.flags, 0u) << name << "." << field.name;
-      EXPECT_EQ(field.description, "") << name << "." << field.name;
-    }
+    EXPECT_EQ(help.Type(name), name + fields + tags);
   }
+  ExpectNothingRequiredOrOmitted<Api::SimpleMessage>();
+  ExpectNothingRequiredOrOmitted<Api::Velkin>();
+  ExpectNothingRequiredOrOmitted<Api::AllVelkinData>();
+  ExpectNothingRequiredOrOmitted<Api::LoginDataPacket>();
+  ExpectNothingRequiredOrOmitted<Api::PlayerMessagingNotificationResource>();
+  ExpectNothingRequiredOrOmitted<Api::DynamicCelebrationMessagingNotificationResource>();
+  ExpectNothingRequiredOrOmitted<Qrms::SimpleDialogMessage>();
+  ExpectNothingRequiredOrOmitted<Qrms::SimpleDialogMessageResponse>();
+  // The server's record is known by the name the host reads.
   EXPECT_EQ(registry_.FindType(StaticType::HashCode<Qrms::SimpleDialogMessage>())->name,
             "QRMSPlayerMessagingSimpleMessage");
 }

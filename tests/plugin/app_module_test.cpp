@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log_capture_support.h"
 #include "plugin/entry.h"
 #include "plugin/module_directory.h"
+#include "support/capturing_log_target.h"
 #include "util/accounting.h"
 
 namespace Kavren {
@@ -142,7 +142,7 @@ class AppModuleTest : public ::testing::Test {
                       record_.context, record_.name,  record_.api};
   }
 
-  Testing::CaptureLogTarget capture_;
+  Testing::CapturingLogTarget capture_{Testing::CapturingLogTarget::EveryRecord()};
   FakeHost host_;
   Abi::PluginHostRecord record_{};
 };

@@ -10,20 +10,10 @@
 #include "binding/convert.h"
 #include "binding/registry.h"
 #include "formats/json.h"
+#include "support/help_reply.h"
 
 namespace Kavren {
 namespace {
-
-using FieldList = std::vector<std::pair<std::string, std::string>>;
-
-// Each field as (key, type text as the API help shows it), in registration order.
-FieldList Fields(const TypeDescriptor* type) {
-  FieldList fields;
-  for (const FieldDescriptor& field : type->fields) {
-    fields.emplace_back(field.name, TypeRefText(field.type));
-  }
-  return fields;
-}
 
 class FrameworkTypesTest : public ::testing::Test {
  protected:
@@ -33,79 +23,47 @@ class FrameworkTypesTest : public ::testing::Test {
   const std::vector<std::string> tags_{"Plugins", "Plugin hxa-player-messaging"};
 };
 
-TEST_F(FrameworkTypesTest, RegistersRecordsWithTheirFieldsInOrder) {
-  const std::pair<const char*, FieldList> records[] = {
-      {"PluginManagerResource", {{"state", "PluginManagerState"}}},
-      {"PluginResourceEvent",
-       {{"uri", "string"}, {"eventType", "PluginResourceEventType"}, {"data", "object"}}},
-      {"PluginQrmsEvent",
-       {{"clientId", "string"},
-        {"subtopic", "string"},
-        {"typeName", "string"},
-        {"body", "object"}}},
-      {"PluginQrmsResponse", {{"typeName", "string"}, {"body", "object"}}},
+// The framework's records and enumerations as the host reads them from the builtin Help
+// reply: fields in order with their kinds, values by name, the plugin's tags.
+TEST_F(FrameworkTypesTest, TheHelpReplyDescribesRecordsAndEnumerations) {
+  const Testing::HelpReply help(registry_);
+  const std::string tags = " [Plugins, Plugin hxa-player-messaging]";
+  const std::pair<const char*, const char*> types[] = {
+      {"PluginManagerResource", "(state:PluginManagerState)"},
+      {"PluginResourceEvent", "(uri:string, eventType:PluginResourceEventType, data:object)"},
+      {"PluginQrmsEvent", "(clientId:string, subtopic:string, typeName:string, body:object)"},
+      {"PluginQrmsResponse", "(typeName:string, body:object)"},
       {"PluginServiceProxyResponse",
-       {{"uuid", "string"},
-        {"serviceName", "string"},
-        {"methodName", "string"},
-        {"payload", "string"},
-        {"status", "string"},
-        {"error", "string"}}},
+       "(uuid:string, serviceName:string, methodName:string, payload:string, status:string, "
+       "error:string)"},
+      {"PluginManagerState", "{NotReady=0, PluginsInitialized=1} size 4"},
+      {"PluginResourceEventType", "{Create=0, Delete=2, Update=1} size 4"},
   };
-  for (const auto& [name, fields] : records) {
-    const TypeDescriptor* type = registry_.FindType(name);
-    ASSERT_NE(type, nullptr) << name;
-    EXPECT_FALSE(type->isEnum) << name;
-    EXPECT_EQ(Fields(type), fields) << name;
-    EXPECT_EQ(type->tags, tags_) << name;
-    EXPECT_EQ(type->nameSpace, "") << name;
+  for (const auto& [name, described] : types) {
+    EXPECT_EQ(help.Type(name), name + std::string(described) + tags);
   }
 }
 
-TEST_F(FrameworkTypesTest, RegistersEnumerationsWithTheirValues) {
-  const std::pair<const char*, std::vector<std::pair<std::string, std::int32_t>>> enums[] = {
-      {"PluginManagerState", {{"NotReady", 0}, {"PluginsInitialized", 1}}},
-      {"PluginResourceEventType", {{"Create", 0}, {"Delete", 2}, {"Update", 1}}},
+TEST_F(FrameworkTypesTest, TheHelpReplyDescribesTheFiveEventsInTheFrameworkNameSpace) {
+  const Testing::HelpReply help(registry_);
+  const std::pair<const char*, const char*> events[] = {
+      {"OnJsonApiEvent", "(PluginResourceEvent) \"Fired when a resource is changed.\""},
+      {"OnQrmsEvent",
+       "(PluginQrmsEvent) \"Fired when a message is received over the QRMS connection.\""},
+      {"OnServiceProxyUuidEvent",
+       "(PluginServiceProxyResponse) \"Fired when a uuid-based service proxy message is "
+       "received.\""},
+      {"OnServiceProxyMethodEvent",
+       "(PluginServiceProxyResponse) \"Fired when a method-based service proxy message is "
+       "received.\""},
+      {"OnServiceProxyAsyncEvent",
+       "(PluginServiceProxyResponse) \"Fired when an async service proxy message is "
+       "received.\""},
   };
-  for (const auto& [name, values] : enums) {
-    const TypeDescriptor* type = registry_.FindType(name);
-    ASSERT_NE(type, nullptr) << name;
-    EXPECT_TRUE(type->isEnum) << name;
-    EXPECT_EQ(type->size, 4u) << name;
-    std::vector<std::pair<std::string, std::int32_t>> registered;
-    for (const auto& [valueName, value] : type->values)
-      registered.emplace_back(valueName, value.value);
-    EXPECT_EQ(registered, values) << name;
-    EXPECT_EQ(type->tags, tags_) << name;
+  for (const auto& [name, described] : events) {
+    EXPECT_EQ(help.Event(name), "zclient." + std::string(name) + described);
   }
-}
-
-TEST_F(FrameworkTypesTest, RegistersTheFiveEventsInTheFrameworkNameSpace) {
-  struct EventCase {
-    const char* name;
-    const char* payload;
-    const char* description;
-  };
-  const EventCase events[] = {
-      {"OnJsonApiEvent", "PluginResourceEvent", "Fired when a resource is changed."},
-      {"OnQrmsEvent", "PluginQrmsEvent",
-       "Fired when a message is received over the QRMS connection."},
-      {"OnServiceProxyUuidEvent", "PluginServiceProxyResponse",
-       "Fired when a uuid-based service proxy message is received."},
-      {"OnServiceProxyMethodEvent", "PluginServiceProxyResponse",
-       "Fired when a method-based service proxy message is received."},
-      {"OnServiceProxyAsyncEvent", "PluginServiceProxyResponse",
-       "Fired when an async service proxy message is received."},
-  };
-  for (const EventCase& row : events) {
-    const EventRecord* event = registry_.FindEvent(row.name);
-    ASSERT_NE(event, nullptr) << row.name;
-    ASSERT_NE(event->payload, nullptr) << row.name;
-    EXPECT_EQ(event->payload->name, row.payload);
-    EXPECT_EQ(event->nameSpace, "zclient");
-    EXPECT_EQ(event->description, row.description);
-  }
-  EXPECT_EQ(registry_.EventsSnapshot().size(), 5u);
+  EXPECT_EQ(help.EventCount(), 5u);
 }
 
 TEST_F(FrameworkTypesTest, ResourceEventRoundTripsThroughJson) {

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "log/log.h"
-#include "log_capture_support.h"
 #include "plugin/api_version.h"
+#include "support/capturing_log_target.h"
 
 namespace Kavren {
 namespace {
@@ -38,7 +38,7 @@ TEST(IdentityTest, FullNameFromShortNameAndType) {
   };
   for (const NamingCase& row : cases) {
     SCOPED_TRACE(row.fullName);
-    Testing::CaptureLogTarget capture;
+    Testing::CapturingLogTarget capture{Testing::CapturingLogTarget::EveryRecord()};
     EXPECT_EQ(GetFullNameFromShortNameAndType(row.shortName, row.type), row.fullName);
     const auto records = capture.Records();
     if (row.logged == nullptr) {

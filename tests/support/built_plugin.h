@@ -20,6 +20,9 @@ class BuiltPluginTest : public ::testing::Test {
 
   /// The library, between the suite's set-up and tear-down.
   [[nodiscard]] static const PluginLibrary& Library() { return *library_; }
+  /// Loads the built plugin into `host` as a core of `version`.
+  [[nodiscard]] static ::testing::AssertionResult Load(DevelopmentHost& host,
+                                                       CoreVersion version = {});
   /// Loads the built plugin into `host` as a core of `version`, sets `packet` (when
   /// given) as the login data packet and starts the plugin; a failure names the step.
   [[nodiscard]] static ::testing::AssertionResult LoadAndStart(

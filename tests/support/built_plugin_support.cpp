@@ -14,12 +14,15 @@ void BuiltPluginTest::TearDownTestSuite() {
   library_ = nullptr;
 }
 
+::testing::AssertionResult BuiltPluginTest::Load(DevelopmentHost& host, CoreVersion version) {
+  if (host.Load(Library(), version)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the built plugin did not load";
+}
+
 ::testing::AssertionResult BuiltPluginTest::LoadAndStart(DevelopmentHost& host,
                                                          const rapidjson::Value* packet,
                                                          CoreVersion version) {
-  if (!host.Load(Library(), version)) {
-    return ::testing::AssertionFailure() << "the built plugin did not load";
-  }
+  if (auto loaded = Load(host, version); !loaded) return loaded;
   if (packet != nullptr) {
     const auto set = host.SetLoginDataPacket(*packet);
     if (set.Failed()) {
