@@ -90,6 +90,17 @@ void BM_RapidJsonDocumentParse(benchmark::State& state) {
   }
 }
 
+// The correctly rounded Document: numbers converted as exactly as ReadJson converts them.
+void BM_RapidJsonDocumentParseFullPrecision(benchmark::State& state) {
+  const std::string& text = Corpus(state.range(0));
+  for (auto _ : state) {
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseFullPrecisionFlag>(text.c_str());
+    benchmark::DoNotOptimize(document.HasParseError());
+  }
+  Label(state, state.range(0));
+}
+
 void BM_NlohmannParse(benchmark::State& state) {
   const std::string& text = Corpus(state.range(0));
   for (auto _ : state) {
@@ -157,6 +168,7 @@ void BM_ReadJsonWideObject(benchmark::State& state) {
 BENCHMARK(BM_ReadJson)->HXA_CORPORA;
 BENCHMARK(BM_RapidJsonSaxNull)->HXA_CORPORA;
 BENCHMARK(BM_RapidJsonDocumentParse)->HXA_CORPORA;
+BENCHMARK(BM_RapidJsonDocumentParseFullPrecision)->HXA_CORPORA;
 BENCHMARK(BM_NlohmannParse)->HXA_CORPORA;
 BENCHMARK(BM_WriteJson)->HXA_CORPORA;
 BENCHMARK(BM_RapidJsonWriter)->HXA_CORPORA;

@@ -186,6 +186,8 @@ int main(int argc, char** argv) {
                  json, 0.5);
   table.SpeedRow("ReadJson ÷ RapidJSON `Document::Parse`", "BM_ReadJson",
                  "BM_RapidJsonDocumentParse", json, 0.8);
+  table.SpeedRow("ReadJson ÷ RapidJSON `Document::Parse`, full precision", "BM_ReadJson",
+                 "BM_RapidJsonDocumentParseFullPrecision", json, 0.8);
   table.SpeedRow("ReadJson ÷ nlohmann", "BM_ReadJson", "BM_NlohmannParse", json, 4);
   table.SpeedRow("ReadMessagePack ÷ msgpack-cxx unpack", "BM_ReadMessagePack",
                  "BM_MsgpackCxxUnpack", json, 0.5);

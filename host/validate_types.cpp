@@ -35,7 +35,9 @@ std::string ShortName(const std::string& name) {
 std::string PathOfEventName(const std::string& eventName) {
   const std::size_t underscore = eventName.find('_');
   if (underscore == std::string::npos) return "";
-  std::string path = "/" + eventName.substr(underscore + 1);
+  // Appended rather than "/" + substr: GCC 12's release build warns (falsely) on the latter.
+  std::string path = "/";
+  path.append(eventName, underscore + 1);
   std::replace(path.begin(), path.end(), '_', '/');
   return path;
 }

@@ -120,20 +120,97 @@ void StructureBuilder::ClearIndex() noexcept {
 }
 
 void StructureBuilder::Open(BindingProperty& structure) {
-  open_.push_back({&structure, MemberSlots::Of(structure).size != 0});
+  ValuePool* pool = structure.Pool();
+  if (open_.empty() && pool != pool_) {
+    ForgetTree();
+    pool_ = pool;
+  }
+  OpenStructure open{&structure, MemberSlots::Of(structure).size != 0, false, kNone, kNone,
+                     nullptr};
+  if (!open.reopened) {
+    // Where the structure stands: its depth, and the key it is the value of (none for an
+    // element), so that the members of sibling records each meet their own predecessor.
+    const InternedText* parentKey = &structure == lastMember_ ? lastKey_ : nullptr;
+    open.parentKey = parentKey;
+    const auto depth = static_cast<std::uint32_t>(open_.size());
+    std::uint64_t mixed = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(parentKey)) ^
+                          std::uint64_t{depth} * 0x9E3779B97F4A7C15u;
+    mixed *= 0xBF58476D1CE4E5B9u;
+    const auto place = static_cast<std::uint32_t>((mixed >> 40) % kShapes);
+    Shape& shape = shapes_[place];
+    // A structure further out follows that shape: this one neither follows nor replaces it.
+    if (!shape.followed) {
+      open.shape = place;
+      open.following = shape.depth == depth && shape.parentKey == parentKey &&
+                       !shape.keys.empty() && shape.generation == pool->TextGeneration();
+    }
+  }
+  open_.push_back(open);
+  if (open.following) {
+    shapes_[open.shape].followed = true;
+    open_.back().outerFollowing = innerFollowing_;
+    innerFollowing_ = static_cast<std::uint32_t>(open_.size() - 1);
+  }
 }
 
 BindingProperty& StructureBuilder::Member(std::string_view key) {
-  return Member(detail::HashedText{key, detail::TextHash(key)});
+  return Place(keys_.Intern(*open_.back().structure->Pool(), key));
+}
+
+BindingProperty& StructureBuilder::MemberUpToZero(const char* key, std::size_t length) {
+  return Place(keys_.InternUpToZero(*open_.back().structure->Pool(), key, length));
 }
 
 BindingProperty& StructureBuilder::Member(const detail::HashedText& key) {
-  BindingProperty& structure = *open_.back().structure;
+  return Place(open_.back().structure->Pool()->Intern(key));
+}
+
+void StructureBuilder::StopFollowing(OpenStructure& open) {
+  StructureStorage& members = MemberSlots::Of(*open.structure);
+  // Its members were appended without index entries; past the scanned count they need them.
+  const bool index = members.unsorted > kScannedMembers;
+  if (index) ReserveIndex(members.unsorted);
+  open.following = false;
+  shapes_[open.shape].followed = false;
+  innerFollowing_ = open.outerFollowing;
+  if (index) {
+    for (std::uint32_t i = members.size - members.unsorted; i < members.size; ++i) {
+      IndexMember(members, i);
+    }
+  }
+}
+
+void StructureBuilder::StopAllFollowing() {
+  while (innerFollowing_ != kNone) StopFollowing(open_[innerFollowing_]);
+}
+
+BindingProperty& StructureBuilder::Place(const InternedText* entry) {
+  OpenStructure& open = open_.back();
+  BindingProperty& structure = *open.structure;
   StructureStorage& members = MemberSlots::Of(structure);
   ValuePool& pool = *structure.Pool();
-  const InternedText* entry = pool.Intern(key);
+  if (open.following) {
+    // Every key so far was the shape's next one, so this one is new when it is the next
+    // one again.
+    const Shape& shape = shapes_[open.shape];
+    if (members.size < shape.keys.size() && shape.keys[members.size] == entry &&
+        shape.generation == pool.TextGeneration()) {
+      BindingProperty& member = MemberSlots::AppendUnordered(structure, entry);
+      lastMember_ = &member;
+      lastKey_ = entry;
+      return member;
+    }
+    try {
+      StopFollowing(open);
+    } catch (...) {
+      pool.Release(entry);
+      throw;
+    }
+  }
   if (MemberSlot* existing = Lookup(members, entry)) {
     pool.Release(entry);
+    lastMember_ = existing->value;
+    lastKey_ = entry;
     return *existing->value;
   }
   // Past the scanned count every unsorted member is indexed: all of them when the count
@@ -153,6 +230,8 @@ BindingProperty& StructureBuilder::Member(const detail::HashedText& key) {
   } else if (unsorted > kScannedMembers) {
     IndexMember(members, members.size - 1);
   }
+  lastMember_ = &member;
+  lastKey_ = entry;
   return member;
 }
 
@@ -160,9 +239,23 @@ void StructureBuilder::Close() {
   const OpenStructure closing = open_.back();
   open_.pop_back();
   StructureStorage& members = MemberSlots::Of(*closing.structure);
+  if (closing.following) {
+    innerFollowing_ = closing.outerFollowing;
+    Shape& shape = shapes_[closing.shape];
+    shape.followed = false;
+    if (members.size == shape.keys.size()) {
+      OrderByShape(members, shape);
+    } else {
+      // Fewer keys than the shape: ordered now, as any structure filled for the first time
+      // is, so that no later ordering takes its members for indexed ones.
+      PutInOrder(members, closing.shape, closing.parentKey, false);
+    }
+  }
+  // Only a structure filled for the first time leaves its shape.
+  const std::uint32_t shape = closing.reopened ? kNone : closing.shape;
   if (open_.empty()) {
     if (deferred_ == 0) {
-      PutInOrder(members);
+      PutInOrder(members, shape, closing.parentKey);
     } else {
       deferred_ = 0;
       PutTreeInOrder(*closing.structure);
@@ -176,42 +269,115 @@ void StructureBuilder::Close() {
     if (closing.reopened) {
       ++deferred_;
     } else {
-      PutInOrder(members);
+      PutInOrder(members, shape, closing.parentKey);
     }
   }
 }
 
-void StructureBuilder::PutInOrder(StructureStorage& members) noexcept {
+void StructureBuilder::PutInOrder(StructureStorage& members, std::uint32_t shape,
+                                  const InternedText* parentKey, bool indexed) noexcept {
   if (members.unsorted == 0) return;
   work_.membersOrdered += members.size;
-  if (members.unsorted > kScannedMembers) {
+  if (indexed && members.unsorted > kScannedMembers) {
     // Its entries are of no further use; once no structure has any, the index is emptied.
     liveIndexed_ -= std::min<std::size_t>(liveIndexed_, members.unsorted);
     if (liveIndexed_ == 0) ClearIndex();
   }
+  // A shape is worth keeping for two keys or more, all of them in document order still.
+  if (shape != kNone && members.unsorted == members.size && members.size >= 2 &&
+      members.size <= kLargestShape && OrderAndRemember(members, shapes_[shape], parentKey)) {
+    return;
+  }
   MemberSlots::PutInOrder(members);
+}
+
+bool StructureBuilder::OrderAndRemember(StructureStorage& members, Shape& shape,
+                                        const InternedText* parentKey) noexcept {
+  const std::uint32_t count = members.size;
+  try {
+    shape.keys.reserve(count);
+    shape.places.reserve(count);
+    // Only grown: OrderByShape uses the room for any shape remembered.
+    if (order_.size() < count) order_.resize(count);
+    if (ordered_.size() < count) ordered_.resize(count);
+  } catch (...) {
+    return false;
+  }
+  // Closed already: its depth is the number of structures open around it.
+  const auto depth = static_cast<std::uint32_t>(open_.size());
+  shape.keys.clear();
+  shape.places.clear();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    order_[i] = i;
+    shape.keys.push_back(members.slots[i].key);
+  }
+  std::sort(order_.begin(), order_.begin() + count,
+            [&members](std::uint32_t left, std::uint32_t right) {
+              return TextLess(*members.slots[left].key, *members.slots[right].key);
+            });
+  shape.places.resize(count);
+  for (std::uint32_t position = 0; position < count; ++position) {
+    ordered_[position] = members.slots[order_[position]];
+    shape.places[order_[position]] = position;
+  }
+  std::copy(ordered_.begin(), ordered_.begin() + count, members.slots);
+  members.unsorted = 0;
+  shape.generation = pool_->TextGeneration();
+  shape.depth = depth;
+  shape.parentKey = parentKey;
+  return true;
+}
+
+void StructureBuilder::OrderByShape(StructureStorage& members, const Shape& shape) noexcept {
+  const std::uint32_t count = members.size;
+  ++work_.shapesFollowed;
+  work_.membersOrdered += count;
+  // Room for the shape's size was made when the shape was remembered.
+  for (std::uint32_t i = 0; i < count; ++i) ordered_[shape.places[i]] = members.slots[i];
+  std::copy(ordered_.begin(), ordered_.begin() + count, members.slots);
+  members.unsorted = 0;
 }
 
 void StructureBuilder::CloseAll() {
   while (!open_.empty()) Close();
+  ForgetTree();
 }
 
 void StructureBuilder::Abandon() noexcept {
   open_.clear();
+  innerFollowing_ = kNone;
   deferred_ = 0;
   ClearIndex();
+  ForgetTree();
+}
+
+void StructureBuilder::ForgetTree() noexcept {
+  keys_.Clear();
+  for (Shape& shape : shapes_) {
+    shape.keys.clear();
+    shape.places.clear();
+    shape.followed = false;
+  }
+  pool_ = nullptr;
+  lastMember_ = nullptr;
+  lastKey_ = nullptr;
 }
 
 const BindingProperty* StructureBuilder::Find(const BindingProperty& structure,
-                                              std::string_view key) const {
+                                              std::string_view key) {
   if (!structure.Is(ValueKind::kStructure)) return nullptr;
+  // Members of a following structure have no index entries yet.
+  StopAllFollowing();
   const InternedText* entry = key.empty() ? detail::EmptyText() : structure.Pool()->FindEntry(key);
   if (entry == nullptr) return nullptr;
   const MemberSlot* slot = Lookup(MemberSlots::Of(structure), entry);
   return slot != nullptr ? slot->value : nullptr;
 }
 
-void StructureBuilder::Settle(BindingProperty& value) { PutTreeInOrder(value); }
+void StructureBuilder::Settle(BindingProperty& value) {
+  StopAllFollowing();
+  PutTreeInOrder(value);
+}
 
 void StructureBuilder::PutTreeInOrder(BindingProperty& value) {
   std::vector<BindingProperty*> work;

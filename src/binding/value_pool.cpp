@@ -1,6 +1,7 @@
 // The value memory pool and the process-wide page provider behind it.
 #include "binding/value_pool.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
@@ -168,36 +169,9 @@ std::uint16_t& NextIndexOf(unsigned char* block) {
   return *reinterpret_cast<std::uint16_t*>(block);
 }
 
-template <class Word>
-Word LoadWord(const char* bytes) {
-  Word word;
-  std::memcpy(&word, bytes, sizeof word);
-  return word;
-}
-
-// Equal bytes, for an entry's text against a candidate of the same length: most texts are
-// short, and two overlapping word loads per side beat a call of memcmp.
-bool SameBytes(const char* left, const char* right, std::size_t length) {
-  if (length > 16) return std::memcmp(left, right, length) == 0;
-  if (length >= 8) {
-    return LoadWord<std::uint64_t>(left) == LoadWord<std::uint64_t>(right) &&
-           LoadWord<std::uint64_t>(left + length - 8) ==
-               LoadWord<std::uint64_t>(right + length - 8);
-  }
-  if (length >= 4) {
-    return LoadWord<std::uint32_t>(left) == LoadWord<std::uint32_t>(right) &&
-           LoadWord<std::uint32_t>(left + length - 4) ==
-               LoadWord<std::uint32_t>(right + length - 4);
-  }
-  for (std::size_t i = 0; i < length; ++i) {
-    if (left[i] != right[i]) return false;
-  }
-  return true;
-}
-
 bool HoldsText(const detail::InternedText& entry, std::uint32_t hash, std::string_view text) {
   return entry.hash == hash && entry.length == text.size() &&
-         SameBytes(entry.bytes(), text.data(), text.size());
+         detail::SameBytes(entry.bytes(), text.data(), text.size());
 }
 
 }  // namespace
@@ -216,7 +190,19 @@ static_assert(ValuePool::FirstBlockIndex(72) == 1);
 static_assert(ValuePool::LastBlockIndex(ValuePool::kInlinePageSize, 72) == 1);
 #endif
 
-ValuePool::ValuePool(PageProvider& provider) : provider_(provider) {
+namespace {
+
+// Each pool's generations start at a multiple of 2^32 of their own, so that a pool made where
+// a destroyed one lay never repeats one of its numbers.
+std::uint64_t FirstTextGeneration() {
+  static std::atomic<std::uint64_t> next{0};
+  return next.fetch_add(std::uint64_t{1} << 32, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+ValuePool::ValuePool(PageProvider& provider)
+    : provider_(provider), textGeneration_(FirstTextGeneration()) {
   for (std::size_t i = 0; i < kClassCount; ++i) {
     SizeClass& sizeClass = classes_[i];
     sizeClass.head = nullptr;
@@ -243,6 +229,7 @@ void ValuePool::Discard() noexcept {
   buckets_ = nullptr;
   bucketCount_ = 0;
   entryCount_ = 0;
+  ++textGeneration_;
   while (large_ != nullptr) {
     LargeBlock* next = large_->next;
     ::operator delete(large_);
@@ -489,6 +476,7 @@ void ValuePool::Release(const detail::InternedText* entry) noexcept {
   while (*link != owned) link = &(*link)->next;
   *link = owned->next;
   --entryCount_;
+  ++textGeneration_;
   Free(owned, detail::InternedText::BlockSize(owned->length));
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
@@ -150,6 +151,29 @@ inline std::uintptr_t TextPrefix(std::string_view text) noexcept {
   return prefix;
 }
 
+/// Equal bytes, for two texts of the same length: most texts are short, and two
+/// overlapping word loads per side beat a call of memcmp.
+inline bool SameBytes(const char* left, const char* right, std::size_t length) noexcept {
+  const auto word = [](const char* bytes, auto zero) {
+    decltype(zero) loaded;
+    std::memcpy(&loaded, bytes, sizeof loaded);
+    return loaded;
+  };
+  if (length > 16) return std::memcmp(left, right, length) == 0;
+  if (length >= 8) {
+    return word(left, std::uint64_t{}) == word(right, std::uint64_t{}) &&
+           word(left + length - 8, std::uint64_t{}) == word(right + length - 8, std::uint64_t{});
+  }
+  if (length >= 4) {
+    return word(left, std::uint32_t{}) == word(right, std::uint32_t{}) &&
+           word(left + length - 4, std::uint32_t{}) == word(right + length - 4, std::uint32_t{});
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    if (left[i] != right[i]) return false;
+  }
+  return true;
+}
+
 /// Byte-wise order of two entries' texts ("B" < "a" < "ab").
 inline bool TextLess(const InternedText& left, const InternedText& right) noexcept {
   if (left.prefix != right.prefix) return left.prefix < right.prefix;
@@ -268,6 +292,11 @@ class alignas(32) ValuePool {
   [[nodiscard]] const detail::InternedText* FindEntry(std::string_view text) const;
   /// Interned texts held now (the static empty entry not included).
   [[nodiscard]] std::size_t EntryCount() const { return entryCount_; }
+  /// A number that changes whenever an entry of this pool is freed, and that no other pool
+  /// in the process has had: while it stays the same, every entry seen under it is alive
+  /// and holds the same text. The readers' key and shape memories rely on it instead of
+  /// holding references.
+  [[nodiscard]] std::uint64_t TextGeneration() const noexcept { return textGeneration_; }
 
   /// Introspection for tests: blocks handed out from the pages on the class's list, and
   /// the number of those pages (the inline page included while it has free blocks).
@@ -322,6 +351,8 @@ class alignas(32) ValuePool {
   };
   LargeBlock* large_ = nullptr;
   std::ptrdiff_t blobs_ = 0;
+  // See TextGeneration.
+  std::uint64_t textGeneration_;
 };
 
 /// A standard allocator bound to a pool: single objects of at most 72 bytes come from

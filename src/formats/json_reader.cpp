@@ -185,7 +185,7 @@ class JsonValueHandler {
   bool Key(const char* text, rapidjson::SizeType length, bool) {
     // The name ends at its first NUL (an escaped one included); the search stops at the
     // decoded length.
-    current_ = &structures_.Member(HashUntilZero(text, length));
+    current_ = &structures_.MemberUpToZero(text, length);
     return true;
   }
   bool EndObject(rapidjson::SizeType) {

@@ -26,8 +26,9 @@ struct MessagePackFrame {
   // A collection's elements when it was opened (a repeated key reopens one): items up to
   // there are written over, later ones appended.
   std::uint64_t existing;
-  // The pending member name: a view into the input, up to its first NUL byte, and its hash.
-  HashedText key;
+  // The pending member name: its bytes in the input (it ends at the first NUL among them).
+  const char* key;
+  std::size_t keyLength;
 };
 
 class MessagePackReader {
@@ -77,7 +78,7 @@ class MessagePackReader {
       } else if ((i & 1) == 0) {
         keyFrame = &top;
       } else {
-        target = &structures_.Member(top.key);
+        target = &structures_.MemberUpToZero(top.key, top.keyLength);
       }
       break;
     }
@@ -102,8 +103,8 @@ class MessagePackReader {
       return;
     }
     if (!HaveBytes(length, FormatMessages::kMessagePackStringTruncated)) return;
-    frame.key = HashUntilZero(reinterpret_cast<const char*>(data_ + position_),
-                              static_cast<std::size_t>(length));
+    frame.key = reinterpret_cast<const char*>(data_ + position_);
+    frame.keyLength = static_cast<std::size_t>(length);
     position_ += length;
   }
 
@@ -195,13 +196,13 @@ class MessagePackReader {
     // Nothing is reserved for the announced count: elements are added as their items
     // arrive, so a count that the data does not back costs nothing.
     value.MakeCollection();
-    stack_.push_back({&value, false, count, 0, value.Elements().size(), {}});
+    stack_.push_back({&value, false, count, 0, value.Elements().size(), nullptr, 0});
   }
   void OpenStructure(BindingProperty& value, std::uint64_t entries) {
     if (!CanOpen()) return;
     value.MakeStructure();
     structures_.Open(value);
-    stack_.push_back({&value, true, entries * 2, 0, 0, {}});
+    stack_.push_back({&value, true, entries * 2, 0, 0, nullptr, 0});
   }
 
   bool ReadUnsigned(unsigned width, std::uint64_t& out) {

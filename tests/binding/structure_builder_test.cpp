@@ -254,6 +254,85 @@ class WideRandomDocument {
   RandomDocument random_;
 };
 
+// Lists of records that mostly bring the keys of the record before them in the same order
+// (what the key cache and the remembered shapes serve), and now and then one key fewer, one
+// more, another one, a repeated one or a swapped pair, at two depths; lookups through Find
+// in between, as the YAML reader makes them for aliases.
+class RecordDocument {
+ public:
+  explicit RecordDocument(unsigned seed) : random_(seed) {}
+
+  void Fill(BindingProperty& root, StructureBuilder* builder) {
+    std::vector<std::string> outer;
+    std::vector<std::string> inner;
+    for (int i = 0; i < 12; ++i) outer.push_back("key" + std::to_string(i * 7 % 12));
+    for (int i = 0; i < 5; ++i) inner.push_back("in" + std::to_string(4 - i));
+    outer[3] = "user";
+    BindingProperty& list =
+        (builder != nullptr ? builder->Member("list") : root.Member("list")).MakeCollection();
+    for (int record = 0; record < 80; ++record) {
+      const std::vector<std::string> inRecord = Perturb(outer);
+      const std::vector<std::string> inUser = Perturb(inner);
+      FillRecord(list.Append(), builder, inRecord, &inUser);
+    }
+  }
+
+ private:
+  void FillRecord(BindingProperty& record, StructureBuilder* builder,
+                  const std::vector<std::string>& keys, const std::vector<std::string>* inner) {
+    record.MakeStructure();
+    const bool fresh = record.Size() == 0;  // not a repeated key's structure, filled again
+    if (builder != nullptr) builder->Open(record);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      // Drawn either way, so that both fillings see the same numbers.
+      const bool probe = Pick(64) == 0;
+      const std::string& key = keys[Pick(static_cast<int>(keys.size()))];
+      if (builder != nullptr && probe && fresh) {
+        const bool added = std::find(keys.begin(), keys.begin() + i, key) != keys.begin() + i;
+        EXPECT_EQ(builder->Find(record, key) != nullptr, added) << key;
+      }
+      BindingProperty& member =
+          builder != nullptr ? builder->Member(keys[i]) : record.Member(keys[i]);
+      if (keys[i] == "user" && inner != nullptr) {
+        FillRecord(member, builder, *inner, nullptr);
+      } else {
+        member.SetSigned(Pick(1000));
+      }
+    }
+    if (builder != nullptr) builder->Close();
+  }
+
+  // Changes `keys` now and then for good; answers the keys of one record, which may repeat one.
+  std::vector<std::string> Perturb(std::vector<std::string>& keys) {
+    const int at = Pick(static_cast<int>(keys.size()));
+    const int other = Pick(static_cast<int>(keys.size()));
+    std::vector<std::string> once = keys;
+    switch (Pick(12)) {
+      case 0:
+        if (keys.size() > 2) keys.pop_back();
+        return keys;
+      case 1:
+        if (keys.size() < 20) keys.push_back("extra" + std::to_string(Pick(20)));
+        return keys;
+      case 2:
+        keys[at] = "other" + std::to_string(Pick(20));
+        return keys;
+      case 3:
+        std::swap(keys[at], keys[other]);
+        return keys;
+      case 4:
+        once.insert(once.begin() + other, keys[at]);
+        return once;
+      default:
+        return keys;  // the same keys again
+    }
+  }
+
+  int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
+
+  std::mt19937 random_;
+};
+
 TEST(StructureBuilder, BuildsWhatMemberBuildsForRandomDocuments) {
   for (unsigned seed = 1; seed <= 300; ++seed) {
     BindingProperty built;
@@ -277,6 +356,31 @@ TEST(StructureBuilder, BuildsWhatMemberBuildsForRandomDocuments) {
     WideRandomDocument(seed).Fill(expected.MakeStructure(), nullptr, 0);
     ASSERT_EQ(Text(built), Text(expected)) << "wide, seed " << seed;
   }
+  std::uint64_t shapesFollowed = 0;
+  std::uint64_t keysCached = 0;
+  for (unsigned seed = 1; seed <= 100; ++seed) {
+    BindingProperty built;
+    StructureBuilder builder;
+    builder.Open(built.MakeStructure());
+    RecordDocument(seed).Fill(built, &builder);
+    builder.CloseAll();
+    BindingProperty expected;
+    RecordDocument(seed).Fill(expected.MakeStructure(), nullptr);
+    ASSERT_EQ(Text(built), Text(expected)) << "records, seed " << seed;
+    shapesFollowed += builder.WorkDone().shapesFollowed;
+    keysCached += builder.WorkDone().keysCached;
+    // The memories took no reference of their own.
+    std::uint32_t users = 0;
+    for (const BindingProperty& record : built.Find("list").Elements()) {
+      record.ForEachMember(
+          [&](std::string_view key, const BindingProperty&) { users += key == "user"; });
+    }
+    const detail::InternedText* user = built.Pool()->FindEntry("user");
+    EXPECT_EQ(user != nullptr ? user->refCount : 0u, users);
+  }
+  // The memories were used: most records followed a shape, most keys came from the cache.
+  EXPECT_GT(shapesFollowed, 100u * 30);
+  EXPECT_GT(keysCached, 100u * 600);
 }
 
 }  // namespace

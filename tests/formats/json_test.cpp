@@ -135,6 +135,16 @@ INSTANTIATE_TEST_SUITE_P(Strings, JsonReadTest,
                                                   "[\"\xC3\xA9\xF0\x9F\x98\x80\n\"\\/\"]"},
                                          ReadCase{"[\"\xFF\xFE\"]", "[\"\xFF\xFE\"]"}));
 
+// Records after a first one of the same keys: a key cut at its NUL is the key it is cut to, a
+// repeated key is one member, and fewer, more, or reordered keys give the same members.
+INSTANTIATE_TEST_SUITE_P(
+    Records, JsonReadTest,
+    testing::Values(
+        ReadCase{R"([{"b":1,"a":2},{"b":3,"a\u0000z":4},{"b\u0000":5,"a":6,"a":7}])",
+                 "[{a:u2,b:u1},{a:u4,b:u3},{a:u7,b:u5}]"},
+        ReadCase{R"([{"b":1,"a":2},{"b":3},{"b":4,"a":5,"c":6},{"a":7,"b":8},{"b":{"b":9,"a":0}}])",
+                 "[{a:u2,b:u1},{b:u3},{a:u5,b:u4,c:u6},{a:u7,b:u8},{b:{a:u0,b:u9}}]"}));
+
 INSTANTIATE_TEST_SUITE_P(
     Failures, JsonReadTest,
     testing::Values(
