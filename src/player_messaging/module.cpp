@@ -4,6 +4,7 @@
 #include "player_messaging/messages.h"
 #include "player_messaging/records.h"
 #include "plugin/messages.h"
+#include "plugin/server_bridge.h"
 
 namespace Kavren::Client::PlayerMessaging {
 

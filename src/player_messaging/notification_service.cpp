@@ -7,6 +7,8 @@
 #include "http/router.h"
 #include "player_messaging/messages.h"
 #include "plugin/app_module.h"
+#include "plugin/server_bridge.h"
+#include "plugin/typed_events.h"
 
 namespace Kavren::Client::PlayerMessaging {
 

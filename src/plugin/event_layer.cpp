@@ -2,12 +2,19 @@
 // replies, scheduled jobs and the host session.
 #include "plugin/event_layer.h"
 
+#include <chrono>
 #include <cstring>
 #include <utility>
 
+#include "binding/convert.h"
 #include "binding/host_value.h"
+#include "log/log.h"
+#include "plugin/boundary.h"
 #include "plugin/call_response.h"
 #include "plugin/event_names.h"
+#include "plugin/messages.h"
+#include "plugin/typed_events.h"
+#include "util/format.h"
 
 namespace Kavren {
 

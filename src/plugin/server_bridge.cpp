@@ -1,11 +1,14 @@
 // The server bridge of the event layer: server-message handlers and waiters, the
 // session invoke of server methods, and observed host resources.
-#include <cstring>
+#include "plugin/server_bridge.h"
+
+#include <future>
 #include <utility>
 
 #include "plugin/call_response.h"
-#include "plugin/event_layer.h"
 #include "plugin/event_names.h"
+#include "plugin/messages.h"
+#include "util/format.h"
 
 namespace Kavren {
 
