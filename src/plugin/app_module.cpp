@@ -182,14 +182,16 @@ void AppModule::RegisterFrameworkTypes() {
 MaybeType<Failure, void> AppModule::Await(FailureFuture& future) {
   // Once Stop has closed the module nothing pumps the host any more, so nothing may
   // complete the future: the wait ends with a failure instead of spinning for ever.
-  struct HostClosed {};
   class ClosingWaiting final : public HostWaiting {
    public:
     explicit ClosingWaiting(AppModule& module) : module_(module) {}
     void BeginWait(const std::string& label, std::int32_t) override { module_.BeginWait(label); }
-    void Pump() override {
-      if (module_.HostClosed()) throw HostClosed{};
+    MaybeType<Failure, void> Pump() override {
+      if (module_.HostClosed()) {
+        return Failure{0, FailureMessage::Constant(PluginText::kStoppedWhileWaiting)};
+      }
       module_.Pump();
+      return MaybeType<Failure, void>::Success();
     }
     void EndWait() override { module_.EndWait(); }
 
@@ -197,11 +199,7 @@ MaybeType<Failure, void> AppModule::Await(FailureFuture& future) {
     AppModule& module_;
   };
   ClosingWaiting waiting(*this);
-  try {
-    return Kavren::Await(waiting, future);
-  } catch (const HostClosed&) {
-    return Failure{0, FailureMessage::Constant(PluginText::kStoppedWhileWaiting)};
-  }
+  return Kavren::Await(waiting, future);
 }
 
 void AppModule::Yield() { Kavren::Yield(Waiting()); }

@@ -206,7 +206,10 @@ class EventLayer {
    public:
     explicit ModuleWaiting(EventLayer& layer) : layer_(layer) {}
     void BeginWait(const std::string& label, std::int32_t) override { layer_.BeginWait(label); }
-    void Pump() override { layer_.Pump(); }
+    MaybeType<Failure, void> Pump() override {
+      layer_.Pump();
+      return MaybeType<Failure, void>::Success();
+    }
     void EndWait() override { layer_.EndWait(); }
 
    private:

@@ -68,8 +68,9 @@ void EventLayer::DeliverHostEvent(const Abi::HostEventRecord& event) {
   if (slot == nullptr || slot->payloadType != StaticType::HashCode<T>()) return;
 
   BindingProperty value;
-  MaybeType<Failure, void> hostError;
-  if (!HostToValue(hostError, value, event.payload, HttpMessages::kResultName)) {
+  const MaybeType<Failure, void> hostError =
+      HostToValue(value, event.payload, HttpMessages::kResultName);
+  if (hostError.Failed()) {
     DebugTrace(PluginText::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
                hostError.GetFailure().message.CStr());
     return;

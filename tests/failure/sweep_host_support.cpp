@@ -173,8 +173,7 @@ EndpointAnswer SweepPlugin::Request(const char* function, std::int32_t method,
   answer.status = response.status;
   if (response.errorText != nullptr) answer.errorText = response.errorText;
   BindingProperty value;
-  MaybeType<Failure, void> error;
-  if (HostToValue(error, value, response.value, "<response>")) answer.json = WriteJson(value);
+  if (HostToValue(value, response.value, "<response>")) answer.json = WriteJson(value);
   if (response.release != nullptr) response.release(&response);
   return answer;
 }
