@@ -28,7 +28,7 @@ template <class T>
                                                           const BindingRegistry& registry) {
   if constexpr (detail::NativeField<T>::kKind == TypeKind::kStruct) {
     if (registry.FindType(StaticType::HashCode<T>()) == nullptr) {
-      return Failure{0, FailureMessage::Constant(detail::ConvertMessages::kUnregisteredNative)};
+      return Failure{0, FailureMessage::Constant(ConvertMessages::kUnregisteredNative)};
     }
   }
   BindingResult converted;

@@ -15,8 +15,6 @@
 
 namespace Kavren {
 
-namespace Messages = detail::ConvertMessages;
-
 namespace {
 
 using Abi::HostStructMember;
@@ -297,11 +295,11 @@ MaybeType<Failure, void> HostToValueAt(BindingProperty& output, const Abi::HostV
     case Abi::kHostValueStructure:
       break;
     default:
-      return Failure{0,
-                     Format(Messages::kIncompatibleHostType, name, HostValueTypeName(input.type))};
+      return Failure{
+          0, Format(ConvertMessages::kIncompatibleHostType, name, HostValueTypeName(input.type))};
   }
   if (depth >= kMaxHostValueDepth) {
-    return Failure{0, Format(Messages::kHostValueTooDeep, name)};
+    return Failure{0, Format(ConvertMessages::kHostValueTooDeep, name)};
   }
   // A member met twice (duplicate keys) is replaced, not merged with the earlier one.
   output.Reset();
@@ -337,7 +335,7 @@ MaybeType<Failure, void> HostToValue(BindingProperty& output, const Abi::HostVal
   try {
     converted = HostToValueAt(output, input, name, 0, structures);
   } catch (const ValueLimitError& limit) {
-    converted = Failure{0, Format(Messages::kHostValueTooLarge, name, limit.what())};
+    converted = Failure{0, Format(ConvertMessages::kHostValueTooLarge, name, limit.what())};
   }
   // What was converted before a failure stays in `output`, in key order.
   structures.CloseAll();

@@ -232,7 +232,7 @@ const BindingProperty& BindingProperty::At(std::size_t index) const noexcept {
 
 BindingProperty& BindingProperty::AtGrow(std::size_t index) {
   MakeCollection();
-  if (index >= detail::kMaxElements) throw ValueLimitError(ValueLimitText::kElements);
+  if (index >= detail::kMaxElements) throw ValueLimitError(ValueLimitMessages::kElements);
   detail::CollectionStorage* storage = payload_.collection;
   if (index < storage->Size()) return storage->begin[index];
   if (index >= storage->Capacity()) {

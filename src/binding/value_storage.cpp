@@ -18,13 +18,13 @@ bool KeyLess(const InternedText* left, const InternedText* right) noexcept {
 }  // namespace
 
 std::size_t NextCapacity(std::size_t size, std::size_t first) {
-  if (size >= kMaxElements) throw ValueLimitError(ValueLimitText::kElements);
+  if (size >= kMaxElements) throw ValueLimitError(ValueLimitMessages::kElements);
   const std::size_t next = size < first ? first : size * 2;
   return next > kMaxElements ? kMaxElements : next;
 }
 
 CollectionStorage* CollectionStorage::Grow(ValuePool* pool, std::size_t wanted) {
-  if (wanted > kMaxElements) throw ValueLimitError(ValueLimitText::kElements);
+  if (wanted > kMaxElements) throw ValueLimitError(ValueLimitMessages::kElements);
   if (wanted <= capacity) return this;
   const bool empty = this == Empty();
   if (empty && wanted <= kInlineCells) return CreateInline(*pool);

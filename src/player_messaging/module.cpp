@@ -17,7 +17,7 @@ void PlayerMessagingModule::RegisterEndpoints() {
 
 bool PlayerMessagingModule::OnStart() {
   ObserveResource<Api::LoginDataPacket>(
-      Text::kLoginDataPacketUri,
+      PlayerMessagingMessages::kLoginDataPacketUri,
       [this](const std::string& uri, const Api::LoginDataPacket& packet) {
         intake_.HandleLoginDataPacket(uri, packet);
       });
@@ -28,7 +28,7 @@ bool PlayerMessagingModule::OnStart() {
 }
 
 PluginDefinition PlayerMessagingPlugin() {
-  return DefinePlugin<PlayerMessagingModule>(kShortName, PluginText::kBackendTypeName);
+  return DefinePlugin<PlayerMessagingModule>(kShortName, PluginMessages::kBackendTypeName);
 }
 
 }  // namespace Kavren::Client::PlayerMessaging

@@ -21,9 +21,9 @@ void EventLayer::RegisterQrmsHandler(const std::string& serverClass,
   SetQrmsHandler(serverClass, [this, handler = std::move(handler)](const PluginQrmsEvent& event) {
     T record{};
     BindingResult status;
-    FromValue(status, record, event.body, PluginText::kValueName, Registry());
+    FromValue(status, record, event.body, PluginMessages::kValueName, Registry());
     if (!status.ok) {
-      DebugTrace(PluginText::kTraceQrmsNotConverted, detail::TraceTypeName<T>(),
+      DebugTrace(PluginMessages::kTraceQrmsNotConverted, detail::TraceTypeName<T>(),
                  event.typeName.c_str());
       return;
     }
@@ -43,22 +43,22 @@ FailureFuture EventLayer::InvokeQrms(const std::string& service, const std::stri
 template <class T>
 void EventLayer::ObserveResource(
     const std::string& uri, std::function<void(const std::string& uri, const T& record)> handler) {
-  ObserveResourceEvents(uri,
-                        [this, handler = std::move(handler)](const PluginResourceEvent& event) {
-                          if (event.eventType == PluginResourceEventType::kDelete) {
-                            handler(event.uri, T{});
-                            return;
-                          }
-                          T record{};
-                          BindingResult status;
-                          FromValue(status, record, event.data, PluginText::kValueName, Registry());
-                          if (!status.ok) {
-                            DebugTrace(PluginText::kTraceObservedNotConverted,
-                                       detail::TraceTypeName<T>(), event.uri.c_str());
-                            return;
-                          }
-                          handler(event.uri, record);
-                        });
+  ObserveResourceEvents(
+      uri, [this, handler = std::move(handler)](const PluginResourceEvent& event) {
+        if (event.eventType == PluginResourceEventType::kDelete) {
+          handler(event.uri, T{});
+          return;
+        }
+        T record{};
+        BindingResult status;
+        FromValue(status, record, event.data, PluginMessages::kValueName, Registry());
+        if (!status.ok) {
+          DebugTrace(PluginMessages::kTraceObservedNotConverted, detail::TraceTypeName<T>(),
+                     event.uri.c_str());
+          return;
+        }
+        handler(event.uri, record);
+      });
 }
 
 }  // namespace Kavren

@@ -45,7 +45,7 @@ void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event) {
     if (!pin) return;
     pin.Module()->DeliverHostEvent<T>(*event);
   } catch (...) {
-    ReportCurrentException(PluginText::kEventCallbackCall);
+    ReportCurrentException(PluginMessages::kEventCallbackCall);
   }
 }
 
@@ -71,7 +71,7 @@ void EventLayer::DeliverHostEvent(const Abi::HostEventRecord& event) {
   const MaybeType<Failure, void> hostError =
       HostToValue(value, event.payload, HttpMessages::kResultName);
   if (hostError.Failed()) {
-    DebugTrace(PluginText::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
+    DebugTrace(PluginMessages::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
                hostError.GetFailure().message.CStr());
     return;
   }
@@ -79,11 +79,11 @@ void EventLayer::DeliverHostEvent(const Abi::HostEventRecord& event) {
   BindingResult status;
   FromValue(status, native, value, HttpMessages::kResultName, Registry());
   if (!status.ok) {
-    DebugTrace(PluginText::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
+    DebugTrace(PluginMessages::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
                status.ErrorText().c_str());
     return;
   }
-  DebugTrace(PluginText::kTraceHandlingEvent, name);
+  DebugTrace(PluginMessages::kTraceHandlingEvent, name);
   // An empty handler is a broken registration: std::bad_function_call, logged by the entry.
   static_cast<detail::EventHandlerSlot<T>&>(*slot).handler(native);
 }
@@ -94,8 +94,9 @@ MaybeType<Failure, void> EventLayer::PublishResource(PluginResourceEventType eve
   BindingResult data;
   ToValue(data, resource, Registry());
   if (!data.ok) {
-    DebugTrace(PluginText::kTraceResourceNotConverted, detail::TraceTypeName<T>(), path.c_str());
-    return Failure{0, Format(PluginText::kResourceNotConverted, path, data.ErrorText())};
+    DebugTrace(PluginMessages::kTraceResourceNotConverted, detail::TraceTypeName<T>(),
+               path.c_str());
+    return Failure{0, Format(PluginMessages::kResourceNotConverted, path, data.ErrorText())};
   }
   return PublishResourceValue(eventType, path, data.value);
 }
