@@ -185,7 +185,7 @@ BENCHMARK(BM_DeleteFill);
 
 // The route compiled once at registration against compiling the template per call.
 void BM_RouteCached(benchmark::State& state) {
-  const Route route = Route::Compile(kAcknowledgeTemplate);
+  const Route route = Route::Compile(kAcknowledgeTemplate).Value();
   for (auto _ : state) {
     RouteCaptures captures;
     std::size_t length = 0;
@@ -199,7 +199,7 @@ void BM_RouteCompiledPerCall(benchmark::State& state) {
     RouteCaptures captures;
     std::size_t length = 0;
     benchmark::DoNotOptimize(
-        Route::Compile(kAcknowledgeTemplate).Match(kAcknowledgePath, captures, length));
+        Route::Compile(kAcknowledgeTemplate).Value().Match(kAcknowledgePath, captures, length));
   }
 }
 BENCHMARK(BM_RouteCompiledPerCall);

@@ -46,7 +46,7 @@ MaybeType<Failure, std::string> CheckBindAddress(const std::string& bind, std::F
   MaybeType<Failure, ListenAddress> address = ResolveListenAddress(bind);
   if (address.Failed()) return address.GetFailure();
   if (!address.Value().loopback) {
-    std::fprintf(err, Messages::kReachableBindWarning, address.Value().numeric.c_str());
+    std::fprintf(err, HostMessages::kReachableBindWarning, address.Value().numeric.c_str());
     std::fflush(err);
   }
   return std::move(address.Value().numeric);

@@ -46,7 +46,7 @@ MaybeType<Failure> ParsePush(const rapidjson::Value& argument, Command& command)
     return Failure{"\"push server message\" needs an object with \"body\""};
   }
   command.value.CopyFrom(argument["body"], command.value.GetAllocator());
-  command.typeName = TextMember(argument, "typeName", Messages::kSimpleDialogMessageClass);
+  command.typeName = TextMember(argument, "typeName", HostMessages::kSimpleDialogMessageClass);
   command.clientId = TextMember(argument, "clientId", "dev-client");
   command.subtopic = TextMember(argument, "subtopic", "");
   return {};
@@ -54,7 +54,7 @@ MaybeType<Failure> ParsePush(const rapidjson::Value& argument, Command& command)
 
 MaybeType<Failure> ParseFailure(const rapidjson::Value& argument, Command& command) {
   command.status = 503;
-  command.errorText = Messages::kDefaultInvokeFailure;
+  command.errorText = HostMessages::kDefaultInvokeFailure;
   if (argument.IsObject()) {
     if (argument.HasMember("status")) {
       if (!argument["status"].IsInt()) {

@@ -67,7 +67,7 @@ void DevelopmentHost::Call(Abi::HttpResponseRecord& response,
                            const Abi::HttpRequestRecord* request) {
   recorder_.Count(&HostCallCounts::call);
   if (request == nullptr) {
-    const std::string text = Messages::kNoSuchResource;
+    const std::string text = HostMessages::kNoSuchResource;
     FillHostResponse(response, 400, &text, Abi::HostValue{});
     return;
   }

@@ -192,7 +192,7 @@ DevelopmentServer::DevelopmentServer(DevelopmentHost& host, ServerSettings setti
     // Answers the server library made itself (a refused body, a malformed request).
     if (!response.body.empty() || response.status < 400) return;
     const std::string message =
-        response.status == 413 ? Messages::kBodyTooLarge : ReasonPhrase(response.status);
+        response.status == 413 ? HostMessages::kBodyTooLarge : ReasonPhrase(response.status);
     response.set_content(FailureJson(response.status, message), "application/json");
   });
   // A client that asks before sending a body too large is refused before it sends it.
@@ -205,7 +205,7 @@ DevelopmentServer::DevelopmentServer(DevelopmentHost& host, ServerSettings setti
       });
   http_.set_exception_handler(
       [](const httplib::Request&, httplib::Response& response, const std::exception_ptr&) {
-        SendFailure(response, 500, Messages::kServerFailure);
+        SendFailure(response, 500, HostMessages::kServerFailure);
       });
   http_.Get("/events", [this](const httplib::Request& request, httplib::Response& response) {
     HandleEvents(request, response);
@@ -319,8 +319,9 @@ void DevelopmentServer::HandleHost(const httplib::Request& request, httplib::Res
     if (known) {
       SendFailure(response, 405, ReasonPhrase(405));
     } else {
-      SendFailure(response, 404,
-                  std::string(Messages::kNoSuchHostControl) + request.method + " " + request.path);
+      SendFailure(
+          response, 404,
+          std::string(HostMessages::kNoSuchHostControl) + request.method + " " + request.path);
     }
     return;
   }
@@ -363,7 +364,7 @@ void DevelopmentServer::HandleEvents(const httplib::Request& request, httplib::R
   {
     std::lock_guard lock(streamsMutex_);
     if (closing_ || streams_.size() >= settings_.maxStreams) {
-      SendFailure(response, 503, Messages::kTooManyStreams);
+      SendFailure(response, 503, HostMessages::kTooManyStreams);
       return;
     }
     streams_.insert(stream);

@@ -115,7 +115,7 @@ std::vector<EndpointInfo> EndpointClient::Endpoints() const {
 
 MaybeType<Failure, EndpointReply> EndpointClient::Call(const EndpointCall& call) {
   const Abi::PluginApiBlock* block = block_.load();
-  if (block == nullptr) return Failure{Messages::kNotLoaded, 404};
+  if (block == nullptr) return Failure{HostMessages::kNotLoaded, 404};
   const Abi::ApiEndpointDescriptor* found = nullptr;
   for (const Abi::ApiEndpointDescriptor* descriptor : Descriptors(block)) {
     const bool matches = !call.function.empty()
@@ -128,7 +128,7 @@ MaybeType<Failure, EndpointReply> EndpointClient::Call(const EndpointCall& call)
     }
   }
   if (found == nullptr) {
-    return Failure{std::string(Messages::kNoSuchEndpoint) + CallTarget(call), 404};
+    return Failure{std::string(HostMessages::kNoSuchEndpoint) + CallTarget(call), 404};
   }
   EndpointReply reply;
   reply.functionName = TextOrEmpty(found->function.name);
@@ -195,12 +195,12 @@ MaybeType<Failure, EndpointReply> EndpointClient::Call(const EndpointCall& call)
   bool streamFailed = false;
   reply.streamBody = ReadStream(response, streamFailed);
   // The host's own failures are the plugin's fault, never the request's: code 500.
-  if (streamFailed) reply.outcome = Failure{Messages::kStreamReadFailed, 500};
+  if (streamFailed) reply.outcome = Failure{HostMessages::kStreamReadFailed, 500};
   if (const Abi::HttpResponseRelease release = response.release) {
     release(&response);
   } else if (reply.outcome.GetFailure().message.empty()) {
     // The plugin keeps what it filled in: nothing here may free it.
-    reply.outcome = Failure{Messages::kNoResponseRelease, 500};
+    reply.outcome = Failure{HostMessages::kNoResponseRelease, 500};
   }
   for (Abi::HttpArgumentEntry& entry : entries) {
     if (entry.value.type != Abi::kHostValueBorrowedString) {

@@ -76,7 +76,7 @@ void HostResources::SendPacketEvent(std::int32_t eventType, const std::string* p
   rapidjson::Document event;
   event.SetObject();
   auto& allocator = event.GetAllocator();
-  event.AddMember("uri", rapidjson::StringRef(Messages::kLoginDataPacketPath), allocator);
+  event.AddMember("uri", rapidjson::StringRef(HostMessages::kLoginDataPacketPath), allocator);
   // The plugin's converter takes an enumeration by its name or its number.
   event.AddMember("eventType", rapidjson::StringRef(kEventTypes[eventType]), allocator);
   rapidjson::Document data(&allocator);
@@ -87,7 +87,7 @@ void HostResources::SendPacketEvent(std::int32_t eventType, const std::string* p
   }
   Abi::HostValue payload{};
   if (HostValueFromJson(event, payload).Failed()) return;
-  bus_.Deliver("host", Messages::kLoginDataPacketEvent, payload, 0);
+  bus_.Deliver("host", HostMessages::kLoginDataPacketEvent, payload, 0);
   FreeHostValue(payload);
 }
 
@@ -152,14 +152,14 @@ void HostResources::Serve(Abi::HttpResponseRecord& response,
                           const Abi::HttpRequestRecord& request) {
   const std::int32_t method = request.method;
   const std::string path = PathWithoutQuery(TextOrEmpty(request.path));
-  if (method == Abi::kHttpMethodGet && path == Messages::kLoginDataPacketPath) {
+  if (method == Abi::kHttpMethodGet && path == HostMessages::kLoginDataPacketPath) {
     std::optional<std::string> packet;
     {
       std::lock_guard lock(mutex_);
       packet = packetJson_;
     }
     if (!packet) {
-      FailResponse(response, 404, Messages::kNoLoginDataPacket);
+      FailResponse(response, 404, HostMessages::kNoLoginDataPacket);
       return;
     }
     rapidjson::Document document;
@@ -173,12 +173,12 @@ void HostResources::Serve(Abi::HttpResponseRecord& response,
     }
     return;
   }
-  if (method == Abi::kHttpMethodPost && path == Messages::kSessionInvokePath) {
+  if (method == Abi::kHttpMethodPost && path == HostMessages::kSessionInvokePath) {
     ServeInvoke(response, request);
     return;
   }
   FailResponse(response, 404,
-               std::string(Messages::kNoSuchResource) + MethodText(method) + " " + path);
+               std::string(HostMessages::kNoSuchResource) + MethodText(method) + " " + path);
 }
 
 void HostResources::ServeInvoke(Abi::HttpResponseRecord& response,
@@ -198,7 +198,7 @@ void HostResources::ServeInvoke(Abi::HttpResponseRecord& response,
     if (third.type == Abi::kHostValueCollection) argumentsJson = HostValueToJson(third);
   }
   if (!service || !method || argumentsJson.empty()) {
-    FailResponse(response, 400, Messages::kInvokeArguments);
+    FailResponse(response, 400, HostMessages::kInvokeArguments);
     return;
   }
   Invocation invocation{*service, *method, argumentsJson, 200, ""};
@@ -207,8 +207,9 @@ void HostResources::ServeInvoke(Abi::HttpResponseRecord& response,
     std::lock_guard lock(mutex_);
     if (nextInvokeFailure_) {
       invocation.status = nextInvokeFailure_->first;
-      invocation.errorText = nextInvokeFailure_->second.empty() ? Messages::kDefaultInvokeFailure
-                                                                : nextInvokeFailure_->second;
+      invocation.errorText = nextInvokeFailure_->second.empty()
+                                 ? HostMessages::kDefaultInvokeFailure
+                                 : nextInvokeFailure_->second;
       nextInvokeFailure_.reset();
     }
     // Recorded under the lock, so the history's order is the order of the answers.

@@ -1,7 +1,7 @@
 // Texts the development host answers and reports with, in one place.
 #pragma once
 
-namespace Kavren::Host::Messages {
+namespace Kavren::Host::HostMessages {
 
 inline constexpr char kLoginDataPacketPath[] = "/hxa-login/v1/login-data-packet";
 inline constexpr char kSessionInvokePath[] = "/hxa-login/v1/session/invoke";
@@ -35,4 +35,4 @@ inline constexpr char kReachableBindWarning[] =
     "hxa-host: warning: %s is not a loopback address: anyone who can reach it can drive the "
     "host (its /_host/ controls push messages, fail server calls and replace the login data)\n";
 
-}  // namespace Kavren::Host::Messages
+}  // namespace Kavren::Host::HostMessages

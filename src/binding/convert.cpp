@@ -15,20 +15,18 @@
 
 namespace Kavren {
 
-namespace Messages = detail::ConvertMessages;
-
 namespace detail {
 
 void FailRequired(BindingResult& status, const char* name) {
-  status.Fail(Format(Messages::kRequired, name));
+  status.Fail(Format(ConvertMessages::kRequired, name));
 }
 
 void FailNotCollection(BindingResult& status, const char* name) {
-  status.Fail(Format(Messages::kNotCollection, name));
+  status.Fail(Format(ConvertMessages::kNotCollection, name));
 }
 
 void FailNotMapStructure(BindingResult& status, const char* name) {
-  status.Fail(Format(Messages::kNotMapStructure, name));
+  status.Fail(Format(ConvertMessages::kNotMapStructure, name));
 }
 
 }  // namespace detail
@@ -42,19 +40,19 @@ void FailOutOfRange(BindingResult& status, const BindingProperty& input, const c
                     const char* kindName) {
   switch (input.Kind()) {
     case ValueKind::kSigned:
-      status.Fail(Format(Messages::kOutOfRange, input.GetSigned(), name, kindName));
+      status.Fail(Format(ConvertMessages::kOutOfRange, input.GetSigned(), name, kindName));
       break;
     case ValueKind::kUnsigned:
-      status.Fail(Format(Messages::kOutOfRange, input.GetUnsigned(), name, kindName));
+      status.Fail(Format(ConvertMessages::kOutOfRange, input.GetUnsigned(), name, kindName));
       break;
     case ValueKind::kFloat:
-      status.Fail(Format(Messages::kOutOfRange, input.GetFloat(), name, kindName));
+      status.Fail(Format(ConvertMessages::kOutOfRange, input.GetFloat(), name, kindName));
       break;
     case ValueKind::kEnum:
-      status.Fail(Format(Messages::kOutOfRange, input.GetEnum().value, name, kindName));
+      status.Fail(Format(ConvertMessages::kOutOfRange, input.GetEnum().value, name, kindName));
       break;
     default:
-      status.Fail(Format(Messages::kOutOfRange, input.GetString(), name, kindName));
+      status.Fail(Format(ConvertMessages::kOutOfRange, input.GetString(), name, kindName));
       break;
   }
 }
@@ -330,7 +328,7 @@ void ConvertSigned(BindingResult& status, std::int64_t& target, const BindingPro
       const std::string_view text = input.GetString();
       const ParseOutcome outcome = ParseSigned(text, value);
       if (outcome == ParseOutcome::kFormat) {
-        status.Fail(Format(Messages::kIncorrectFormat, text, name, kindName));
+        status.Fail(Format(ConvertMessages::kIncorrectFormat, text, name, kindName));
         return;
       }
       if (outcome == ParseOutcome::kRange || value < minimum || value > maximum) {
@@ -346,7 +344,7 @@ void ConvertSigned(BindingResult& status, std::int64_t& target, const BindingPro
       return;
     }
     default:
-      status.Fail(Format(Messages::kInvalidNumberType, name, kindName, KindName(input)));
+      status.Fail(Format(ConvertMessages::kInvalidNumberType, name, kindName, KindName(input)));
       return;
   }
 }
@@ -388,7 +386,7 @@ void ConvertUnsigned(BindingResult& status, std::uint64_t& target, const Binding
       const ParseOutcome outcome = ParseNumber(
           text, value, [](const char* begin, char** end) { return std::strtoull(begin, end, 0); });
       if (outcome == ParseOutcome::kFormat) {
-        status.Fail(Format(Messages::kIncorrectFormat, text, name, kindName));
+        status.Fail(Format(ConvertMessages::kIncorrectFormat, text, name, kindName));
         return;
       }
       if (outcome == ParseOutcome::kRange || StartsNegative(text) || value > maximum) {
@@ -406,7 +404,7 @@ void ConvertUnsigned(BindingResult& status, std::uint64_t& target, const Binding
       return;
     }
     default:
-      status.Fail(Format(Messages::kInvalidNumberType, name, kindName, KindName(input)));
+      status.Fail(Format(ConvertMessages::kInvalidNumberType, name, kindName, KindName(input)));
       return;
   }
 }
@@ -437,14 +435,14 @@ void ConvertFloating(BindingResult& status, double& target, const BindingPropert
       const ParseOutcome outcome = ParseNumber(
           text, value, [](const char* begin, char** end) { return std::strtod(begin, end); });
       if (outcome == ParseOutcome::kFormat) {
-        status.Fail(Format(Messages::kIncorrectFormat, text, name, kindName));
+        status.Fail(Format(ConvertMessages::kIncorrectFormat, text, name, kindName));
         return;
       }
       if (outcome == ParseOutcome::kRange) return FailOutOfRange(status, input, name, kindName);
       break;
     }
     default:
-      status.Fail(Format(Messages::kInvalidNumberType, name, kindName, KindName(input)));
+      status.Fail(Format(ConvertMessages::kInvalidNumberType, name, kindName, KindName(input)));
       return;
   }
   // A NaN passes: it compares false both ways.
@@ -468,12 +466,12 @@ void ConvertBool(BindingResult& status, bool& target, const BindingProperty& inp
       if (text == "1" || text == "true") {
         target = true;
       } else if (!(text == "0" || text == "false")) {
-        status.Fail(Format(Messages::kBoolFormat, text, name));
+        status.Fail(Format(ConvertMessages::kBoolFormat, text, name));
       }
       return;
     }
     default:
-      status.Fail(Format(Messages::kBoolInvalidType, name, KindName(input)));
+      status.Fail(Format(ConvertMessages::kBoolInvalidType, name, KindName(input)));
       return;
   }
 }
@@ -495,14 +493,14 @@ void ConvertString(BindingResult& status, std::string& target, const BindingProp
                                    ? registry->EnumValueName(value.identity, value.value)
                                    : nullptr;
       if (enumerator == nullptr) {
-        status.Fail(Format(Messages::kNoEnumName, value.value, name));
+        status.Fail(Format(ConvertMessages::kNoEnumName, value.value, name));
         return;
       }
       target.assign(enumerator);
       return;
     }
     default:
-      status.Fail(Format(Messages::kNotString, name));
+      status.Fail(Format(ConvertMessages::kNotString, name));
       return;
   }
 }
@@ -524,7 +522,7 @@ void ConvertBlob(BindingResult& status, std::vector<std::uint8_t>& target,
       const std::string_view text = input.GetString();
       for (char character : text) {
         if (!IsBase64Character(character)) {
-          status.Fail(Format(Messages::kInvalidBase64, name));
+          status.Fail(Format(ConvertMessages::kInvalidBase64, name));
           return;
         }
       }
@@ -532,7 +530,7 @@ void ConvertBlob(BindingResult& status, std::vector<std::uint8_t>& target,
       return;
     }
     default:
-      status.Fail(Format(Messages::kNotBlob, name));
+      status.Fail(Format(ConvertMessages::kNotBlob, name));
       return;
   }
 }
@@ -548,7 +546,7 @@ void ConvertEnum(BindingResult& status, void* target, const BindingProperty& inp
                  const char* name, const TypeDescriptor* descriptor) {
   if (!status.ok) return;
   if (descriptor == nullptr) {
-    status.Fail(Format(Messages::kUnregisteredTarget, name));
+    status.Fail(Format(ConvertMessages::kUnregisteredTarget, name));
     return;
   }
   const std::uint32_t width = descriptor->size;
@@ -566,9 +564,11 @@ void ConvertEnum(BindingResult& status, void* target, const BindingProperty& inp
       value = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
       if (FindEnumerator(*descriptor, value) == nullptr) {
         if (input.Is(ValueKind::kSigned)) {
-          status.Fail(Format(Messages::kNotEnumValue, input.GetSigned(), descriptor->name, name));
+          status.Fail(
+              Format(ConvertMessages::kNotEnumValue, input.GetSigned(), descriptor->name, name));
         } else {
-          status.Fail(Format(Messages::kNotEnumValue, input.GetUnsigned(), descriptor->name, name));
+          status.Fail(
+              Format(ConvertMessages::kNotEnumValue, input.GetUnsigned(), descriptor->name, name));
         }
         return;
       }
@@ -587,7 +587,7 @@ void ConvertEnum(BindingResult& status, void* target, const BindingProperty& inp
                     std::numeric_limits<std::int32_t>::max(), descriptor->name.c_str());
       value = static_cast<std::int32_t>(number);
       if (!parse.ok || FindEnumerator(*descriptor, value) == nullptr) {
-        status.Fail(Format(Messages::kNotEnumValue, text, descriptor->name, name));
+        status.Fail(Format(ConvertMessages::kNotEnumValue, text, descriptor->name, name));
         return;
       }
       break;
@@ -595,12 +595,12 @@ void ConvertEnum(BindingResult& status, void* target, const BindingProperty& inp
     case ValueKind::kEnum:
       value = input.GetEnum().value;
       if (FindEnumerator(*descriptor, value) == nullptr) {
-        status.Fail(Format(Messages::kNotEnumValue, value, descriptor->name, name));
+        status.Fail(Format(ConvertMessages::kNotEnumValue, value, descriptor->name, name));
         return;
       }
       break;
     default:
-      status.Fail(Format(Messages::kEnumInvalidType, name, KindName(input)));
+      status.Fail(Format(ConvertMessages::kEnumInvalidType, name, KindName(input)));
       return;
   }
   StoreEnum(target, width, value);
@@ -611,11 +611,11 @@ void ConvertRecord(BindingResult& status, void* target, const BindingProperty& i
                    const BindingRegistry& registry) {
   if (!status.ok) return;
   if (descriptor == nullptr) {
-    status.Fail(Format(Messages::kUnregisteredTarget, name));
+    status.Fail(Format(ConvertMessages::kUnregisteredTarget, name));
     return;
   }
   if (!input.Is(ValueKind::kStructure)) {
-    status.Fail(Format(Messages::kNotStructure, name, descriptor->name));
+    status.Fail(Format(ConvertMessages::kNotStructure, name, descriptor->name));
     return;
   }
   auto* record = static_cast<unsigned char*>(target);
@@ -625,7 +625,8 @@ void ConvertRecord(BindingResult& status, void* target, const BindingProperty& i
     if (!member.IsEmpty()) {
       FieldToNative(status, record + field.offset, member, field, registry);
     } else if ((field.flags & kFieldRequired) != 0) {
-      status.Fail(Format(Messages::kMissingRequiredField, name, descriptor->name, field.name));
+      status.Fail(
+          Format(ConvertMessages::kMissingRequiredField, name, descriptor->name, field.name));
     }
   }
 }
@@ -633,7 +634,7 @@ void ConvertRecord(BindingResult& status, void* target, const BindingProperty& i
 void EnumToValue(BindingResult& status, BindingProperty& output, const void* native,
                  const TypeDescriptor* descriptor) {
   if (descriptor == nullptr) {
-    status.Fail(Messages::kUnregisteredNative);
+    status.Fail(ConvertMessages::kUnregisteredNative);
     return;
   }
   output.SetEnum(LoadEnum(native, descriptor->size), descriptor->identity);
@@ -642,7 +643,7 @@ void EnumToValue(BindingResult& status, BindingProperty& output, const void* nat
 void RecordToValue(BindingResult& status, BindingProperty& output, const void* native,
                    const TypeDescriptor* descriptor, const BindingRegistry& registry) {
   if (descriptor == nullptr) {
-    status.Fail(Messages::kUnregisteredNative);
+    status.Fail(ConvertMessages::kUnregisteredNative);
     return;
   }
   output.MakeStructure();

@@ -2,11 +2,14 @@
 #pragma once
 
 #include <type_traits>
+#include <utility>
 
 #include "binding/converters.h"
+#include "binding/messages.h"
 #include "binding/native_field.h"
 #include "binding/registry.h"
 #include "binding/value.h"
+#include "util/failure.h"
 
 namespace Kavren {
 
@@ -18,19 +21,20 @@ void ToValue(BindingResult& output, const T& native, const BindingRegistry& regi
   detail::NativeField<T>::ToValue(output, output.value, native, nullptr, registry);
 }
 
-/// Converts `native` into `output`. Returns false and leaves `output` untouched when T
-/// is a record that is not registered or the conversion fails.
+/// `native` as a standalone value. Fails (code 0) when T is a record that is not
+/// registered or the conversion fails.
 template <class T>
-[[nodiscard]] bool ToValue(BindingProperty& output, const T& native,
-                           const BindingRegistry& registry) {
+[[nodiscard]] MaybeType<Failure, BindingProperty> ToValue(const T& native,
+                                                          const BindingRegistry& registry) {
   if constexpr (detail::NativeField<T>::kKind == TypeKind::kStruct) {
-    if (registry.FindType(StaticType::HashCode<T>()) == nullptr) return false;
+    if (registry.FindType(StaticType::HashCode<T>()) == nullptr) {
+      return Failure{0, FailureMessage::Constant(ConvertMessages::kUnregisteredNative)};
+    }
   }
   BindingResult converted;
   ToValue(converted, native, registry);
-  if (!converted.ok) return false;
-  output.MoveFrom(converted.value);
-  return true;
+  if (!converted.ok) return Failure{0, converted.ErrorText()};
+  return std::move(converted.value);
 }
 
 /// Converts `input` into `native`. An empty input fails with "A value for '%1' is

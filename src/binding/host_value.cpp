@@ -15,8 +15,6 @@
 
 namespace Kavren {
 
-namespace Messages = detail::ConvertMessages;
-
 namespace {
 
 using Abi::HostStructMember;
@@ -264,46 +262,44 @@ std::span<const HostStructMember> HostMembers(const HostValue& value) noexcept {
 
 namespace {
 
-// Converts one host record at container depth `depth`; false with `error` set on failure.
-// Structures are filled through `structures`, so that members in any order cost n log n.
-bool HostToValueAt(MaybeType<Failure, void>& error, BindingProperty& output,
-                   const Abi::HostValue& input, const char* name, std::size_t depth,
-                   StructureBuilder& structures) {
+// Converts one host record at container depth `depth`. Structures are filled through
+// `structures`, so that members in any order cost n log n.
+MaybeType<Failure, void> HostToValueAt(BindingProperty& output, const Abi::HostValue& input,
+                                       const char* name, std::size_t depth,
+                                       StructureBuilder& structures) {
   switch (input.type) {
     case Abi::kHostValueEmpty:
       output.Reset();
-      return true;
+      return {};
     case Abi::kHostValueBool:
       output.SetBool(HostBool(input));
-      return true;
+      return {};
     case Abi::kHostValueSigned:
       output.SetSigned(HostSigned(input));
-      return true;
+      return {};
     case Abi::kHostValueUnsigned:
       output.SetUnsigned(HostUnsigned(input));
-      return true;
+      return {};
     case Abi::kHostValueFloat:
       output.SetFloat(HostFloat(input));
-      return true;
+      return {};
     case Abi::kHostValueBorrowedString:
     case Abi::kHostValueOwnedString:
       output.SetString(HostText(input));
-      return true;
+      return {};
     case Abi::kHostValueBorrowedBlob:
     case Abi::kHostValueOwnedBlob:
       output.SetBlobCopy(HostBytes(input));
-      return true;
+      return {};
     case Abi::kHostValueCollection:
     case Abi::kHostValueStructure:
       break;
     default:
-      error =
-          Failure{0, Format(Messages::kIncompatibleHostType, name, HostValueTypeName(input.type))};
-      return false;
+      return Failure{
+          0, Format(ConvertMessages::kIncompatibleHostType, name, HostValueTypeName(input.type))};
   }
   if (depth >= kMaxHostValueDepth) {
-    error = Failure{0, Format(Messages::kHostValueTooDeep, name)};
-    return false;
+    return Failure{0, Format(ConvertMessages::kHostValueTooDeep, name)};
   }
   // A member met twice (duplicate keys) is replaced, not merged with the earlier one.
   output.Reset();
@@ -312,34 +308,34 @@ bool HostToValueAt(MaybeType<Failure, void>& error, BindingProperty& output,
     output.MakeCollection();
     output.Reserve(elements.size());
     for (const Abi::HostValue& element : elements) {
-      if (!HostToValueAt(error, output.Append(), element, name, depth + 1, structures)) {
-        return false;
-      }
+      MaybeType<Failure, void> converted =
+          HostToValueAt(output.Append(), element, name, depth + 1, structures);
+      if (converted.Failed()) return converted;
     }
-    return true;
+    return {};
   }
   output.MakeStructure();
   structures.Open(output);
   for (const Abi::HostStructMember& member : HostMembers(input)) {
     const std::string_view key = member.key != nullptr ? member.key : "";
-    if (!HostToValueAt(error, structures.Member(key), member.value, name, depth + 1, structures)) {
-      return false;  // the caller closes what is still open
-    }
+    MaybeType<Failure, void> converted =
+        HostToValueAt(structures.Member(key), member.value, name, depth + 1, structures);
+    if (converted.Failed()) return converted;  // the caller closes what is still open
   }
   structures.Close();
-  return true;
+  return {};
 }
 
 }  // namespace
 
-bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
-                 const Abi::HostValue& input, const char* name) {
+MaybeType<Failure, void> HostToValue(BindingProperty& output, const Abi::HostValue& input,
+                                     const char* name) {
   StructureBuilder structures;
-  bool converted = false;
+  MaybeType<Failure, void> converted;
   try {
-    converted = HostToValueAt(error, output, input, name, 0, structures);
+    converted = HostToValueAt(output, input, name, 0, structures);
   } catch (const ValueLimitError& limit) {
-    error = Failure{0, Format(Messages::kHostValueTooLarge, name, limit.what())};
+    converted = Failure{0, Format(ConvertMessages::kHostValueTooLarge, name, limit.what())};
   }
   // What was converted before a failure stays in `output`, in key order.
   structures.CloseAll();

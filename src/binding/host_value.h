@@ -74,13 +74,12 @@ void SetHostMemberKey(Abi::HostStructMember& member, std::string_view key);
 
 // Conversion to and from binding values.
 
-/// Converts a host value record into `output`. On failure the message goes into `error`
-/// (replacing what it held) and the result is false; `output` then holds what was
+/// Converts a host value record into `output`. On failure `output` holds what was
 /// converted before the failure. Inputs nested deeper than kMaxHostValueDepth
 /// containers, and inputs that reach a limit of the value tree (ValueLimitError), are
 /// refused. Throws std::bad_alloc when the heap refuses.
-[[nodiscard]] bool HostToValue(MaybeType<Failure, void>& error, BindingProperty& output,
-                               const Abi::HostValue& input, const char* name);
+[[nodiscard]] MaybeType<Failure, void> HostToValue(BindingProperty& output,
+                                                   const Abi::HostValue& input, const char* name);
 
 /// Writes `value` into the host record `output` (overwritten, not released). Texts, bytes
 /// and keys are owned copies made through the heap accounting. Enumeration values become

@@ -1,7 +1,7 @@
 // The texts of the native-value conversions, with their numbered placeholders.
 #pragma once
 
-namespace Kavren::detail::ConvertMessages {
+namespace Kavren::ConvertMessages {
 
 // %1 = name.
 inline constexpr char kRequired[] = "A value for '%1' is required.";
@@ -62,8 +62,8 @@ inline constexpr char kIncompatibleHostType[] =
 // %1 = name.
 inline constexpr char kHostValueTooDeep[] =
     "Couldn't assign value to '%1' because the input is nested deeper than 512 levels.";
-// %1 = name, %2 = the limit of the value tree (ValueLimitText).
+// %1 = name, %2 = the limit of the value tree (ValueLimitMessages).
 inline constexpr char kHostValueTooLarge[] =
     "Couldn't assign value to '%1' because the input is too large: %2.";
 
-}  // namespace Kavren::detail::ConvertMessages
+}  // namespace Kavren::ConvertMessages

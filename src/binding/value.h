@@ -87,7 +87,7 @@ struct StructureStorage {
   std::uint32_t unsorted;
 };
 
-/// The fields of a collection's pooled header (see CollectionStorage in value.cpp), so that
+/// The fields of a collection's pooled header (see CollectionStorage in value_storage.h), so that
 /// appending where there is room needs no call.
 struct CollectionCells {
   BindingProperty* begin;
@@ -97,6 +97,7 @@ struct CollectionCells {
 
 struct CollectionStorage;
 struct ValueOperations;
+struct ValueStorage;
 
 /// Member-array operations for the readers' StructureBuilder: appending without keeping
 /// key order, and restoring the order afterwards.
@@ -290,6 +291,7 @@ class BindingProperty {
 
  private:
   friend struct detail::ValueOperations;
+  friend struct detail::ValueStorage;
   friend struct detail::CollectionStorage;
   friend struct detail::MemberSlots;
 

@@ -258,7 +258,7 @@ void ValuePool::SetUpPage(PageHeader* page, std::size_t pageSize, std::size_t bl
 
 ValuePool::PageHeader* ValuePool::TakePage(std::size_t blockSize) {
   // Page slots are 16 bits: 256 MiB of blocks in one tree.
-  if (pages_.size() >= 0xFFFF) throw ValueLimitError(ValueLimitText::kPages);
+  if (pages_.size() >= 0xFFFF) throw ValueLimitError(ValueLimitMessages::kPages);
   // Room first, so that a page once taken is always listed.
   if (pages_.size() == pages_.capacity()) pages_.reserve(2 * pages_.size() + 16);
   auto* page = static_cast<PageHeader*>(provider_.TakePage());
@@ -448,7 +448,7 @@ const detail::InternedText* ValuePool::Intern(const detail::HashedText& hashed) 
     }
   }
   if (entryCount_ >= bucketCount_) GrowEntrySet();
-  if (text.size() > 0xFFFFFFFEu) throw ValueLimitError(ValueLimitText::kTextLength);
+  if (text.size() > 0xFFFFFFFEu) throw ValueLimitError(ValueLimitMessages::kTextLength);
   void* block = Allocate(detail::InternedText::BlockSize(text.size()));
   auto* entry = new (block) detail::InternedText{nullptr, detail::TextPrefix(text), hash, 1,
                                                  static_cast<std::uint32_t>(text.size())};

@@ -25,11 +25,11 @@ class ValueLimitError : public std::length_error {
 };
 
 /// The texts of the tree limits (what() of a ValueLimitError).
-namespace ValueLimitText {
+namespace ValueLimitMessages {
 inline constexpr char kPages[] = "more than 65535 pages (256 MiB) of values in one tree";
 inline constexpr char kElements[] = "more than 268435455 elements in one collection";
 inline constexpr char kTextLength[] = "a text longer than 4294967294 bytes";
-}  // namespace ValueLimitText
+}  // namespace ValueLimitMessages
 
 /// The process-wide source of 4096-byte pages, cut from 64 KiB operating-system regions
 /// of 16 pages each. The lowest free page of the lowest region with free pages is handed

@@ -41,8 +41,8 @@ void DescribeList(BindingProperty& out, const char* member,
       case Provider::HelpFormat::kFull: {
         BindingProperty& element = list.Append();
         // A help record type that is not registered leaves the element empty.
-        BindingProperty converted;
-        if (ToValue(converted, makeHelp(*entry), registry)) element.MoveFrom(converted);
+        MaybeType<Failure, BindingProperty> converted = ToValue(makeHelp(*entry), registry);
+        if (converted) element.MoveFrom(converted.Value());
         break;
       }
       case Provider::HelpFormat::kEpytext:

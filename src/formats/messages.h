@@ -7,7 +7,7 @@ namespace Kavren::FormatMessages {
 inline constexpr const char kJsonError[] = "Error: %s at offset %u.";
 inline constexpr const char kJsonNestingTooDeep[] = "Nesting depth exceeds 512.";
 
-// A limit of the value tree (ValueLimitText) met by any reader: %s / %2 names the limit.
+// A limit of the value tree (ValueLimitMessages) met by any reader: %s / %2 names the limit.
 inline constexpr const char kJsonValueLimit[] = "Value too large: %s";
 
 // MessagePack (numbered placeholders).

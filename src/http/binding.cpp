@@ -376,8 +376,9 @@ Outcome BindRequestArguments(const FunctionRecord& function, const Abi::HttpRequ
         return Fail(Format(RouterMessages::kUnknownArgument, std::to_string(e), function.name));
       }
     }
-    MaybeType<Failure, void> converted;
-    if (!HostToValue(converted, arguments[index], entry.value, parameters[index].name.c_str())) {
+    const MaybeType<Failure, void> converted =
+        HostToValue(arguments[index], entry.value, parameters[index].name.c_str());
+    if (converted.Failed()) {
       return Fail(converted.GetFailure().message.Str());
     }
   }

@@ -49,7 +49,8 @@ MaybeType<Failure, void> PumpUntilReady(HostWaiting& host, FailureFuture& future
       wait.Begin(
           Format(HttpMessages::kFutureWaitLabel, StaticType::Name<MaybeType<Failure, void>>()));
     }
-    host.Pump();
+    MaybeType<Failure, void> pumped = host.Pump();
+    if (pumped.Failed()) return pumped;
   }
 }
 
@@ -59,7 +60,10 @@ void HostTableWaiting::BeginWait(const std::string& label, std::int32_t reserved
   functions_->BeginWait(functions_, label.c_str(), reserved);
 }
 
-void HostTableWaiting::Pump() { functions_->Pump(functions_); }
+MaybeType<Failure, void> HostTableWaiting::Pump() {
+  functions_->Pump(functions_);
+  return MaybeType<Failure, void>::Success();
+}
 
 void HostTableWaiting::EndWait() { functions_->EndWait(functions_); }
 
@@ -79,7 +83,8 @@ MaybeType<Failure, void> Await(HostWaiting& host, FailureFuture& future) {
 void Yield(HostWaiting& host) {
   WaitScope wait(host);
   wait.Begin(HttpMessages::kYieldWaitLabel);
-  host.Pump();
+  // A yield is one turn of work, not a wait for a result: nothing is left to end early.
+  IgnoreOutcome(host.Pump());
   wait.End();
 }
 

@@ -20,8 +20,9 @@ class HostWaiting {
  public:
   /// Marks the calling thread as waiting for `label`; `reserved` is always 0.
   virtual void BeginWait(const std::string& label, std::int32_t reserved) = 0;
-  /// Runs one unit of the host's pending work on the calling thread.
-  virtual void Pump() = 0;
+  /// Runs one unit of the host's pending work on the calling thread. A failure says that
+  /// no more work can run: a wait then ends with it.
+  [[nodiscard]] virtual MaybeType<Failure, void> Pump() = 0;
   /// Ends the wait begun by BeginWait.
   virtual void EndWait() = 0;
 
@@ -35,7 +36,7 @@ class HostTableWaiting final : public HostWaiting {
   explicit HostTableWaiting(Abi::HostFunctions* functions) : functions_(functions) {}
 
   void BeginWait(const std::string& label, std::int32_t reserved) override;
-  void Pump() override;
+  [[nodiscard]] MaybeType<Failure, void> Pump() override;
   void EndWait() override;
 
  private:
@@ -43,7 +44,8 @@ class HostTableWaiting final : public HostWaiting {
 };
 
 /// [calling host thread] Returns the future's value, pumping the host until it is
-/// ready; never blocks and has no time-out. A ready future returns without any
+/// ready, or until a Pump fails, whose failure it returns; never blocks and has no
+/// time-out. A ready future returns without any
 /// wait call; otherwise BeginWait("Wait: future<...>") runs once before the first
 /// Pump and EndWait once when the value is there (also when the wait ends by an
 /// exception). A std::future_error (no state, broken promise, ...) is reported

@@ -154,8 +154,9 @@ RemotingResponseValue CallForValue(const RemotingContext& context, HttpMethod me
     return result;
   }
 
-  MaybeType<Failure, void> error;
-  if (!HostToValue(error, result.value, response.value, HttpMessages::kResultName)) {
+  const MaybeType<Failure, void> error =
+      HostToValue(result.value, response.value, HttpMessages::kResultName);
+  if (error.Failed()) {
     result.outcome = Failure{0, Format(HttpMessages::kResponseNotConverted, MethodText(method),
                                        path, error.GetFailure().message)};
   }

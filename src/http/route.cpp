@@ -30,7 +30,7 @@ const char* PlaceholderExpression(PlaceholderKind kind) {
 
 }  // namespace
 
-Route Route::Compile(std::string_view urlTemplate) {
+MaybeType<Failure, Route> Route::Compile(std::string_view urlTemplate) {
   Route route;
   if (urlTemplate.find('{') == std::string_view::npos) {
     route.text_ = std::string(urlTemplate);
@@ -66,7 +66,11 @@ Route Route::Compile(std::string_view urlTemplate) {
     placeholderStart = false;
   }
   // regex_match needs the whole text to match, which anchors both ends.
-  route.expression_ = std::make_shared<const std::regex>(route.text_, std::regex::ECMAScript);
+  try {
+    route.expression_ = std::make_shared<const std::regex>(route.text_, std::regex::ECMAScript);
+  } catch (const std::regex_error& error) {
+    return Failure{0, error.what()};
+  }
   return route;
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/failure.h"
+
 namespace Kavren {
 
 /// Paths longer than this are never matched against an expression route: the standard
@@ -40,9 +42,9 @@ class Route {
  public:
   /// Compiles `urlTemplate`. Outside a placeholder "{" opens one and each of
   /// "^$.*+?()[]|\" is escaped; inside, a leading "+" or "#" picks the kind, "}" closes
-  /// it. Throws std::regex_error only if the expression is refused (not expected for any
-  /// template, as every special character is escaped).
-  [[nodiscard]] static Route Compile(std::string_view urlTemplate);
+  /// it. Fails (code 0, the matcher's own text) only if the expression is refused (not
+  /// expected for any template, as every special character is escaped).
+  [[nodiscard]] static MaybeType<Failure, Route> Compile(std::string_view urlTemplate);
 
   Route() = default;
 

@@ -3,7 +3,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <regex>
 
 #include "formats/help.h"
 #include "http/api_block.h"
@@ -178,14 +177,15 @@ bool Router::DescribeEndpoint(EndpointFunction& record, HttpMethod method,
 
 EndpointFunction* Router::AddEndpoint(std::unique_ptr<EndpointFunction> function) {
   if (function == nullptr) return nullptr;
-  try {
-    function->route =
-        Route::Compile(function->urlTemplate.empty() ? function->name : function->urlTemplate);
-  } catch (const std::regex_error& error) {
+  MaybeType<Failure, Route> route =
+      Route::Compile(function->urlTemplate.empty() ? function->name : function->urlTemplate);
+  if (route.Failed()) {
     LogPrintf(kLogLevelError, static_cast<std::uint32_t>(kLogGroupDbg), 0,
-              RouterMessages::kLogRefused, function->name.c_str(), error.what());
+              RouterMessages::kLogRefused, function->name.c_str(),
+              route.GetFailure().message.CStr());
     return nullptr;
   }
+  function->route = std::move(route).Value();
   for (const std::string& tag : apiTags_) function->tags.push_back(tag);
   EndpointFunction* added = function.get();
   // The registry owns the record; a record of the same name is replaced in both places.

@@ -32,14 +32,14 @@ void MessageIntake::HandleServerMessage(const Qrms::SimpleDialogMessage& message
 }
 
 void MessageIntake::ApplyMessage(const Api::SimpleMessage& message) {
-  if (message.type == Text::kPlayerMessageType) {
+  if (message.type == PlayerMessagingMessages::kPlayerMessageType) {
     Notification notification;
     const std::size_t idsTaken = ReadNotificationParams(message.params, notification);
     if (idsTaken == 0) return;
     notification.msgId = message.msgId;
     notification.status = 1;
     service_.AddNumberedNotification(std::move(notification), static_cast<std::int32_t>(idsTaken));
-  } else if (message.type == Text::kCelebrationType) {
+  } else if (message.type == PlayerMessagingMessages::kCelebrationType) {
     Celebration celebration;
     if (!ReadCelebrationParams(message.params, celebration)) return;
     celebration.msgId = message.msgId;
@@ -57,8 +57,8 @@ std::size_t MessageIntake::ReadNotificationParams(const std::vector<std::string>
     const BindingResult document = ReadJson(param);
     if (!document.ok) continue;
     ++read;
-    record.title = StringMember(document.value, Text::kTitleMember);
-    record.body = StringMember(document.value, Text::kMessageMember);
+    record.title = StringMember(document.value, PlayerMessagingMessages::kTitleMember);
+    record.body = StringMember(document.value, PlayerMessagingMessages::kMessageMember);
   }
   return read;
 }
@@ -67,7 +67,7 @@ bool MessageIntake::ReadCelebrationParams(const std::vector<std::string>& params
                                           Celebration& record) {
   if (params.size() != 5) {
     LogPrintf(kLogLevelError, static_cast<std::uint32_t>(kLogGroupDbg), 0, "%s",
-              Text::kCelebrationParameterError);
+              PlayerMessagingMessages::kCelebrationParameterError);
     return false;
   }
   record.celebrationType = params[0];

@@ -1,7 +1,7 @@
 // The texts, URIs and names of the player-messaging module.
 #pragma once
 
-namespace Kavren::Client::PlayerMessaging::Text {
+namespace Kavren::Client::PlayerMessaging::PlayerMessagingMessages {
 
 inline constexpr char kNotificationUri[] = "/hxa-player-messaging/v1/notification";
 inline constexpr char kNotificationAcknowledgeUri[] =
@@ -28,4 +28,4 @@ inline constexpr char kCelebrationParameterError[] =
     "hxa-player-messaging: Dynamic Celebration parameter error.  Check platform for validation "
     "log";
 
-}  // namespace Kavren::Client::PlayerMessaging::Text
+}  // namespace Kavren::Client::PlayerMessaging::PlayerMessagingMessages

@@ -4,6 +4,7 @@
 #include "player_messaging/messages.h"
 #include "player_messaging/records.h"
 #include "plugin/messages.h"
+#include "plugin/server_bridge.h"
 
 namespace Kavren::Client::PlayerMessaging {
 
@@ -16,7 +17,7 @@ void PlayerMessagingModule::RegisterEndpoints() {
 
 bool PlayerMessagingModule::OnStart() {
   ObserveResource<Api::LoginDataPacket>(
-      Text::kLoginDataPacketUri,
+      PlayerMessagingMessages::kLoginDataPacketUri,
       [this](const std::string& uri, const Api::LoginDataPacket& packet) {
         intake_.HandleLoginDataPacket(uri, packet);
       });
@@ -27,7 +28,7 @@ bool PlayerMessagingModule::OnStart() {
 }
 
 PluginDefinition PlayerMessagingPlugin() {
-  return DefinePlugin<PlayerMessagingModule>(kShortName, PluginText::kBackendTypeName);
+  return DefinePlugin<PlayerMessagingModule>(kShortName, PluginMessages::kBackendTypeName);
 }
 
 }  // namespace Kavren::Client::PlayerMessaging

@@ -7,17 +7,21 @@
 #include "http/router.h"
 #include "player_messaging/messages.h"
 #include "plugin/app_module.h"
+#include "plugin/server_bridge.h"
+#include "plugin/typed_events.h"
 
 namespace Kavren::Client::PlayerMessaging {
 
 NotificationService::NotificationService(AppModule& module)
     : module_(module),
-      notifications_(stateLock_, Text::kNotificationUri),
-      celebrations_(stateLock_, Text::kCelebrationUri) {}
+      notifications_(stateLock_, PlayerMessagingMessages::kNotificationUri),
+      celebrations_(stateLock_, PlayerMessagingMessages::kCelebrationUri) {}
 
 void NotificationService::RegisterEndpoints(Router& router) {
-  RegisterStoreEndpoints(router, notifications_, Text::kNotificationAcknowledgeUri);
-  RegisterStoreEndpoints(router, celebrations_, Text::kCelebrationAcknowledgeUri);
+  RegisterStoreEndpoints(router, notifications_,
+                         PlayerMessagingMessages::kNotificationAcknowledgeUri);
+  RegisterStoreEndpoints(router, celebrations_,
+                         PlayerMessagingMessages::kCelebrationAcknowledgeUri);
 }
 
 template <class Record>
@@ -29,7 +33,7 @@ void NotificationService::RegisterStoreEndpoints(Router& router, NotificationSto
                           [this, &store](std::int32_t id) -> MaybeType<Failure, void> {
                             return Acknowledge(store, id);
                           },
-                          {PathArgument(Text::kIdArgument)});
+                          {PathArgument(PlayerMessagingMessages::kIdArgument)});
 }
 
 Notification NotificationService::HeadNotification() const { return notifications_.Head(); }
@@ -56,17 +60,19 @@ MaybeType<Failure, void> NotificationService::Acknowledge(NotificationStore<Reco
 
 MaybeType<Failure, void> NotificationService::AcknowledgeRemoved(
     const std::optional<std::string>& msgId, std::uint64_t accountId) {
-  if (!msgId) return Failure{404, FailureMessage::Constant(Text::kNotFound)};
+  if (!msgId) return Failure{404, FailureMessage::Constant(PlayerMessagingMessages::kNotFound)};
   if (msgId->empty()) return {};
   return SendAcknowledgement(accountId, *msgId);
 }
 
 MaybeType<Failure, void> NotificationService::SendAcknowledgement(std::uint64_t accountId,
                                                                   const std::string& msgId) {
-  const Qrms::SimpleDialogMessageResponse response{accountId, msgId, Text::kAckCommand};
+  const Qrms::SimpleDialogMessageResponse response{accountId, msgId,
+                                                   PlayerMessagingMessages::kAckCommand};
   MaybeType<Failure, void> outcome;
   try {
-    FailureFuture future = module_.InvokeQrms(Text::kAckService, Text::kAckMethod, response);
+    FailureFuture future = module_.InvokeQrms(PlayerMessagingMessages::kAckService,
+                                              PlayerMessagingMessages::kAckMethod, response);
     outcome = module_.Await(future);
   } catch (const std::exception&) {
     // A broken future is already reported by the await; the store must still be
@@ -76,7 +82,7 @@ MaybeType<Failure, void> NotificationService::SendAcknowledgement(std::uint64_t 
   if (outcome.Succeeded()) return outcome;
   const FailureMessage& message = outcome.GetFailure().message;
   if (message.View().empty())
-    return Failure{500, FailureMessage::Constant(Text::kInternalServerError)};
+    return Failure{500, FailureMessage::Constant(PlayerMessagingMessages::kInternalServerError)};
   return Failure{500, message};
 }
 

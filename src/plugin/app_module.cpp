@@ -23,12 +23,12 @@ bool HXA_CDECL StartEntry(void* context, Abi::HostInterface* host) {
   try {
     const ModulePin pin = ModuleDirectory::PinByAddress(context);
     if (!pin) {
-      ReportHostCallFailure(PluginText::kStartCall, PluginText::kNoRunningModule);
+      ReportHostCallFailure(PluginMessages::kStartCall, PluginMessages::kNoRunningModule);
       return false;
     }
     return static_cast<AppModule*>(context)->StartWithHost(host);
   } catch (...) {
-    ReportCurrentException(PluginText::kStartCall);
+    ReportCurrentException(PluginMessages::kStartCall);
     return false;
   }
 }
@@ -38,7 +38,7 @@ bool HXA_CDECL StartEntry(void* context, Abi::HostInterface* host) {
 void HXA_CDECL StopEntry(void* context) {
   ModulePin stop = ModuleDirectory::BeginStop(context);
   if (!stop) {
-    ReportHostCallFailure(PluginText::kStopCall, PluginText::kNoRunningModule);
+    ReportHostCallFailure(PluginMessages::kStopCall, PluginMessages::kNoRunningModule);
     return;
   }
   static_cast<AppModule*>(context)->EndHostSession();
@@ -52,7 +52,7 @@ void HXA_CDECL ModuleRequestEntry(Abi::HttpResponseRecord* response,
   const auto ticket = request != nullptr ? reinterpret_cast<std::uintptr_t>(request->endpoint) : 0;
   const ModuleDirectory::PinnedEndpoint found = ModuleDirectory::PinByEndpoint(ticket);
   if (!found.pin || found.endpoint.entry == nullptr) {
-    ReportHostCallFailure(PluginText::kRequestEntryCall, PluginText::kNoRunningModule);
+    ReportHostCallFailure(PluginMessages::kRequestEntryCall, PluginMessages::kNoRunningModule);
     // The router's answer to a request without a registration.
     RouterRequestEntry(response, nullptr);
     return;
@@ -170,7 +170,7 @@ void AppModule::SetIdentity(const std::string& shortName, const PluginType& type
 }
 
 void AppModule::SetApiTagsFromIdentity() {
-  apiTags_ = {PluginText::kPluginsTag, PluginText::kPluginTagPrefix + identity_.shortName};
+  apiTags_ = {PluginMessages::kPluginsTag, PluginMessages::kPluginTagPrefix + identity_.shortName};
   router_->SetApiTags(apiTags_);
 }
 
@@ -182,14 +182,16 @@ void AppModule::RegisterFrameworkTypes() {
 MaybeType<Failure, void> AppModule::Await(FailureFuture& future) {
   // Once Stop has closed the module nothing pumps the host any more, so nothing may
   // complete the future: the wait ends with a failure instead of spinning for ever.
-  struct HostClosed {};
   class ClosingWaiting final : public HostWaiting {
    public:
     explicit ClosingWaiting(AppModule& module) : module_(module) {}
     void BeginWait(const std::string& label, std::int32_t) override { module_.BeginWait(label); }
-    void Pump() override {
-      if (module_.HostClosed()) throw HostClosed{};
+    MaybeType<Failure, void> Pump() override {
+      if (module_.HostClosed()) {
+        return Failure{0, FailureMessage::Constant(PluginMessages::kStoppedWhileWaiting)};
+      }
       module_.Pump();
+      return MaybeType<Failure, void>::Success();
     }
     void EndWait() override { module_.EndWait(); }
 
@@ -197,11 +199,7 @@ MaybeType<Failure, void> AppModule::Await(FailureFuture& future) {
     AppModule& module_;
   };
   ClosingWaiting waiting(*this);
-  try {
-    return Kavren::Await(waiting, future);
-  } catch (const HostClosed&) {
-    return Failure{0, FailureMessage::Constant(PluginText::kStoppedWhileWaiting)};
-  }
+  return Kavren::Await(waiting, future);
 }
 
 void AppModule::Yield() { Kavren::Yield(Waiting()); }
@@ -213,11 +211,11 @@ void AppModule::BuildApiBlock() {
 
 bool AppModule::StartWithHost(Abi::HostInterface* host) {
   if (host == nullptr || host->functions == nullptr) {
-    ReportHostCallFailure("Start", PluginText::kNoHostInterface);
+    ReportHostCallFailure("Start", PluginMessages::kNoHostInterface);
     return false;
   }
   if (started_.exchange(true)) {
-    ReportHostCallFailure(PluginText::kStartCall, PluginText::kStartedAlready);
+    ReportHostCallFailure(PluginMessages::kStartCall, PluginMessages::kStartedAlready);
     return false;
   }
   {
@@ -226,7 +224,7 @@ bool AppModule::StartWithHost(Abi::HostInterface* host) {
     InstallPluginLogTarget(host->functions, logTarget_);
   }
   std::string userAgent =
-      Format(PluginText::kUserAgent, VersionText(coreApiVersion_), identity_.shortName);
+      Format(PluginMessages::kUserAgent, VersionText(coreApiVersion_), identity_.shortName);
   BeginHostSession(host->functions, host->cookie, std::move(userAgent));
   const bool result = OnStart();
   // A Stop from inside the start (the host answering a call by stopping) wins.
@@ -237,7 +235,7 @@ void AppModule::EndHostSession() noexcept {
   try {
     Shutdown();
   } catch (...) {
-    ReportCurrentException(PluginText::kStopCall);
+    ReportCurrentException(PluginMessages::kStopCall);
   }
   CloseHost();
   // Records of calls still inside go nowhere rather than to a host that has stopped.
@@ -256,7 +254,7 @@ void AppModule::EndHostSession() noexcept {
       if (static_cast<AppModule*>(pin.Module())->AdoptLogTarget()) break;
     }
   } catch (...) {
-    ReportCurrentException(PluginText::kStopCall);
+    ReportCurrentException(PluginMessages::kStopCall);
   }
 }
 

@@ -10,7 +10,7 @@ namespace Kavren {
 
 void ReportHostCallFailure(const char* call, const char* reason) noexcept {
   LogPrintf(kLogLevelError, static_cast<std::uint32_t>(kLogGroupDbg), 0,
-            PluginText::kHostCallFailed, call, reason);
+            PluginMessages::kHostCallFailed, call, reason);
 }
 
 void ReportCurrentException(const char* call) noexcept {
@@ -19,7 +19,7 @@ void ReportCurrentException(const char* call) noexcept {
   } catch (const std::exception& error) {
     ReportHostCallFailure(call, error.what());
   } catch (...) {
-    ReportHostCallFailure(call, PluginText::kUnknownException);
+    ReportHostCallFailure(call, PluginMessages::kUnknownException);
   }
 }
 

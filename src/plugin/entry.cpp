@@ -36,8 +36,8 @@ ModuleHandle CreateModule(const PluginDefinition& definition) {
 void ReportIncompatibleApi(const char* shortName, const PluginApiVersion& plugin,
                            const PluginApiVersion& core) {
   const std::string message =
-      Format(PluginText::kIncompatibleApi, shortName, VersionText(plugin), VersionText(core));
-  ReportAssertion(PluginText::kIncompatibleApiExpression, message.c_str(), __FILE__, __LINE__,
+      Format(PluginMessages::kIncompatibleApi, shortName, VersionText(plugin), VersionText(core));
+  ReportAssertion(PluginMessages::kIncompatibleApiExpression, message.c_str(), __FILE__, __LINE__,
                   __func__);
 }
 
@@ -63,7 +63,7 @@ std::int32_t LoadPlugin(Abi::PluginHostRecord* record, const PluginDefinition& d
 
   ModuleHandle module = CreateModule(definition);
   if (module == nullptr) {
-    ReportHostCallFailure(Abi::kPluginExportName, PluginText::kModuleNotCreated);
+    ReportHostCallFailure(Abi::kPluginExportName, PluginMessages::kModuleNotCreated);
     return kLoadFailed;
   }
   if (!IsCompatible(plugin, core)) ReportIncompatibleApi(definition.shortName, plugin, core);

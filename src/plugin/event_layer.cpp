@@ -2,12 +2,19 @@
 // replies, scheduled jobs and the host session.
 #include "plugin/event_layer.h"
 
+#include <chrono>
 #include <cstring>
 #include <utility>
 
+#include "binding/convert.h"
 #include "binding/host_value.h"
+#include "log/log.h"
+#include "plugin/boundary.h"
 #include "plugin/call_response.h"
 #include "plugin/event_names.h"
+#include "plugin/messages.h"
+#include "plugin/typed_events.h"
+#include "util/format.h"
 
 namespace Kavren {
 
@@ -45,7 +52,7 @@ void EventLayer::BeginHostSession(Abi::HostFunctions* functions, std::uint32_t c
 
 void EventLayer::Subscribe(const std::string& resourcePath) {
   const std::string name = EventNameForUri(resourcePath);
-  DebugTrace(PluginText::kTraceSubscribing, name.c_str());
+  DebugTrace(PluginMessages::kTraceSubscribing, name.c_str());
   if (!subscriptions_.Add(name)) return;
   RegisterEventHandler<PluginResourceEvent>(
       name, [this](const PluginResourceEvent& event) { DispatchResourceEvent(event); }, 0);
@@ -53,7 +60,7 @@ void EventLayer::Subscribe(const std::string& resourcePath) {
 
 void EventLayer::Unsubscribe(const std::string& resourcePath) {
   const std::string name = EventNameForUri(resourcePath);
-  DebugTrace(PluginText::kTraceUnsubscribing, name.c_str());
+  DebugTrace(PluginMessages::kTraceUnsubscribing, name.c_str());
   if (!subscriptions_.Remove(name)) return;
   handlers_.RemoveEventHandler(name);
   UnsubscribeWithHost(name.c_str(), cookie_);
@@ -92,11 +99,11 @@ MaybeType<Failure, void> EventLayer::PublishResourceValue(PluginResourceEventTyp
   record.name = name.c_str();
   record.payload = payload.value();
   record.flag = 0;
-  DebugTrace(PluginText::kTraceSendingEvent, name.c_str());
+  DebugTrace(PluginMessages::kTraceSendingEvent, name.c_str());
   PublishEvent(&record);
   if (name != kJsonApiEventName) {
     record.name = kJsonApiEventName;
-    DebugTrace(PluginText::kTraceSendingEvent, kJsonApiEventName);
+    DebugTrace(PluginMessages::kTraceSendingEvent, kJsonApiEventName);
     PublishEvent(&record);
   }
   return MaybeType<Failure, void>::Success();
@@ -118,14 +125,15 @@ void EventLayer::OnServiceProxyUuidEvent(const PluginServiceProxyResponse& reply
 
 void EventLayer::OnServiceProxyMethodEvent(const PluginServiceProxyResponse& reply) {
   serviceProxies_.StoreReply(
-      Format(PluginText::kServiceProxyKey, reply.serviceName, reply.methodName), reply);
+      Format(PluginMessages::kServiceProxyKey, reply.serviceName, reply.methodName), reply);
 }
 
 void EventLayer::OnServiceProxyAsyncEvent(const PluginServiceProxyResponse& reply) {
-  const std::string key = Format(PluginText::kServiceProxyKey, reply.serviceName, reply.methodName);
+  const std::string key =
+      Format(PluginMessages::kServiceProxyKey, reply.serviceName, reply.methodName);
   if (serviceProxies_.DeliverAsync(key, reply)) return;
   LogPrintf(kLogLevelError, static_cast<std::uint32_t>(kLogGroupDbg), 0,
-            PluginText::kNoAsyncServiceProxyHandler, key.c_str());
+            PluginMessages::kNoAsyncServiceProxyHandler, key.c_str());
 }
 
 // Scheduled jobs.
@@ -156,7 +164,7 @@ void HXA_CDECL EventLayer::JobEntryPoint(void* context) {
     if (!pin) return;
     pin.Module()->RunJob(ticket);
   } catch (...) {
-    ReportCurrentException(PluginText::kJobCallbackCall);
+    ReportCurrentException(PluginMessages::kJobCallbackCall);
   }
 }
 

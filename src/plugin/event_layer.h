@@ -1,64 +1,35 @@
-// The lowest layer of the application module: host events, subscriptions, resource
-// publishing, service-proxy replies, scheduled jobs and the server bridge, reaching
-// the host through the nine host operations that AppModule implements.
+// The lowest layer of the application module: the host session and the tables of host
+// events, subscriptions, service-proxy replies, scheduled jobs and the server bridge,
+// reaching the host through the nine host operations that AppModule implements. The
+// typed event operations are defined in typed_events.h, the bridge's in server_bridge.*.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <future>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
-#include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "abi/event.h"
 #include "abi/host.h"
-#include "binding/convert.h"
-#include "binding/host_value.h"
 #include "binding/registry.h"
-#include "binding/type_identity.h"
 #include "binding/value.h"
 #include "http/future.h"
 #include "http/remoting.h"
-#include "log/log.h"
-#include "plugin/boundary.h"
 #include "plugin/endpoint_table.h"
 #include "plugin/framework_types.h"
 #include "plugin/handler_table.h"
 #include "plugin/job_table.h"
-#include "plugin/messages.h"
 #include "plugin/module_directory.h"
 #include "plugin/server_class.h"
 #include "plugin/service_proxy_table.h"
 #include "plugin/subscription_table.h"
 #include "plugin/telemetry_sender.h"
 #include "util/failure.h"
-#include "util/format.h"
 
 namespace Kavren {
-
-class EventLayer;
-
-namespace detail {
-
-/// The printable name of T for debug traces.
-template <class T>
-const char* TraceTypeName() {
-  return StaticType::HashCode<T>()->name;
-}
-
-/// The host callback given to Subscribe for payload records of type T; its context is
-/// the module's directory id, so a delivery after Stop finds no module and does nothing.
-template <class T>
-void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event);
-
-}  // namespace detail
 
 /// Keeps the module's host session (cookie, user agent, telemetry sender) and its event
 /// tables, and declares the host operations, implemented by AppModule.
@@ -235,7 +206,10 @@ class EventLayer {
    public:
     explicit ModuleWaiting(EventLayer& layer) : layer_(layer) {}
     void BeginWait(const std::string& label, std::int32_t) override { layer_.BeginWait(label); }
-    void Pump() override { layer_.Pump(); }
+    MaybeType<Failure, void> Pump() override {
+      layer_.Pump();
+      return MaybeType<Failure, void>::Success();
+    }
     void EndWait() override { layer_.EndWait(); }
 
    private:
@@ -267,118 +241,5 @@ class EventLayer {
   ModuleLifetime lifetime_;
   std::atomic<bool> hostClosed_{false};
 };
-
-namespace detail {
-
-template <class T>
-void HXA_CDECL HostEventEntry(const Abi::HostEventRecord* event) {
-  // Nothing may leave a host callback: failures are logged at level 2.
-  try {
-    if (event == nullptr) return;
-    // Pinned for the delivery: a Stop meanwhile destroys the module only afterwards.
-    const ModulePin pin =
-        ModuleDirectory::PinById(reinterpret_cast<std::uintptr_t>(event->context));
-    if (!pin) return;
-    pin.Module()->DeliverHostEvent<T>(*event);
-  } catch (...) {
-    ReportCurrentException(PluginText::kEventCallbackCall);
-  }
-}
-
-}  // namespace detail
-
-template <class T>
-void EventLayer::RegisterEventHandler(const std::string& eventName,
-                                      std::function<void(const T&)> handler, std::int32_t flag) {
-  handlers_.SetEventHandler(eventName,
-                            std::make_shared<detail::EventHandlerSlot<T>>(std::move(handler)));
-  SubscribeWithHost(eventName.c_str(), cookie_, &detail::HostEventEntry<T>,
-                    reinterpret_cast<void*>(lifetime_.id), flag);
-}
-
-template <class T>
-void EventLayer::DeliverHostEvent(const Abi::HostEventRecord& event) {
-  const char* name = event.name != nullptr ? event.name : "";
-  const HandlerTable::Slot slot = handlers_.FindEventHandler(name);
-  // A name re-registered with another record type than this callback's is not ours.
-  if (slot == nullptr || slot->payloadType != StaticType::HashCode<T>()) return;
-
-  BindingProperty value;
-  MaybeType<Failure, void> hostError;
-  if (!HostToValue(hostError, value, event.payload, HttpMessages::kResultName)) {
-    DebugTrace(PluginText::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
-               hostError.GetFailure().message.CStr());
-    return;
-  }
-  T native{};
-  BindingResult status;
-  FromValue(status, native, value, HttpMessages::kResultName, Registry());
-  if (!status.ok) {
-    DebugTrace(PluginText::kTracePayloadNotConverted, detail::TraceTypeName<T>(), name,
-               status.ErrorText().c_str());
-    return;
-  }
-  DebugTrace(PluginText::kTraceHandlingEvent, name);
-  // An empty handler is a broken registration: std::bad_function_call, logged by the entry.
-  static_cast<detail::EventHandlerSlot<T>&>(*slot).handler(native);
-}
-
-template <class T>
-MaybeType<Failure, void> EventLayer::PublishResource(PluginResourceEventType eventType,
-                                                     const std::string& path, const T& resource) {
-  BindingResult data;
-  ToValue(data, resource, Registry());
-  if (!data.ok) {
-    DebugTrace(PluginText::kTraceResourceNotConverted, detail::TraceTypeName<T>(), path.c_str());
-    return Failure{0, Format(PluginText::kResourceNotConverted, path, data.ErrorText())};
-  }
-  return PublishResourceValue(eventType, path, data.value);
-}
-
-template <class T>
-void EventLayer::RegisterQrmsHandler(const std::string& serverClass,
-                                     std::function<void(const T&)> handler) {
-  SetQrmsHandler(serverClass, [this, handler = std::move(handler)](const PluginQrmsEvent& event) {
-    T record{};
-    BindingResult status;
-    FromValue(status, record, event.body, PluginText::kValueName, Registry());
-    if (!status.ok) {
-      DebugTrace(PluginText::kTraceQrmsNotConverted, detail::TraceTypeName<T>(),
-                 event.typeName.c_str());
-      return;
-    }
-    handler(record);
-  });
-}
-
-template <class T>
-FailureFuture EventLayer::InvokeQrms(const std::string& service, const std::string& method,
-                                     const T& parameter) {
-  BindingResult converted;
-  ToValue(converted, parameter, Registry());
-  return InvokeQrmsValue(service, method, std::move(converted),
-                         detail::NativeTypeRef<T>(Registry()));
-}
-
-template <class T>
-void EventLayer::ObserveResource(
-    const std::string& uri, std::function<void(const std::string& uri, const T& record)> handler) {
-  ObserveResourceEvents(uri,
-                        [this, handler = std::move(handler)](const PluginResourceEvent& event) {
-                          if (event.eventType == PluginResourceEventType::kDelete) {
-                            handler(event.uri, T{});
-                            return;
-                          }
-                          T record{};
-                          BindingResult status;
-                          FromValue(status, record, event.data, PluginText::kValueName, Registry());
-                          if (!status.ok) {
-                            DebugTrace(PluginText::kTraceObservedNotConverted,
-                                       detail::TraceTypeName<T>(), event.uri.c_str());
-                            return;
-                          }
-                          handler(event.uri, record);
-                        });
-}
 
 }  // namespace Kavren

@@ -7,20 +7,20 @@
 
 namespace Kavren {
 
-PluginType BackendPluginType() { return PluginType{PluginText::kBackendTypeName, {}}; }
+PluginType BackendPluginType() { return PluginType{PluginMessages::kBackendTypeName, {}}; }
 
-PluginType FrontendPluginType() { return PluginType{PluginText::kFrontendTypeName, {}}; }
+PluginType FrontendPluginType() { return PluginType{PluginMessages::kFrontendTypeName, {}}; }
 
 std::string GetFullNameFromShortNameAndType(const std::string& shortName, const PluginType& type) {
-  const char* prefix = PluginText::kUnknownPrefix;
-  if (type.typeName == PluginText::kBackendTypeName) {
-    prefix = PluginText::kBackendPrefix;
-  } else if (type.typeName == PluginText::kFrontendTypeName) {
-    prefix = PluginText::kFrontendPrefix;
+  const char* prefix = PluginMessages::kUnknownPrefix;
+  if (type.typeName == PluginMessages::kBackendTypeName) {
+    prefix = PluginMessages::kBackendPrefix;
+  } else if (type.typeName == PluginMessages::kFrontendTypeName) {
+    prefix = PluginMessages::kFrontendPrefix;
   } else {
-    const std::string message = Format(PluginText::kUnknownPluginType, shortName, type);
+    const std::string message = Format(PluginMessages::kUnknownPluginType, shortName, type);
     LogPrintf(kLogLevelError, static_cast<std::uint32_t>(kLogGroupDbg), 0,
-              PluginText::kPluginManagerLine, message.c_str());
+              PluginMessages::kPluginManagerLine, message.c_str());
   }
   return prefix + shortName;
 }

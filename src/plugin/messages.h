@@ -1,7 +1,7 @@
 // The plugin core's fixed texts: names, tags, log and report messages.
 #pragma once
 
-namespace Kavren::PluginText {
+namespace Kavren::PluginMessages {
 
 /// Full-name prefixes by plugin type.
 inline constexpr const char kBackendPrefix[] = "qdx-be-";
@@ -94,4 +94,4 @@ inline constexpr const char kQrmsParametersNotConverted[] =
 /// The top-level name of converted server bodies and observed resources.
 inline constexpr const char kValueName[] = "<value>";
 
-}  // namespace Kavren::PluginText
+}  // namespace Kavren::PluginMessages

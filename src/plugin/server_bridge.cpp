@@ -1,18 +1,21 @@
 // The server bridge of the event layer: server-message handlers and waiters, the
 // session invoke of server methods, and observed host resources.
-#include <cstring>
+#include "plugin/server_bridge.h"
+
+#include <future>
 #include <utility>
 
 #include "plugin/call_response.h"
-#include "plugin/event_layer.h"
 #include "plugin/event_names.h"
+#include "plugin/messages.h"
+#include "util/format.h"
 
 namespace Kavren {
 
 void EventLayer::SetQrmsHandler(const std::string& serverClass, QrmsEventHandler handler) {
   handlers_.SetQrmsHandler(serverClass, std::move(handler));
   const std::string eventName = QrmsEventName(serverClass);
-  DebugTrace(PluginText::kTraceSubscribingQrms, eventName.c_str());
+  DebugTrace(PluginMessages::kTraceSubscribingQrms, eventName.c_str());
   RegisterEventHandler<PluginQrmsEvent>(
       eventName, [this](const PluginQrmsEvent& event) { OnQrmsEvent(event); }, 1);
 }
@@ -28,7 +31,7 @@ void EventLayer::OnQrmsEvent(const PluginQrmsEvent& event) {
   }
   if (handlers_.FindQrmsHandler(event.typeName) == nullptr) return;
   ScheduleJob(
-      Format(PluginText::kQrmsJobLabel, event.typeName), [this, event] { RunQrmsJob(event); },
+      Format(PluginMessages::kQrmsJobLabel, event.typeName), [this, event] { RunQrmsJob(event); },
       NowNanoseconds());
 }
 
@@ -44,7 +47,7 @@ FailureFuture EventLayer::InvokeQrmsValue(const std::string& service, const std:
   FailureFuture future = promise.get_future();
   if (!parameter.ok) {
     promise.set_value(
-        Failure{0, Format(PluginText::kQrmsParametersNotConverted, parameter.ErrorText())});
+        Failure{0, Format(PluginMessages::kQrmsParametersNotConverted, parameter.ErrorText())});
     return future;
   }
   TagServerClass(parameter.value, parameterType, serverClasses_);
@@ -54,13 +57,13 @@ FailureFuture EventLayer::InvokeQrmsValue(const std::string& service, const std:
 
   CallResponse response;
   MaybeType<Failure, void> outcome =
-      Kavren::Call(Remoting(), response.Record(), HttpMethod::Post, PluginText::kSessionInvokePath,
-                   service, method, arguments);
+      Kavren::Call(Remoting(), response.Record(), HttpMethod::Post,
+                   PluginMessages::kSessionInvokePath, service, method, arguments);
   // The host may answer only once the module has stopped: whatever it answered, the
   // call's caller is told that the module is gone.
   if (HostClosed()) {
-    outcome = Failure{0, Format(PluginText::kStoppedDuringCall, MethodText(HttpMethod::Post),
-                                PluginText::kSessionInvokePath)};
+    outcome = Failure{0, Format(PluginMessages::kStoppedDuringCall, MethodText(HttpMethod::Post),
+                                PluginMessages::kSessionInvokePath)};
   }
   promise.set_value(std::move(outcome));
   return future;

@@ -64,7 +64,7 @@ void ServiceProxyTable::Fulfil() {
   if (!handler) return;
   handler(copy);
   LogPrintf(kLogLevelAlways, static_cast<std::uint32_t>(kLogGroupDbg), 0,
-            PluginText::kServiceProxyFulfilled, key.c_str());
+            PluginMessages::kServiceProxyFulfilled, key.c_str());
 }
 
 void ServiceProxyTable::Clear() {

@@ -19,7 +19,7 @@ FailureFuture TelemetrySender::Send(const std::string& eventName, const BindingP
   std::memset(static_cast<void*>(&response), 0, sizeof(response));
   MaybeType<Failure, void> outcome =
       Kavren::Call(layer_.Remoting(), response, HttpMethod::Post,
-                   PluginText::kTelemetryPathPrefix + eventName, payload);
+                   PluginMessages::kTelemetryPathPrefix + eventName, payload);
   ReleaseCallResponse(response);
   promise.set_value(std::move(outcome));
   return future;

@@ -476,8 +476,9 @@ void FillEverything(Everything& native) {
 TEST_F(ConvertTest, RoundTripThroughHostValues) {
   Everything native;
   FillEverything(native);
-  BindingProperty value;
-  ASSERT_TRUE(ToValue(value, native, registry_));
+  MaybeType<Kavren::Failure, BindingProperty> converted = ToValue(native, registry_);
+  ASSERT_TRUE(converted);
+  const BindingProperty& value = converted.Value();
 
   HostValueHolder host;
   ValueToHost(host.value(), value, &registry_);
@@ -492,9 +493,8 @@ TEST_F(ConvertTest, RoundTripThroughHostValues) {
   EXPECT_TRUE(sawStateName);
 
   BindingProperty back;
-  MaybeType<Kavren::Failure, void> error;
-  ASSERT_TRUE(HostToValue(error, back, host.value(), "body"));
-  EXPECT_FALSE(error.Failed());
+  const MaybeType<Kavren::Failure, void> error = HostToValue(back, host.value(), "body");
+  ASSERT_FALSE(error.Failed());
 
   Everything result;
   BindingResult status;

@@ -212,8 +212,8 @@ TEST(HostValue, HolderHandsOverOrReleases) {
 TEST(HostValue, ConversionFailures) {
   Abi::HostValue unknown{11, 0, 0};
   BindingProperty output;
-  MaybeType<Failure, void> error;
-  EXPECT_FALSE(HostToValue(error, output, unknown, "arg"));
+  const MaybeType<Failure, void> error = HostToValue(output, unknown, "arg");
+  EXPECT_TRUE(error.Failed());
   EXPECT_EQ(error.GetFailure().message,
             "Couldn't assign value to 'arg' of type object because the input is of an "
             "incompatible type ''.");
@@ -230,12 +230,11 @@ TEST(HostValue, ConversionFailures) {
     return chain;
   };
   std::vector<Abi::HostValue> deepest = nest(512);
-  MaybeType<Failure, void> accepted;
-  EXPECT_TRUE(HostToValue(accepted, output, deepest[0], "arg"));
+  EXPECT_TRUE(HostToValue(output, deepest[0], "arg"));
   std::vector<Abi::HostValue> tooDeep = nest(513);
-  MaybeType<Failure, void> refused;
   BindingProperty deep;
-  EXPECT_FALSE(HostToValue(refused, deep, tooDeep[0], "arg"));
+  const MaybeType<Failure, void> refused = HostToValue(deep, tooDeep[0], "arg");
+  EXPECT_TRUE(refused.Failed());
   EXPECT_EQ(refused.GetFailure().message,
             "Couldn't assign value to 'arg' because the input is nested deeper than 512 levels.");
 }
@@ -246,8 +245,8 @@ TEST(HostValue, CollectionAboveTheElementLimitIsRefusedWithItsText) {
   const Abi::HostValue input{Abi::kHostValueCollection, reinterpret_cast<Abi::HostWord>(&element),
                              0x10000000};
   BindingProperty output;
-  MaybeType<Failure, void> refused;
-  EXPECT_FALSE(HostToValue(refused, output, input, "arg"));
+  const MaybeType<Failure, void> refused = HostToValue(output, input, "arg");
+  EXPECT_TRUE(refused.Failed());
   EXPECT_EQ(refused.GetFailure().message,
             "Couldn't assign value to 'arg' because the input is too large: more than 268435455 "
             "elements in one collection.");
@@ -262,8 +261,7 @@ TEST(HostValue, StructureWithARepeatedKeyKeepsTheLastValue) {
   };
   const Abi::HostValue input{Abi::kHostValueStructure, reinterpret_cast<Abi::HostWord>(members), 2};
   BindingProperty output;
-  MaybeType<Failure, void> error;
-  ASSERT_TRUE(HostToValue(error, output, input, "arg"));
+  ASSERT_TRUE(HostToValue(output, input, "arg"));
   ASSERT_EQ(output.Find("k").Size(), 1u);
   EXPECT_EQ(output.Find("k").At(0).GetSigned(), 2);
 }
@@ -283,8 +281,8 @@ TEST(HostValue, StructureInAnyKeyOrderComesOutInKeyOrderEvenAfterAFailure) {
   members[41].value.type = 11;
 
   BindingProperty output;
-  MaybeType<Failure, void> error;
-  EXPECT_FALSE(HostToValue(error, output, host.value(), "arg"));
+  const MaybeType<Failure, void> error = HostToValue(output, host.value(), "arg");
+  EXPECT_TRUE(error.Failed());
   EXPECT_EQ(error.GetFailure().message,
             "Couldn't assign value to 'arg' of type object because the input is of an "
             "incompatible type ''.");

@@ -158,7 +158,7 @@ TEST_F(DevelopmentServerLoadTest, SixteenConnectionsTwentyThousandRequests) {
         Succeeded(ParseJsonText(R"({"accountId":5,"msgId":"warm-up-)" + std::to_string(index) +
                                     R"(","type":"pss-player-message","params":["{}"]})",
                                 body)));
-    ASSERT_TRUE(Succeeded(host.PushServerMessage(body, Messages::kSimpleDialogMessageClass)));
+    ASSERT_TRUE(Succeeded(host.PushServerMessage(body, HostMessages::kSimpleDialogMessageClass)));
   }
   ASSERT_TRUE(host.WaitForJobs(std::chrono::seconds(60)));
   for (int id = 1; id <= kMostPushed; ++id) {

@@ -162,7 +162,7 @@ TEST_F(PlayerMessagingConcurrencyTest, PushesRacingReadsAndAcknowledgementsLoseN
       for (int index = 0; index < kMessagesPerPusher; ++index) {
         const rapidjson::Document body = MessageBody(pusher, index);
         const MaybeType<Failure, std::size_t> pushed =
-            host.PushServerMessage(body, Messages::kSimpleDialogMessageClass);
+            host.PushServerMessage(body, HostMessages::kSimpleDialogMessageClass);
         if (pushed.Failed()) {
           pushFailures[pusher].push_back(MessageId(pusher, index) + ": " +
                                          pushed.GetFailure().message);
@@ -275,7 +275,7 @@ TEST_F(PlayerMessagingConcurrencyTest, ConcurrentPushesAreStoredInIdOrder) {
     pushers.emplace_back([&, pusher] {
       for (int index = 0; index < kMessagesPerPusher / 5; ++index) {
         EXPECT_TRUE(Succeeded(host.PushServerMessage(MessageBody(pusher, index),
-                                                     Messages::kSimpleDialogMessageClass)));
+                                                     HostMessages::kSimpleDialogMessageClass)));
       }
     });
   }

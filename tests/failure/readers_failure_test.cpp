@@ -195,15 +195,14 @@ TEST(ReaderFailureTest, HostValueConversionsSurviveEveryRefusal) {
   const SweepReport toValue = Sweep("HostToValue", [&](SweepOutcome& outcome) {
     try {
       BindingProperty output;
-      MaybeType<Failure, void> error;
-      bool converted = false;
+      MaybeType<Failure, void> converted;
       {
         RefusalWindow window;
-        converted = HostToValue(error, output, input.value(), "arg");
+        converted = HostToValue(output, input.value(), "arg");
       }
-      if (!converted) {
+      if (converted.Failed()) {
         outcome = "WRONG: failed with ";
-        outcome += error.GetFailure().message.View();
+        outcome += converted.GetFailure().message.View();
       } else {
         outcome = WriteJson(output) == expected ? "ok" : "WRONG: a different value";
       }
@@ -224,9 +223,8 @@ TEST(ReaderFailureTest, HostValueConversionsSurviveEveryRefusal) {
         ValueToHost(output.value(), tree.value, nullptr);
       }
       BindingProperty back;
-      MaybeType<Failure, void> error;
       const bool same =
-          HostToValue(error, back, output.value(), "arg") && WriteJson(back) == expected;
+          HostToValue(back, output.value(), "arg").Succeeded() && WriteJson(back) == expected;
       outcome = same ? "ok" : "WRONG: a different record";
     } catch (const std::bad_alloc&) {
       outcome = "std::bad_alloc";

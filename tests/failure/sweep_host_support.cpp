@@ -41,7 +41,7 @@ SweepHost::SweepHost() {
     {
       HostScope scope;
       const std::string path = request->path != nullptr ? request->path : "";
-      if (path == Client::PlayerMessaging::Text::kLoginDataPacketUri) {
+      if (path == Client::PlayerMessaging::PlayerMessagingMessages::kLoginDataPacketUri) {
         packetRead = true;
         if (host.packet_) {
           Reply(*response, *host.packet_);
@@ -51,7 +51,7 @@ SweepHost::SweepHost() {
           response->status = 404;
           response->release = &ReleaseResponse;
         }
-      } else if (path == PluginText::kSessionInvokePath) {
+      } else if (path == PluginMessages::kSessionInvokePath) {
         ++host.records_.invokes;
         response->status = 200;
         response->release = &ReleaseResponse;
@@ -173,8 +173,7 @@ EndpointAnswer SweepPlugin::Request(const char* function, std::int32_t method,
   answer.status = response.status;
   if (response.errorText != nullptr) answer.errorText = response.errorText;
   BindingProperty value;
-  MaybeType<Failure, void> error;
-  if (HostToValue(error, value, response.value, "<response>")) answer.json = WriteJson(value);
+  if (HostToValue(value, response.value, "<response>")) answer.json = WriteJson(value);
   if (response.release != nullptr) response.release(&response);
   return answer;
 }

@@ -78,8 +78,9 @@ TEST_F(BuiltinTypesTest, CallbackEventParametersRoundTripUnchanged) {
   event.parameters[0].SetSigned(-1);
   event.parameters[1].SetString("x");
   event.parameters[2].Member("a").SetBool(true);
-  BindingProperty value;
-  ASSERT_TRUE(ToValue(value, event, registry_));
+  MaybeType<Failure, BindingProperty> converted = ToValue(event, registry_);
+  ASSERT_TRUE(converted);
+  const BindingProperty& value = converted.Value();
   EXPECT_EQ(KindText(value), R"({id:u3,parameters:[s-1,"x",{a:true}]})");
 
   BindingResult status;
@@ -93,8 +94,9 @@ TEST_F(BuiltinTypesTest, CallbackEventParametersRoundTripUnchanged) {
   BindingGenericAsyncEvent generic;
   generic.asyncToken = 9;
   generic.data.AtGrow(1).SetFloat(0.5);
-  ASSERT_TRUE(ToValue(value, generic, registry_));
-  EXPECT_EQ(KindText(value), "{asyncToken:u9,data:[null,f0.5]}");
+  MaybeType<Failure, BindingProperty> genericValue = ToValue(generic, registry_);
+  ASSERT_TRUE(genericValue);
+  EXPECT_EQ(KindText(genericValue.Value()), "{asyncToken:u9,data:[null,f0.5]}");
 }
 
 }  // namespace

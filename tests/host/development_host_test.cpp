@@ -142,7 +142,7 @@ TEST_F(DevelopmentHostTest, MalformedSessionInvokeIsRefusedWithoutRecording) {
 }
 
 TEST_F(DevelopmentHostTest, PacketChangesReachTheSubscriberAsResourceEvents) {
-  EXPECT_EQ(host_.SubscriptionCount(Messages::kLoginDataPacketEvent), 1u);
+  EXPECT_EQ(host_.SubscriptionCount(HostMessages::kLoginDataPacketEvent), 1u);
   SetPacket(R"({"simpleMessages":[]})");
   SetPacket(R"({"simpleMessages":[{"msgId":"a"}]})");
   host_.ClearLoginDataPacket();
@@ -161,7 +161,7 @@ TEST_F(DevelopmentHostTest, PacketChangesReachTheSubscriberAsResourceEvents) {
 TEST_F(DevelopmentHostTest, ServerMessagesArriveAsQrmsEvents) {
   const MaybeType<Failure, std::size_t> pushed =
       host_.PushServerMessage(Json(R"({"msgId":"m9","params":["x"]})"),
-                              Messages::kSimpleDialogMessageClass, "client-1", "topic");
+                              HostMessages::kSimpleDialogMessageClass, "client-1", "topic");
   ASSERT_TRUE(Succeeded(pushed));
   EXPECT_EQ(pushed.Value(), 1u);
   const MaybeType<Failure, std::size_t> unheard =

@@ -29,8 +29,8 @@ bool HXA_CDECL Start(void* context, Abi::HostInterface* host) {
   auto* plugin = static_cast<FakePlugin*>(context);
   plugin->host = host;
   Abi::HostFunctions* functions = host->functions;
-  functions->Subscribe(functions, Messages::kLoginDataPacketEvent, host->cookie, OnEvent, plugin,
-                       0);
+  functions->Subscribe(functions, HostMessages::kLoginDataPacketEvent, host->cookie, OnEvent,
+                       plugin, 0);
   functions->Subscribe(functions,
                        "OnQrmsEvent_com_kavrengames_platform_messaging_persistence_"
                        "SimpleDialogMessage",

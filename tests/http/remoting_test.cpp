@@ -91,9 +91,7 @@ class RemotingTest : public ::testing::Test {
       for (std::uint32_t i = 0; i < request->argumentCount; ++i) {
         argumentNames.push_back(request->arguments[i].name);
         argumentTypes.push_back(request->arguments[i].value.type);
-        MaybeType<Failure, void> error;
-        EXPECT_TRUE(
-            HostToValue(error, arguments.emplace_back(), request->arguments[i].value, "argument"));
+        EXPECT_TRUE(HostToValue(arguments.emplace_back(), request->arguments[i].value, "argument"));
       }
       otherFieldsZero = request->endpoint == nullptr && request->headers == nullptr &&
                         request->headerCount == 0 && request->contentType == nullptr &&

@@ -23,7 +23,7 @@ struct Matched {
 
 Matched MatchPath(std::string_view urlTemplate, std::string_view path) {
   Matched result;
-  result.matched = Route::Compile(urlTemplate).Match(path, result.captures, result.length);
+  result.matched = Route::Compile(urlTemplate).Value().Match(path, result.captures, result.length);
   return result;
 }
 
@@ -44,11 +44,11 @@ TEST(Route, CompilesLiteralsPlaceholdersAndEscapes) {
       {"/{a+b}", false, "/([^/]*)"},
   };
   for (const Row& row : rows) {
-    const Route route = Route::Compile(row.urlTemplate);
+    const Route route = Route::Compile(row.urlTemplate).Value();
     EXPECT_EQ(route.IsLiteral(), row.literal) << row.urlTemplate;
     EXPECT_EQ(route.Text(), row.text) << row.urlTemplate;
   }
-  const Route route = Route::Compile("/{a+b}/{+r}/{#f}");
+  const Route route = Route::Compile("/{a+b}/{+r}/{#f}").Value();
   ASSERT_EQ(route.Placeholders().size(), 3u);
   EXPECT_EQ(route.Placeholders()[0].name, "a+b");
   EXPECT_EQ(route.Placeholders()[0].kind, PlaceholderKind::kSimple);

@@ -119,10 +119,9 @@ class RouterTest : public ::testing::Test {
     for (std::uint32_t i = 0; i < Field(response.headerCount); ++i) {
       reply.headers.emplace_back(Field(response.headers)[i].name, Field(response.headers)[i].value);
     }
-    MaybeType<Failure, void> error;
     BindingProperty value;
     const Abi::HostValue hostValue = Field(response.value);
-    if (HostToValue(error, value, hostValue, "<result>")) reply.json = WriteJson(value, nullptr);
+    if (HostToValue(value, hostValue, "<result>")) reply.json = WriteJson(value, nullptr);
     Abi::HttpResponseRelease release = Field(response.release);
     EXPECT_NE(release, nullptr);
     if (release != nullptr) release(&response);

@@ -63,7 +63,7 @@ class PluginLifecycleConcurrencyTest : public Testing::BuiltPluginTest {
     ASSERT_TRUE(Succeeded(ParseJsonText(kMessage, body)));
     ASSERT_TRUE(LoadAndStart(host, &body));
     const MaybeType<Failure, std::size_t> pushed =
-        host.PushServerMessage(body, Messages::kSimpleDialogMessageClass);
+        host.PushServerMessage(body, HostMessages::kSimpleDialogMessageClass);
     ASSERT_TRUE(Succeeded(pushed));
     ASSERT_EQ(pushed.Value(), 1u);
     host.RunPendingJobs();
@@ -88,7 +88,7 @@ TEST_F(PluginLifecycleConcurrencyTest, StopWhileAJobRunsOnAnotherThread) {
   rapidjson::Document body;
   ASSERT_TRUE(Succeeded(ParseJsonText(kMessage, body)));
   const MaybeType<Failure, std::size_t> pushed =
-      host.PushServerMessage(body, Messages::kSimpleDialogMessageClass);
+      host.PushServerMessage(body, HostMessages::kSimpleDialogMessageClass);
   ASSERT_TRUE(Succeeded(pushed));
   ASSERT_EQ(pushed.Value(), 1u);
   const std::vector<HeldJob> jobs = interposed.TakeHeldJobs();
@@ -127,7 +127,7 @@ TEST_F(PluginLifecycleConcurrencyTest, StopWhileAnAcknowledgementAwaitsTheServer
   Signal calling;
   Signal stopped;
   interposed.OnCall([&](Abi::HttpResponseRecord&, const Abi::HttpRequestRecord& request) {
-    if (std::strcmp(request.path, Messages::kSessionInvokePath) == 0) {
+    if (std::strcmp(request.path, HostMessages::kSessionInvokePath) == 0) {
       calling.Raise();
       stopped.Wait();
     }
@@ -155,7 +155,7 @@ TEST_F(PluginLifecycleConcurrencyTest, RequestsWhileAnotherModuleLoadsAndStops) 
   rapidjson::Document body;
   ASSERT_TRUE(Succeeded(ParseJsonText(kMessage, body)));
   ASSERT_TRUE(LoadAndStart(host, &body));
-  ASSERT_TRUE(Succeeded(host.PushServerMessage(body, Messages::kSimpleDialogMessageClass)));
+  ASSERT_TRUE(Succeeded(host.PushServerMessage(body, HostMessages::kSimpleDialogMessageClass)));
   host.RunPendingJobs();
   InterposedHost interposed(host);
   const auto get =

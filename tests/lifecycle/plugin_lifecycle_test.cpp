@@ -52,7 +52,7 @@ void Push(DevelopmentHost& host, const std::string& msgId) {
   const rapidjson::Document body =
       Json(R"({"type": "pss-player-message", "msgId": ")" + msgId + R"(", "params": ["{}"]})");
   const MaybeType<Failure, std::size_t> pushed =
-      host.PushServerMessage(body, Messages::kSimpleDialogMessageClass);
+      host.PushServerMessage(body, HostMessages::kSimpleDialogMessageClass);
   ASSERT_TRUE(Succeeded(pushed));
   EXPECT_EQ(pushed.Value(), 1u);
 }
@@ -92,7 +92,7 @@ TEST_F(PluginLifecycleTest, JobsAndEventsTheHostDeliversAfterStopDoNothing) {
   const std::vector<HeldJob> jobs = interposed.TakeHeldJobs();
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].label,
-            std::string("Event: OnQrmsEvent (") + Messages::kSimpleDialogMessageClass + ")");
+            std::string("Event: OnQrmsEvent (") + HostMessages::kSimpleDialogMessageClass + ")");
   const std::vector<Subscription> subscriptions = host.Subscriptions();
   ASSERT_FALSE(subscriptions.empty());
 
@@ -172,7 +172,7 @@ TEST_F(PluginLifecycleTest, WhatTheHostDoesInsideTheLoginReadOfStart) {
   InterposedHost interposed(host);
   std::vector<std::string> replies;
   interposed.OnCall([&](Abi::HttpResponseRecord&, const Abi::HttpRequestRecord& request) {
-    if (std::strcmp(request.path, Messages::kLoginDataPacketPath) == 0) {
+    if (std::strcmp(request.path, HostMessages::kLoginDataPacketPath) == 0) {
       replies.push_back(Describe(Get(host)));
       replies.push_back(Describe(Acknowledge(host, 1)));
       EXPECT_TRUE(Succeeded(host.SetLoginDataPacket(Packet(2))));

@@ -38,9 +38,9 @@ class RecordsTest : public ::testing::Test {
 
   template <class Record>
   std::string ToJson(const Record& record) {
-    BindingProperty value;
-    EXPECT_TRUE(ToValue(value, record, registry_));
-    return WriteJson(value, &registry_);
+    MaybeType<Failure, BindingProperty> value = ToValue(record, registry_);
+    EXPECT_TRUE(value);
+    return value ? WriteJson(value.Value(), &registry_) : std::string();
   }
 
   // A record reads from "{}" when none of its fields is required, and its default writes
@@ -183,8 +183,9 @@ TEST_F(RecordsTest, WrongMemberKindsAreRefusedWithTheFieldName) {
 
 TEST_F(RecordsTest, ResponseValueHasExactlyItsThreeMembers) {
   Qrms::SimpleDialogMessageResponse response{42, "m-7", "ack"};
-  BindingProperty value;
-  ASSERT_TRUE(ToValue(value, response, registry_));
+  MaybeType<Failure, BindingProperty> converted = ToValue(response, registry_);
+  ASSERT_TRUE(converted);
+  BindingProperty& value = converted.Value();
   EXPECT_EQ(WriteJson(value), R"({"accountId":42,"command":"ack","msgId":"m-7"})");
 
   // Tagged for a server call it gains its class, which converting back ignores.

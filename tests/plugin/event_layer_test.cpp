@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "event_host_support.h"
+#include "plugin/typed_events.h"
 
 namespace Kavren::Testing {
 namespace {

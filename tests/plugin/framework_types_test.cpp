@@ -71,8 +71,9 @@ TEST_F(FrameworkTypesTest, ResourceEventRoundTripsThroughJson) {
   event.uri = "/hxa-player-messaging/v1/notification";
   event.eventType = PluginResourceEventType::kUpdate;
   event.data.Member("id").SetSigned(3);
-  BindingProperty value;
-  ASSERT_TRUE(ToValue(value, event, registry_));
+  MaybeType<Failure, BindingProperty> converted = ToValue(event, registry_);
+  ASSERT_TRUE(converted);
+  const BindingProperty& value = converted.Value();
   const std::string json = WriteJson(value, &registry_);
   EXPECT_EQ(
       json,

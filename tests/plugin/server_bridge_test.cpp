@@ -1,5 +1,7 @@
 // The server bridge driven through a recording host: server-message handlers, waiters and
 // their jobs, the session invoke, and observed resources.
+#include "plugin/server_bridge.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

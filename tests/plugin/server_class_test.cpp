@@ -62,9 +62,9 @@ class ServerClassTest : public ::testing::Test {
     outer.innerMap["k"] = Inner{"d"};
     outer.plain.inner.text = "e";
     outer.label = "f";
-    BindingProperty value;
-    EXPECT_TRUE(ToValue(value, outer, registry_));
-    return value;
+    MaybeType<Failure, BindingProperty> value = ToValue(outer, registry_);
+    EXPECT_TRUE(value);
+    return value ? std::move(value).Value() : BindingProperty();
   }
 
   BindingRegistry registry_;

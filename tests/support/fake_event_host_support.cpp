@@ -15,8 +15,7 @@ FakeEventHost& Owner(Abi::HostFunctions* self) { return *reinterpret_cast<FakeEv
 
 std::string HostValueJson(const Abi::HostValue& value) {
   BindingProperty converted;
-  MaybeType<Failure, void> error;
-  if (!HostToValue(error, converted, value, "<test>")) return "<unconvertible>";
+  if (!HostToValue(converted, value, "<test>")) return "<unconvertible>";
   return WriteJson(converted);
 }
 
