@@ -48,10 +48,11 @@ class RecordsTest : public ::testing::Test {
   template <class Record>
   void ExpectNothingRequiredOrOmitted() {
     EXPECT_EQ(FromJson<Record>("{}"), Record{});
-    BindingProperty value;
-    ASSERT_TRUE(ToValue(value, Record{}, registry_));
-    EXPECT_EQ(value.Size(), registry_.FindType(StaticType::HashCode<Record>())->fields.size())
-        << WriteJson(value);
+    MaybeType<Failure, BindingProperty> value = ToValue(Record{}, registry_);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value.Value().Size(),
+              registry_.FindType(StaticType::HashCode<Record>())->fields.size())
+        << WriteJson(value.Value());
   }
 
   template <class Record>
