@@ -90,9 +90,10 @@ class StructureBuilder {
     std::uint64_t shapesFollowed = 0;
     std::uint64_t keysCached = 0;
   };
-  [[nodiscard]] const Work& WorkDone() const noexcept {
-    work_.keysCached = keys_.Hits();
-    return work_;
+  [[nodiscard]] Work WorkDone() const noexcept {
+    Work done = work_;
+    done.keysCached = keys_.Hits();
+    return done;
   }
 
  private:
