@@ -230,14 +230,23 @@ const BindingProperty& BindingProperty::At(std::size_t index) const noexcept {
   return payload_.collection->begin[index];
 }
 
+std::size_t BindingProperty::Capacity() const noexcept {
+  return kind() == ValueKind::kCollection ? payload_.collection->Capacity() : 0;
+}
+
+std::size_t BindingProperty::CapacityAfterGrow(std::size_t index) const noexcept {
+  const std::size_t capacity = Capacity();
+  if (index < capacity) return capacity;
+  return std::max(index + 1, std::min(capacity * 2, detail::kMaxElements));
+}
+
 BindingProperty& BindingProperty::AtGrow(std::size_t index) {
   MakeCollection();
   if (index >= detail::kMaxElements) throw ValueLimitError(ValueLimitMessages::kElements);
   detail::CollectionStorage* storage = payload_.collection;
   if (index < storage->Size()) return storage->begin[index];
   if (index >= storage->Capacity()) {
-    storage = &ValueStorage::GrowCollection(
-        *this, std::max(index + 1, std::min(storage->Capacity() * 2, detail::kMaxElements)));
+    storage = &ValueStorage::GrowCollection(*this, CapacityAfterGrow(index));
   }
   while (storage->Size() <= index) ValueStorage::AppendElement(*this);
   return storage->begin[index];

@@ -224,6 +224,11 @@ class BindingProperty {
   /// empty: 0; string: bytes; blob: bytes; collection: elements; structure: members;
   /// bool, signed, unsigned, float, enum: 1.
   [[nodiscard]] std::size_t Size() const noexcept;
+  /// The elements a collection has room for (0 for any other kind).
+  [[nodiscard]] std::size_t Capacity() const noexcept;
+  /// The room AtGrow(index) leaves: the capacity now when the index fits, else the larger
+  /// of index + 1 and twice the capacity.
+  [[nodiscard]] std::size_t CapacityAfterGrow(std::size_t index) const noexcept;
   /// True for empty, false bool, zero numbers (0.0 and -0.0, not NaN), enumerator 0, and
   /// a string, blob, collection or structure of Size 0.
   [[nodiscard]] bool IsEmpty() const noexcept;

@@ -297,16 +297,20 @@ Outcome BindKeyText(const FunctionRecord& function, std::vector<BindingProperty>
       // turns into a larger native one costs the cells its native bytes would fill too,
       // so that the conversion stays within the allowance as well.
       placeType = ComponentType(placeType, true, {});
+      // A collection that must grow allocates an array of its whole new capacity (held
+      // beside the old one while it copies), so the growth costs that capacity; cells
+      // within the room are paid for with their array.
       const std::size_t cell = sizeof(BindingProperty);
-      const std::size_t perElement =
-          (belowObject ? 2 : 1) + (NativeElementBytes(placeType) + cell - 1) / cell;
+      const std::uint64_t perElement =
+          (belowObject ? 1 : 0) + (NativeElementBytes(placeType) + cell - 1) / cell;
       const std::size_t existing = place->Is(ValueKind::kCollection) ? place->Size() : 0;
       if (elementIndex >= existing) {
-        const std::size_t created = elementIndex + std::size_t{1} - existing;
-        if (created > cellsLeft / perElement) {
-          return Fail(Format(RouterMessages::kIndexRange, component));
-        }
-        cellsLeft -= created * perElement;
+        const std::uint64_t created = elementIndex + std::uint64_t{1} - existing;
+        const std::uint64_t grown =
+            elementIndex < place->Capacity() ? 0 : place->CapacityAfterGrow(elementIndex);
+        const std::uint64_t cost = grown + created * perElement;
+        if (cost > cellsLeft) return Fail(Format(RouterMessages::kIndexRange, component));
+        cellsLeft -= static_cast<std::size_t>(cost);
       }
       place = &place->AtGrow(elementIndex);
     } else {

@@ -31,7 +31,9 @@ inline constexpr std::uint32_t kMaxKeyIndex = 65535;
 /// that the endpoint converts into a native one also costs the cells its native bytes
 /// would fill (an element of a std::vector<std::int64_t> costs two, of a vector of texts
 /// three on either ABI), and a cell below an object argument or field costs two, since
-/// the conversion copies it. A key that needs more fails with "Index %1 is out of range".
+/// the conversion copies it. A collection's growth costs its whole new capacity, since
+/// the new array is held beside the old one while it copies. A key that needs more fails
+/// with "Index %1 is out of range".
 inline constexpr std::size_t kMaxKeyCells = 65536;
 
 /// True when `text` starts with `prefix`, ignoring ASCII letter case.
