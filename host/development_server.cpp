@@ -4,6 +4,7 @@
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -252,6 +253,10 @@ MaybeType<Failure> DevelopmentServer::Bind() {
   const MaybeType<Failure, ListenAddress> address = ResolveListenAddress(settings_.bind);
   if (address.Failed()) return address.GetFailure();
   address_ = address.Value().numeric;
+  http_.set_socket_options([this](int socket) {
+    httplib::default_socket_options(socket);
+    listenSocket_ = socket;
+  });
   if (settings_.port == 0) {
     port_ = http_.bind_to_any_port(address_);
   } else {
@@ -260,6 +265,11 @@ MaybeType<Failure> DevelopmentServer::Bind() {
   if (port_ <= 0) {
     return Failure{"cannot listen on " + settings_.bind + ":" + std::to_string(settings_.port)};
   }
+  // The server library listens with a backlog of 5. Clients that connect together
+  // overflow it, and the kernel then answers some with SYN cookies, one of which may
+  // fail and reset a connection that already sent its request. Listening again only
+  // enlarges the queue.
+  ::listen(listenSocket_, SOMAXCONN);
   return {};
 }
 

@@ -83,6 +83,8 @@ class DevelopmentServer {
   httplib::Server http_;
   std::string address_;
   int port_ = 0;
+  /// The socket the server library bound, seen as it set the socket's options.
+  int listenSocket_ = -1;
   std::thread listener_;
   std::atomic<bool> closing_{false};
   // Guards the open streams.
