@@ -2,6 +2,7 @@
 #include "binding/structure_builder.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace Kavren {
 
@@ -141,8 +142,8 @@ void StructureBuilder::Open(BindingProperty& structure) {
     // A structure further out follows that shape: this one neither follows nor replaces it.
     if (!shape.followed) {
       open.shape = place;
-      open.following = shape.depth == depth && shape.parentKey == parentKey &&
-                       !shape.keys.empty() && shape.generation == pool->TextGeneration();
+      open.following = shape.depth == depth && shape.parentKey == parentKey && shape.count != 0 &&
+                       shape.generation == pool->TextGeneration();
     }
   }
   open_.push_back(open);
@@ -193,7 +194,7 @@ BindingProperty& StructureBuilder::Place(const InternedText* entry) {
     // Every key so far was the shape's next one, so this one is new when it is the next
     // one again.
     const Shape& shape = shapes_[open.shape];
-    if (members.size < shape.keys.size() && shape.keys[members.size] == entry &&
+    if (members.size < shape.count && shapeMembers_[shape.offset + members.size].key == entry &&
         shape.generation == pool.TextGeneration()) {
       BindingProperty& member = MemberSlots::AppendUnordered(structure, entry);
       lastMember_ = &member;
@@ -243,7 +244,7 @@ void StructureBuilder::Close() {
     innerFollowing_ = closing.outerFollowing;
     Shape& shape = shapes_[closing.shape];
     shape.followed = false;
-    if (members.size == shape.keys.size()) {
+    if (members.size == shape.count) {
       OrderByShape(members, shape);
     } else {
       // Fewer keys than the shape: ordered now, as any structure filled for the first time
@@ -295,33 +296,41 @@ bool StructureBuilder::OrderAndRemember(StructureStorage& members, Shape& shape,
                                         const InternedText* parentKey) noexcept {
   const std::uint32_t count = members.size;
   try {
-    shape.keys.reserve(count);
-    shape.places.reserve(count);
+    if (shape.room < count) {
+      // Replaced from here on: a refusal below leaves no shape rather than a moved one.
+      shape.count = 0;
+      // Enough for a small document's shapes at once.
+      if (shapeMembers_.capacity() == 0) shapeMembers_.reserve(kLargestShape);
+      const std::uint32_t room = std::max<std::uint32_t>(8, std::bit_ceil(count));
+      const auto offset = static_cast<std::uint32_t>(shapeMembers_.size());
+      shapeMembers_.resize(offset + room);
+      shape.offset = offset;
+      shape.room = room;
+    }
     // Only grown: OrderByShape uses the room for any shape remembered.
-    if (order_.size() < count) order_.resize(count);
-    if (ordered_.size() < count) ordered_.resize(count);
+    if (order_.size() < count) order_.resize(std::max<std::size_t>(count, 64));
+    if (ordered_.size() < count) ordered_.resize(std::max<std::size_t>(count, 64));
   } catch (...) {
     return false;
   }
   // Closed already: its depth is the number of structures open around it.
   const auto depth = static_cast<std::uint32_t>(open_.size());
-  shape.keys.clear();
-  shape.places.clear();
+  ShapeMember* remembered = shapeMembers_.data() + shape.offset;
   for (std::uint32_t i = 0; i < count; ++i) {
     order_[i] = i;
-    shape.keys.push_back(members.slots[i].key);
+    remembered[i].key = members.slots[i].key;
   }
   std::sort(order_.begin(), order_.begin() + count,
             [&members](std::uint32_t left, std::uint32_t right) {
               return TextLess(*members.slots[left].key, *members.slots[right].key);
             });
-  shape.places.resize(count);
   for (std::uint32_t position = 0; position < count; ++position) {
     ordered_[position] = members.slots[order_[position]];
-    shape.places[order_[position]] = position;
+    remembered[order_[position]].place = position;
   }
   std::copy(ordered_.begin(), ordered_.begin() + count, members.slots);
   members.unsorted = 0;
+  shape.count = count;
   shape.generation = pool_->TextGeneration();
   shape.depth = depth;
   shape.parentKey = parentKey;
@@ -333,7 +342,8 @@ void StructureBuilder::OrderByShape(StructureStorage& members, const Shape& shap
   ++work_.shapesFollowed;
   work_.membersOrdered += count;
   // Room for the shape's size was made when the shape was remembered.
-  for (std::uint32_t i = 0; i < count; ++i) ordered_[shape.places[i]] = members.slots[i];
+  const ShapeMember* remembered = shapeMembers_.data() + shape.offset;
+  for (std::uint32_t i = 0; i < count; ++i) ordered_[remembered[i].place] = members.slots[i];
   std::copy(ordered_.begin(), ordered_.begin() + count, members.slots);
   members.unsorted = 0;
 }
@@ -353,11 +363,9 @@ void StructureBuilder::Abandon() noexcept {
 
 void StructureBuilder::ForgetTree() noexcept {
   keys_.Clear();
-  for (Shape& shape : shapes_) {
-    shape.keys.clear();
-    shape.places.clear();
-    shape.followed = false;
-  }
+  // Nothing follows a shape now: the block is emptied (its capacity kept).
+  shapes_.fill(Shape{});
+  shapeMembers_.clear();
   pool_ = nullptr;
   lastMember_ = nullptr;
   lastKey_ = nullptr;

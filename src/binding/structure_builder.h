@@ -112,16 +112,23 @@ class StructureBuilder {
     // The key it is the value of (null: an element or a root), part of its shape's place.
     const detail::InternedText* parentKey;
   };
-  // A structure's keys in the order they came, and where ordering put each: the key
-  // keys[i] went to position places[i]. The keys are compared, never read: they count while
-  // the pool's generation is still `generation`.
+  // One key of a shape, in the order the keys came, and the position ordering gave it.
+  // The key is compared, never read: it counts while the pool's generation is still the
+  // shape's.
+  struct ShapeMember {
+    const detail::InternedText* key;
+    std::uint32_t place;
+  };
+  // A structure's keys: `count` of them in shapeMembers_ from `offset`, which has room for
+  // `room` (the room stays the shape's when it is replaced by one that fits).
   struct Shape {
     std::uint64_t generation = 0;
     std::uint32_t depth = 0;
     const detail::InternedText* parentKey = nullptr;  // null: an element or a root
-    bool followed = false;  // an open structure follows it: it is not replaced meanwhile
-    std::vector<const detail::InternedText*> keys;
-    std::vector<std::uint32_t> places;
+    bool followed = false;    // an open structure follows it: it is not replaced meanwhile
+    std::uint32_t count = 0;  // 0: no shape
+    std::uint32_t offset = 0;
+    std::uint32_t room = 0;
   };
   // One indexed member: a hash of (structure, key) and the member's position. A position
   // is trusted only after the slot there is checked to hold the key, so entries of
@@ -177,6 +184,10 @@ class StructureBuilder {
   ValuePool* pool_ = nullptr;
   detail::KeyCache keys_;
   std::array<Shape, kShapes> shapes_;
+  // The keys of every shape, in one block so that a small document's shapes cost one or
+  // two allocations rather than two each. A shape that outgrows its room moves to the end
+  // with twice the room, so the block holds at most twice the shapes' largest sizes.
+  std::vector<ShapeMember> shapeMembers_;
   // The member Place answered last and its key: a structure opened there is its value.
   const BindingProperty* lastMember_ = nullptr;
   const detail::InternedText* lastKey_ = nullptr;
