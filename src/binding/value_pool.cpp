@@ -7,6 +7,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "util/accounting.h"
 #include "util/platform.h"
 
 namespace Kavren {
@@ -20,10 +21,12 @@ PageProvider& PageProvider::Instance() {
   return *provider;
 }
 
-PageProvider::PageProvider() = default;
+PageProvider::PageProvider(std::size_t keptFreeRegions) : keptFreeRegions_(keptFreeRegions) {}
 
 PageProvider::~PageProvider() {
   for (auto& [base, region] : regions_) Platform::FreeRegion(region.base, kRegionSize);
+  const Accounting::UncountedScope uncounted;
+  regions_.clear();
 }
 
 void PageProvider::LinkWithFree(Region& region) noexcept {
@@ -67,6 +70,9 @@ void* PageProvider::TakePage() {
       region.freePages[i] = static_cast<std::uint8_t>(kPagesPerRegion - 1 - i);
     }
     const auto base = reinterpret_cast<std::uintptr_t>(memory);
+    // A region's record, like its pages, is the provider's and not counted as the heap the
+    // module holds: wholly free regions stay mapped, as many as the busiest moment left.
+    const Accounting::UncountedScope uncounted;
     try {
       LinkWithFree(regions_.emplace(base, region).first->second);
     } catch (...) {
@@ -74,9 +80,10 @@ void* PageProvider::TakePage() {
       throw;
     }
     ++regionsMapped_;
+    ++whollyFree_;  // until its first page is taken, just below
   }
   Region& region = *withFreePages_;
-  if (keptFree_ == &region) keptFree_ = nullptr;
+  if (region.freeCount == kPagesPerRegion) --whollyFree_;
   const std::uint8_t pageNumber = region.freePages[--region.freeCount];
   if (region.freeCount == 0) UnlinkWithFree(region);
   ++pagesInUse_;
@@ -103,15 +110,16 @@ void PageProvider::ReturnPage(void* page) noexcept {
   --pagesInUse_;
   if (!region.hasFreePages) LinkWithFree(region);
   if (region.freeCount != kPagesPerRegion) return;
-  // Wholly free: kept while it is the only one, so that a tree taking and returning one
-  // page does not cost a map and an unmap each time. A second wholly free region sends
-  // the kept one back to the operating system and is kept in its place.
-  Region* release = keptFree_;
-  keptFree_ = &region;
-  if (release == nullptr) return;
-  UnlinkWithFree(*release);
-  Platform::FreeRegion(release->base, kRegionSize);
-  regions_.erase(reinterpret_cast<std::uintptr_t>(release->base));
+  // Wholly free: kept mapped while few are, so that the next tree takes its pages without
+  // a map (and the kernel's clearing of them); beyond those it goes back at once.
+  if (whollyFree_ < keptFreeRegions_) {
+    ++whollyFree_;
+    return;
+  }
+  UnlinkWithFree(region);
+  Platform::FreeRegion(region.base, kRegionSize);
+  const Accounting::UncountedScope uncounted;
+  regions_.erase(found);
 }
 
 std::size_t PageProvider::RegionCount() const {

@@ -33,21 +33,25 @@ inline constexpr char kTextLength[] = "a text longer than 4294967294 bytes";
 
 /// The process-wide source of 4096-byte pages, cut from 64 KiB operating-system regions
 /// of 16 pages each. The lowest free page of the lowest region with free pages is handed
-/// out first. A region whose 16 pages are all returned is kept mapped while it is the only
-/// wholly free one, so that a tree that takes a page and gives it back again does not map
-/// and unmap a region each time; it is given back to the operating system as soon as a
-/// second region becomes wholly free.
+/// out first. A region whose 16 pages are all returned stays mapped while no more than a
+/// few regions (2 MiB for the process-wide provider) are wholly free, so that trees that
+/// take pages and give them back again, as each read of a request body does, do not map
+/// and unmap regions each time; a region that becomes wholly free beyond those is given
+/// back to the operating system at once.
 class PageProvider {
  public:
   static constexpr std::size_t kPageSize = 4096;
   static constexpr std::size_t kPagesPerRegion = 16;
   static constexpr std::size_t kRegionSize = kPageSize * kPagesPerRegion;
+  /// Wholly free regions the process-wide provider keeps mapped.
+  static constexpr std::size_t kKeptFreeRegions = 32;
 
   /// [thread-safe] The provider behind every pool; created on first use, never destroyed.
   static PageProvider& Instance();
 
-  /// A provider of its own (tests). Regions still held at destruction are released.
-  PageProvider();
+  /// A provider of its own (tests), keeping up to `keptFreeRegions` wholly free regions
+  /// mapped. Regions still held at destruction are released.
+  explicit PageProvider(std::size_t keptFreeRegions = kKeptFreeRegions);
   ~PageProvider();
   PageProvider(const PageProvider&) = delete;
   PageProvider& operator=(const PageProvider&) = delete;
@@ -91,8 +95,9 @@ class PageProvider {
   std::map<std::uintptr_t, Region> regions_;
   // The regions that have free pages, lowest address first, linked through the regions.
   Region* withFreePages_ = nullptr;
-  // The wholly free region kept mapped, or null.
-  Region* keptFree_ = nullptr;
+  // Regions all of whose pages are free, and how many of them may stay mapped.
+  std::size_t whollyFree_ = 0;
+  std::size_t keptFreeRegions_;
   std::size_t pagesInUse_ = 0;
   std::uint64_t regionsMapped_ = 0;
   std::uint64_t pagesTaken_ = 0;

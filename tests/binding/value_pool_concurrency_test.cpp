@@ -15,7 +15,7 @@ namespace {
 // Each thread fills the pages it holds with its own mark and checks them before giving
 // them back: a page handed to both threads at once would show the other's mark.
 TEST(PageProviderConcurrency, TwoThreadsTakeAndReturnPages) {
-  PageProvider provider;
+  PageProvider provider(1);
   auto work = [&provider](unsigned char mark, bool* intact) {
     std::vector<void*> held;
     for (int round = 0; round < 200; ++round) {

@@ -254,7 +254,7 @@ TEST(ValuePoolInterning, ManyEntriesStayFindableAcrossGrowth) {
 }
 
 TEST(PageProvider, HandsOutTheLowestPageFirstAndKeepsOneWhollyFreeRegion) {
-  PageProvider provider;
+  PageProvider provider(1);
   std::vector<void*> pages;
   for (std::size_t i = 0; i < PageProvider::kPagesPerRegion; ++i)
     pages.push_back(provider.TakePage());
@@ -287,13 +287,27 @@ TEST(PageProvider, HandsOutTheLowestPageFirstAndKeepsOneWhollyFreeRegion) {
   EXPECT_EQ(provider.TakePage(), lowest);
   EXPECT_EQ(provider.RegionCount(), 2u);
   provider.ReturnPage(lowest);
-  // The first region becomes wholly free too: the region kept until then goes back.
+  // The first region becomes wholly free too, beyond the one kept: it goes back at once.
   provider.ReturnPage(pages.back());
   EXPECT_EQ(provider.RegionCount(), 1u);
   EXPECT_EQ(provider.PagesInUse(), 0u);
-  EXPECT_EQ(provider.TakePage(), pages.back());
+  EXPECT_EQ(provider.TakePage(), seventeenth);
   EXPECT_EQ(provider.RegionsMapped(), 2u);
-  provider.ReturnPage(pages.back());
+  provider.ReturnPage(seventeenth);
+}
+
+// A tree of four regions taken and returned again and again maps them once when three may
+// stay wholly free, and one more each time beyond those.
+TEST(PageProvider, KeepsUpToItsCountOfWhollyFreeRegions) {
+  PageProvider provider(3);
+  std::vector<void*> pages(4 * PageProvider::kPagesPerRegion);
+  for (int round = 1; round <= 3; ++round) {
+    for (void*& page : pages) page = provider.TakePage();
+    for (void* page : pages) provider.ReturnPage(page);
+    EXPECT_EQ(provider.RegionCount(), 3u);
+    EXPECT_EQ(provider.RegionsMapped(), 3u + round);
+  }
+  EXPECT_EQ(provider.PagesInUse(), 0u);
 }
 
 // A page taken and returned over and over maps its region once.
