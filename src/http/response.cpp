@@ -6,11 +6,13 @@
 
 #include "binding/convert.h"
 #include "binding/host_value.h"
+#include "http/messages.h"
 #include "util/accounting.h"
 
 namespace Kavren {
 
 const char kResponseEmptyText[] = "";
+const char* const kResponseFallbackErrorText = HttpMessages::kInternalServerError;
 
 namespace {
 
@@ -25,6 +27,12 @@ char* DuplicateView(std::string_view text) {
 
 // Owned texts are handed over as const pointers; only the release frees them.
 void FreeText(const char* text) { Accounting::Free(const_cast<char*>(text)); }
+
+// The failure text of a reply whose own text could not be copied is the constant one,
+// which the release recognises and never frees.
+void FreeErrorText(const char* text) {
+  if (text != kResponseFallbackErrorText) FreeText(text);
+}
 
 void FillHeaders(const HttpHeaderMap& headers, Abi::HttpResponseRecord& response) {
   if (headers.empty()) return;
@@ -48,7 +56,7 @@ void FillHeaders(const HttpHeaderMap& headers, Abi::HttpResponseRecord& response
 
 void HXA_CDECL ReleaseResponse(Abi::HttpResponseRecord* response) noexcept {
   if (response == nullptr) return;
-  FreeText(response->errorText);
+  FreeErrorText(response->errorText);
   if (response->contentType != kResponseEmptyText) FreeText(response->contentType);
   if (response->headers != nullptr) {
     for (std::uint32_t i = 0; i < response->headerCount; ++i) {
@@ -94,9 +102,13 @@ void HttpResponseStream::HandTo(Abi::HttpResponseRecord& response) noexcept {
   Reset();
 }
 
-void SetResponseFailure(Abi::HttpResponseRecord& response, std::string_view message) {
-  FreeText(response.errorText);
-  response.errorText = DuplicateView(message);
+void SetResponseFailure(Abi::HttpResponseRecord& response, std::string_view message) noexcept {
+  FreeErrorText(response.errorText);
+  response.errorText = message.empty() ? nullptr : DuplicateView(message);
+  if (response.errorText == nullptr) {
+    response.errorText = kResponseFallbackErrorText;
+    response.status = 500;
+  }
   response.failed = 1;
 }
 
@@ -104,16 +116,23 @@ void FillResponseRecord(HttpResponseSettings& settings, const BindingRegistry* r
                         Abi::HttpResponseRecord& response) {
   // The release goes in first: whatever is filled below can always be freed.
   response.release = &ReleaseResponse;
+  response.formatFlag = settings.formatFlag;
+  response.format = BodyFormatCode(settings.format);
+  // Before the failure, which answers 500 when its text cannot be copied.
+  response.status = settings.status;
   if (settings.result.Failed()) {
     SetResponseFailure(response, settings.result.GetFailure().message.View());
   } else {
     ValueToHost(response.value, settings.value, registry);
   }
-  response.formatFlag = settings.formatFlag;
-  response.format = BodyFormatCode(settings.format);
-  response.status = settings.status;
-  response.contentType =
-      settings.contentType.empty() ? kResponseEmptyText : DuplicateView(settings.contentType);
+  response.contentType = kResponseEmptyText;
+  if (!settings.contentType.empty()) {
+    response.contentType = DuplicateView(settings.contentType);
+    if (response.contentType == nullptr) {
+      response.contentType = kResponseEmptyText;
+      throw std::bad_alloc();
+    }
+  }
   FillHeaders(settings.headers, response);
   settings.stream.HandTo(response);
 }

@@ -21,11 +21,16 @@ class BindingRegistry;
 /// the response's release never frees it.
 extern const char kResponseEmptyText[];
 
+/// The failure text of a failed reply whose own text could not be copied (or was
+/// empty): "Internal server error", a constant that the release never frees. A failed
+/// reply always carries a text, also when the heap refuses.
+extern const char* const kResponseFallbackErrorText;
+
 /// [thread of the receiver] The release of every response the plugin fills: frees
-/// the failure message, the content type (unless it is the shared empty text), each
-/// header name and value, the header array and the body value, then zeroes the whole
-/// record. The stream is not touched: its reader releases it through `streamRelease`.
-/// Null is ignored; never throws.
+/// the failure message (unless it is the fallback text), the content type (unless it is the shared
+/// empty text), each header name and value, the header array and the body value, then zeroes the
+/// whole record. The stream is not touched: its reader releases it through `streamRelease`. Null is
+/// ignored; never throws.
 void HXA_CDECL ReleaseResponse(Abi::HttpResponseRecord* response) noexcept;
 
 /// A streamed body: the stream object with its read and release functions and its
@@ -81,7 +86,8 @@ struct HttpResponseSettings {
 /// `failed`; then `formatFlag`, `format`, `status`, a copy of `contentType` (the shared
 /// empty text when empty), copies of the headers, the stream (handed over) and
 /// `release`. All texts are allocated with the accounting allocator. Throws
-/// std::bad_alloc when the heap refuses; the record can still be released.
+/// std::bad_alloc when the heap refuses (except for the failure text, which falls
+/// back as SetResponseFailure says); the record can still be released.
 void FillResponseRecord(HttpResponseSettings& settings, const BindingRegistry* registry,
                         Abi::HttpResponseRecord& response);
 
@@ -114,7 +120,8 @@ template <class T>
 }
 
 /// Sets `errorText` to an owned copy of `message` (replacing any earlier one) and
-/// `failed` to 1.
-void SetResponseFailure(Abi::HttpResponseRecord& response, std::string_view message);
+/// `failed` to 1. When the copy is refused, or `message` is empty, the text is
+/// kResponseFallbackErrorText and the status 500: nothing is allocated for it.
+void SetResponseFailure(Abi::HttpResponseRecord& response, std::string_view message) noexcept;
 
 }  // namespace Kavren

@@ -58,8 +58,8 @@ void FillFailure(Abi::HttpResponseRecord& response, const char* message, std::in
 }
 
 // The last resort once something was thrown: whatever the response holds is released
-// by its own release, then only the failure is written. Nothing here allocates except
-// the message, whose failure leaves errorText null but `failed` set.
+// by its own release, then only the failure is written, with the constant text, so
+// nothing here allocates.
 void FillInternalError(Abi::HttpResponseRecord& response) noexcept {
   if (response.release != nullptr) {
     response.release(&response);
@@ -70,11 +70,8 @@ void FillInternalError(Abi::HttpResponseRecord& response) noexcept {
   response.release = &ReleaseResponse;
   response.contentType = kResponseEmptyText;
   response.status = 500;
-  try {
-    SetResponseFailure(response, RouterMessages::kInternalServerError);
-  } catch (...) {
-    response.failed = 1;
-  }
+  response.errorText = kResponseFallbackErrorText;
+  response.failed = 1;
 }
 
 }  // namespace

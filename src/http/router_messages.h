@@ -5,8 +5,8 @@ namespace Kavren::RouterMessages {
 
 // No route fits the request's path and method (status 404).
 inline constexpr const char kInvalidFunction[] = "Invalid function";
-// Anything thrown while a request is handled (status 500).
-inline constexpr const char kInternalServerError[] = "Internal server error";
+// Anything thrown while a request is handled answers HttpMessages::kInternalServerError
+// (status 500), the response's constant fallback text.
 
 // %1 the argument name (or position as decimal text), %2 the function name.
 inline constexpr const char kUnknownArgument[] = "Unknown argument '%1' for '%2'.";
