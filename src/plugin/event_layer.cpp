@@ -178,9 +178,11 @@ void EventLayer::RunJob(std::uintptr_t ticket) {
 // Shut-down.
 
 void EventLayer::Shutdown() {
-  for (const std::string& name : handlers_.EventNames()) {
-    UnsubscribeWithHost(name.c_str(), cookie_);
-  }
+  // The subscribed names leave the table whole, without a copy: nothing here allocates,
+  // so every subscription is released even when the heap refuses everything. The
+  // handlers go once the host has been told.
+  const HandlerTable::EventHandlerMap subscribed = handlers_.TakeEventHandlers();
+  for (const auto& [name, slot] : subscribed) UnsubscribeWithHost(name.c_str(), cookie_);
   subscriptions_.Clear();
   handlers_.Clear();
   serviceProxies_.Clear();

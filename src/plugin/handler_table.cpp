@@ -25,11 +25,11 @@ void HandlerTable::RemoveEventHandler(const std::string& eventName) {
   eventHandlers_.erase(found);
 }
 
-std::vector<std::string> HandlerTable::EventNames() const {
-  std::vector<std::string> names;
+HandlerTable::EventHandlerMap HandlerTable::TakeEventHandlers() noexcept {
+  EventHandlerMap taken;
   std::lock_guard<std::mutex> guard(lock_);
-  for (const auto& [name, slot] : eventHandlers_) names.push_back(name);
-  return names;
+  taken.swap(eventHandlers_);
+  return taken;
 }
 
 void HandlerTable::SetResourceHandler(const std::string& pathOrPattern,

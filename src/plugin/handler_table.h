@@ -45,14 +45,17 @@ struct EventHandlerSlot final : EventHandlerSlotBase {
 class HandlerTable {
  public:
   using Slot = std::shared_ptr<detail::EventHandlerSlotBase>;
+  using EventHandlerMap = std::map<std::string, Slot, std::less<>>;
 
   /// Stores the typed handler of `eventName`, replacing an earlier one.
   void SetEventHandler(const std::string& eventName, Slot slot);
   /// The typed handler of `eventName`, or null.
   [[nodiscard]] Slot FindEventHandler(std::string_view eventName) const;
   void RemoveEventHandler(const std::string& eventName);
-  /// The names that have a typed handler.
-  [[nodiscard]] std::vector<std::string> EventNames() const;
+  /// Takes every typed handler out of the table, with the name it is subscribed under.
+  /// Moves the table whole, so it allocates nothing: Stop unsubscribes every name even
+  /// when the heap refuses.
+  [[nodiscard]] EventHandlerMap TakeEventHandlers() noexcept;
 
   /// The handler of an exact path, or of a pattern when `pathOrPattern` holds "*";
   /// registering a path or pattern again replaces its handler (a pattern keeps its place).
@@ -76,7 +79,7 @@ class HandlerTable {
  private:
   // Guards the five tables below.
   mutable std::mutex lock_;
-  std::map<std::string, Slot, std::less<>> eventHandlers_;
+  EventHandlerMap eventHandlers_;
   std::map<std::string, std::shared_ptr<ResourceEventHandler>, std::less<>> exactResources_;
   std::vector<std::pair<std::string, std::shared_ptr<ResourceEventHandler>>> patternResources_;
   std::map<std::string, std::shared_ptr<QrmsEventHandler>, std::less<>> qrmsHandlers_;
