@@ -83,6 +83,10 @@ inline constexpr const char kTelemetryPathPrefix[] = "/telemetry/v1/events/";
 /// The server bridge: the session invoke, job labels, traces and failures.
 inline constexpr const char kSessionInvokePath[] = "/hxa-login/v1/session/invoke";
 inline constexpr const char kQrmsJobLabel[] = "Event: OnQrmsEvent (%1)";
+// The label when the one above cannot be formatted: at most 15 characters, so that a
+// std::string holds it without allocating.
+inline constexpr const char kQrmsJobFallbackLabel[] = "OnQrmsEvent";
+static_assert(sizeof kQrmsJobFallbackLabel <= 16);
 inline constexpr const char kTraceSubscribingQrms[] = "Subscribing to QRMS event: %s";
 inline constexpr const char kTraceQrmsNotConverted[] =
     "Couldn't convert QRMS DTO %s to C++ from %s";

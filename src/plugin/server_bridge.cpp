@@ -30,9 +30,12 @@ void EventLayer::OnQrmsEvent(const PluginQrmsEvent& event) {
     return;
   }
   if (handlers_.FindQrmsHandler(event.typeName) == nullptr) return;
+  // A label that cannot be formatted falls back to the event's name, which is short
+  // enough to be kept without allocating: a job never goes to the host unlabelled.
+  MaybeType<Failure, std::string> label = TryFormat(PluginMessages::kQrmsJobLabel, event.typeName);
   ScheduleJob(
-      Format(PluginMessages::kQrmsJobLabel, event.typeName), [this, event] { RunQrmsJob(event); },
-      NowNanoseconds());
+      label ? std::move(label).Value() : std::string(PluginMessages::kQrmsJobFallbackLabel),
+      [this, event] { RunQrmsJob(event); }, NowNanoseconds());
 }
 
 void EventLayer::RunQrmsJob(const PluginQrmsEvent& event) {

@@ -398,14 +398,10 @@ const FormatKind kPluginTypeKind{"s", "", false, nullptr, PrintPluginType};
 const FormatKind kVersionKind{"s", "", false, nullptr, PrintVersion};
 
 std::string FormatWithTable(const char* format, const FormatKind* const* kinds,
-                            const void* const* values, std::size_t count) noexcept {
+                            const void* const* values, std::size_t count) {
   char buffer[4096];
-  std::size_t length = FormatToBuffer(buffer, sizeof buffer, format, kinds, values, count);
-  try {
-    return std::string(buffer, length);
-  } catch (...) {
-    return std::string();  // the formatter never fails: no memory, no text
-  }
+  const std::size_t length = FormatToBuffer(buffer, sizeof buffer, format, kinds, values, count);
+  return std::string(buffer, length);
 }
 
 std::size_t FormatVersionNumbers(char* out, std::size_t length, const PluginApiVersion& version) {

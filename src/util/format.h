@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -156,9 +157,9 @@ constexpr const FormatKind* KindOf() {
 }
 
 /// Formats into a 4096-character working buffer and returns the (at most 4095
-/// characters long) result; an empty text if the result cannot be allocated.
+/// characters long) result. Throws std::bad_alloc when the result cannot be allocated.
 std::string FormatWithTable(const char* format, const FormatKind* const* kinds,
-                            const void* const* values, std::size_t count) noexcept;
+                            const void* const* values, std::size_t count);
 
 template <class... Values>
 std::string FormatValues(const char* format, const Values&... values) {
@@ -183,13 +184,32 @@ std::size_t FormatToBuffer(char* out, std::size_t length, const char* format,
                            std::size_t count) noexcept;
 
 /// `format` with "%1", "%2", ... and printf-style placeholders filled from `args`;
-/// at most 4095 characters, longer output is cut. Never fails.
+/// at most 4095 characters, longer output is cut. Throws std::bad_alloc when the
+/// result cannot be allocated (texts of up to 15 characters never allocate): a text
+/// that cannot be built is never answered as an empty one.
 template <class... Args>
 std::string Format(const char* format, const Args&... args) {
   if constexpr (sizeof...(Args) == 0) {
     return detail::FormatWithTable(format, nullptr, nullptr, 0);
   } else {
     return detail::FormatValues(format, detail::FormatArgument(args)...);
+  }
+}
+
+namespace FormatterMessages {
+// The failure of a text that could not be allocated.
+inline constexpr char kNoMemory[] = "Out of memory: the text could not be formatted";
+}  // namespace FormatterMessages
+
+/// Like Format, with the refusal as a failure the caller sees instead of an exception:
+/// code 500 and FormatterMessages::kNoMemory, a constant that needs no allocation.
+/// Never throws. For texts with a fallback of their own (a job label, a log line).
+template <class... Args>
+MaybeType<Failure, std::string> TryFormat(const char* format, const Args&... args) noexcept {
+  try {
+    return Format(format, args...);
+  } catch (const std::bad_alloc&) {
+    return Failure{500, FailureMessage::Constant(FormatterMessages::kNoMemory)};
   }
 }
 
