@@ -116,4 +116,15 @@ class LogManager {
   DebuggerConsoleLogTarget debugger_;
 };
 
+/// One hold on the log manager for the life of its owner: acquired on construction,
+/// released on destruction. As a member declared before anything that may fail, it is
+/// released also when a later member or the constructor's body throws.
+class LogManagerHold {
+ public:
+  LogManagerHold() noexcept { LogManager::Acquire(); }
+  ~LogManagerHold() { LogManager::Release(); }
+  LogManagerHold(const LogManagerHold&) = delete;
+  LogManagerHold& operator=(const LogManagerHold&) = delete;
+};
+
 }  // namespace Kavren

@@ -19,29 +19,32 @@ bool PluginLogTarget::DoWrite(const LogRecord& record) {
   return true;
 }
 
-void InstallPluginLogTarget(Abi::HostFunctions* host,
+bool InstallPluginLogTarget(Abi::HostFunctions* host,
                             std::unique_ptr<PluginLogTarget>& moduleTarget) noexcept {
   const LogApi& api = GetLogApi();
-  if (api.FindTarget(detail::kPluginLogTargetName) != nullptr) return;
+  if (api.FindTarget(detail::kPluginLogTargetName) != nullptr) return true;
+
+  // The new target is made and attached before anything else changes: when the heap
+  // refuses, the console targets still have the logs and nothing needs undoing.
+  std::unique_ptr<PluginLogTarget> target(new (std::nothrow) PluginLogTarget(host));
+  if (target == nullptr) return false;
+  LogTargetSettings settings;
+  settings.level = kLogLevelOkay;
+  try {
+    settings.pattern = detail::kDefaultPattern;
+  } catch (...) {
+    return false;
+  }
+  Configure(*target, settings);
+  if (!target->IsAttached()) return false;
 
   for (LogTargetEntry* builtIn : {api.StdOutTarget(), api.StdErrTarget(), api.DebuggerTarget()}) {
     builtIn->Detach(builtIn);
   }
   api.SetMinimumLevel(kLogLevelOkay);
   api.SetExcludedGroups(kLogGroupXtr);
-
-  std::unique_ptr<PluginLogTarget> target(new (std::nothrow) PluginLogTarget(host));
-  if (target == nullptr) return;
   moduleTarget = std::move(target);
-
-  LogTargetSettings settings;
-  settings.level = api.GetMinimumLevel();
-  try {
-    settings.pattern = detail::kDefaultPattern;
-  } catch (...) {
-    return;
-  }
-  Configure(*moduleTarget, settings);
+  return true;
 }
 
 }  // namespace Kavren

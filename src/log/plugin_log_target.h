@@ -28,13 +28,14 @@ class PluginLogTarget final : public LogTarget {
 
 /// The plugin log target set-up, run when the application module starts.
 /// When a target named "PluginLogTarget" is attached already, nothing changes.
-/// Otherwise the built-in standard-output, standard-error and debugger targets
-/// are detached, the manager's minimum level becomes 0 and its excluded groups
-/// "XTR" only, and a new PluginLogTarget on `host` replaces (and destroys)
-/// `moduleTarget`'s previous one, configured with the manager's minimum level,
-/// no groups and the pattern "#D| #L| #G| #M". Never throws; when the target
-/// cannot be allocated the module keeps its previous one.
-void InstallPluginLogTarget(Abi::HostFunctions* host,
-                            std::unique_ptr<PluginLogTarget>& moduleTarget) noexcept;
+/// Otherwise a new PluginLogTarget on `host`, configured with level 0, no groups and
+/// the pattern "#D| #L| #G| #M", is attached; then the built-in standard-output,
+/// standard-error and debugger targets are detached, the manager's minimum level
+/// becomes 0 and its excluded groups "XTR" only, and the new target replaces (and
+/// destroys) `moduleTarget`'s previous one. True when the logs reach a plugin log
+/// target. Never throws; when the target cannot be made or attached nothing changes
+/// (the console targets keep the logs) and the answer is false.
+[[nodiscard]] bool InstallPluginLogTarget(Abi::HostFunctions* host,
+                                          std::unique_ptr<PluginLogTarget>& moduleTarget) noexcept;
 
 }  // namespace Kavren

@@ -89,7 +89,6 @@ Abi::PluginFunctionTable functionTable{StartEntry, StopEntry, GetMemoryStatsEntr
 }  // namespace
 
 AppModule::AppModule() {
-  LogManager::Acquire();
   AttachRegistry(registry_);
   router_ = std::make_unique<Router>(registry_);
   SetDestruction(&DestroyStoppedModule, static_cast<const void*>(this));
@@ -102,7 +101,6 @@ AppModule::~AppModule() {
   logTarget_.reset();
   coreApiVersion_.prerelease.clear();
   coreApiVersion_.build.clear();
-  LogManager::Release();
 }
 
 Abi::PluginFunctionTable* AppModule::FunctionTable() { return &functionTable; }
@@ -220,8 +218,14 @@ bool AppModule::StartWithHost(Abi::HostInterface* host) {
   }
   {
     std::lock_guard<std::mutex> guard(logTargetLock_);
+    if (!InstallPluginLogTarget(host->functions, logTarget_)) {
+      // Nothing was changed: the console targets keep the logs, and the host may try
+      // the start again.
+      started_.store(false);
+      ReportHostCallFailure(PluginMessages::kStartCall, PluginMessages::kNoLogTarget);
+      return false;
+    }
     host_.store(host);
-    InstallPluginLogTarget(host->functions, logTarget_);
   }
   std::string userAgent =
       Format(PluginMessages::kUserAgent, VersionText(coreApiVersion_), identity_.shortName);
@@ -264,8 +268,7 @@ bool AppModule::AdoptLogTarget() noexcept {
   // begun to stop never gets a target.
   Abi::HostInterface* host = host_.load();
   if (host == nullptr || host->functions == nullptr || HostClosed()) return false;
-  InstallPluginLogTarget(host->functions, logTarget_);
-  return logTarget_ != nullptr;
+  return InstallPluginLogTarget(host->functions, logTarget_) && logTarget_ != nullptr;
 }
 
 void DestroyModule(AppModule* module) noexcept {

@@ -13,6 +13,7 @@
 #include "binding/registry.h"
 #include "http/future.h"
 #include "http/router.h"
+#include "log/log_manager.h"
 #include "log/plugin_log_target.h"
 #include "plugin/event_layer.h"
 #include "plugin/identity.h"
@@ -97,6 +98,9 @@ class AppModule : public EventLayer {
   /// The host's function table, or null before Start.
   [[nodiscard]] Abi::HostFunctions* HostTable() const;
 
+  // The module's hold on the log manager: the first member, so that it is released
+  // whichever later member or step of the constructor fails, and released last.
+  LogManagerHold logManagerHold_;
   PluginApiVersion coreApiVersion_;
   // Guards logTarget_ and host_ while they change: another module's Stop may hand its
   // log target over to this one.

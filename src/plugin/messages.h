@@ -41,6 +41,7 @@ inline constexpr const char kNoHostInterface[] = "no host interface";
 /// loaded, or stopped).
 inline constexpr const char kNoRunningModule[] = "no running module";
 inline constexpr const char kStartedAlready[] = "the module has started already";
+inline constexpr const char kNoLogTarget[] = "the host's log target could not be installed";
 /// The host calls named in those reports.
 inline constexpr const char kStartCall[] = "Start";
 inline constexpr const char kStopCall[] = "Stop";

@@ -52,7 +52,7 @@ class PluginLogTargetTest : public ::testing::Test {
 };
 
 TEST_F(PluginLogTargetTest, InstallReplacesTheConsoleTargets) {
-  InstallPluginLogTarget(&host_, moduleTarget_);
+  EXPECT_TRUE(InstallPluginLogTarget(&host_, moduleTarget_));
   ASSERT_NE(moduleTarget_, nullptr);
   EXPECT_FALSE(api_.StdErrTarget()->IsAttached(api_.StdErrTarget()));
   EXPECT_FALSE(api_.StdOutTarget()->IsAttached(api_.StdOutTarget()));
@@ -77,14 +77,14 @@ TEST_F(PluginLogTargetTest, InstallReplacesTheConsoleTargets) {
 }
 
 TEST_F(PluginLogTargetTest, SecondInstallLeavesTheFirstTargetAndSettings) {
-  InstallPluginLogTarget(&host_, moduleTarget_);
+  ASSERT_TRUE(InstallPluginLogTarget(&host_, moduleTarget_));
   api_.SetMinimumLevel(kLogLevelError);
   api_.SetExcludedGroups(kLogGroupNet);
 
   Abi::HostFunctions otherHost{};
   otherHost.Log = FakeHostLog;
   std::unique_ptr<PluginLogTarget> otherModuleTarget;
-  InstallPluginLogTarget(&otherHost, otherModuleTarget);
+  EXPECT_TRUE(InstallPluginLogTarget(&otherHost, otherModuleTarget));
   EXPECT_EQ(otherModuleTarget, nullptr);
   EXPECT_EQ(api_.GetMinimumLevel(), kLogLevelError);
   EXPECT_EQ(api_.GetExcludedGroups(), kLogGroupNet);
@@ -92,11 +92,11 @@ TEST_F(PluginLogTargetTest, SecondInstallLeavesTheFirstTargetAndSettings) {
 }
 
 TEST_F(PluginLogTargetTest, InstallDestroysTheModulesEarlierDetachedTarget) {
-  InstallPluginLogTarget(&host_, moduleTarget_);
+  ASSERT_TRUE(InstallPluginLogTarget(&host_, moduleTarget_));
   moduleTarget_->Detach();
   Abi::HostFunctions newHost{};
   newHost.Log = FakeHostLog;
-  InstallPluginLogTarget(&newHost, moduleTarget_);
+  EXPECT_TRUE(InstallPluginLogTarget(&newHost, moduleTarget_));
   ASSERT_NE(moduleTarget_, nullptr);
   EXPECT_EQ(moduleTarget_->Host(), &newHost);
   EXPECT_EQ(api_.FindTarget("PluginLogTarget"), moduleTarget_->Entry());
@@ -106,7 +106,7 @@ TEST_F(PluginLogTargetTest, InstallDestroysTheModulesEarlierDetachedTarget) {
 }
 
 TEST_F(PluginLogTargetTest, DestroyingTheTargetDetachesIt) {
-  InstallPluginLogTarget(&host_, moduleTarget_);
+  ASSERT_TRUE(InstallPluginLogTarget(&host_, moduleTarget_));
   moduleTarget_.reset();
   EXPECT_EQ(api_.FindTarget("PluginLogTarget"), nullptr);
   LogPrintf(kLogLevelAlways, 0, 0, "nobody listens");
