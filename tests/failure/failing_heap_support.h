@@ -101,8 +101,9 @@ struct SweepReport {
 /// Runs `run` unrefused to count its allocations N, then with allocation k refused for k
 /// in 1..N: every k when HXA_SWEEP_FULL is set, otherwise about `samples` of them at a
 /// fixed stride (the first and the last always). Before each run `reset` brings the state
-/// back to where the sweep started (it runs unrefused); the heap accounting and the
-/// process heap must be back where they were after each run, once `reset` has run again.
+/// back to where the sweep started (it runs unrefused); the heap accounting (bytes and
+/// blocks) and the process heap must be back where they were after each run, once `reset`
+/// has run again.
 /// Prints one summary line.
 SweepReport Sweep(const std::string& name, const SweepRun& run,
                   const std::function<void()>& reset = {}, std::uint64_t samples = 48);

@@ -1,9 +1,11 @@
 // The plugin's entry points that take outside data or run a host callback, with each of
-// their allocations refused in turn: the request entry of every endpoint, an acknowledge
-// with its server call, the push job, the login data packet on its resource event and
-// at Start, and Start itself. Each run reports the failure in the entry point's own way,
-// leaks nothing, leaves the stores as they were or consistent, and the module serves
-// correctly afterwards.
+// their allocations refused in turn: the load, the request entry of every endpoint, an
+// acknowledge with its server call, the push event and its job, the login data packet on
+// its resource event and at Start, Start itself and Stop. Each run reports the failure in
+// the entry point's own way, leaks nothing (bytes and blocks), leaves the stores as they
+// were or consistent, and the module serves correctly afterwards. Each run also keeps
+// what the host relies on: a failed reply carries a text, every job a label, Stop
+// releases every subscription, and the logs reach a target.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "failing_heap_support.h"
+#include "log/log_manager.h"
 #include "sweep_host_support.h"
 
 namespace Kavren::Testing {
@@ -48,6 +51,12 @@ const std::string kPacket =
     Message("p2", "pss-player-message", R"(["{\"title\":\"Again\"}"])") + "," +
     Message("c1", "dynamic-celebration", R"(["type","msg","inv","gem","2"])") + "]}";
 
+// A server push of one player message, titled "Pushed".
+const std::string kPush =
+    R"({"clientId":"c","subtopic":"s","typeName":"com.kavrengames.platform.messaging.)"
+    R"(persistence.SimpleDialogMessage","body":)" +
+    Message("p9", "pss-player-message", R"(["{\"title\":\"Pushed\"}"])") + "}";
+
 const std::vector<std::string> kPacketTitles = {"Welcome", "Again"};
 const std::vector<std::string> kPacketItems = {"gem"};
 
@@ -79,11 +88,42 @@ void LoggedOutcome(const SweepHost& host, SweepOutcome& outcome) {
 
 // The outcome of an endpoint call: "ok", or status and failure text.
 void AnswerOutcome(const EndpointAnswer& answer, SweepOutcome& outcome) {
-  if (answer.errorText.empty()) {
+  if (!answer.failed && answer.errorText.empty()) {
     outcome = "ok";
+  } else if (!answer.failed || answer.errorText.empty()) {
+    outcome = "WRONG: failed " + std::to_string(answer.failed) + ", status " +
+              std::to_string(answer.status) + ", text '" + answer.errorText + "'";
   } else {
     outcome = std::to_string(answer.status) + " " + answer.errorText;
   }
+}
+
+// What the host relies on whatever the heap refused: the plugin's logs reach a target,
+// the host's when the plugin runs.
+void ExpectLogsReachATarget(bool started, SweepOutcome& outcome) {
+  const LogApi& api = GetLogApi();
+  LogTargetEntry* console = api.StdErrTarget();
+  const bool hostTarget = api.FindTarget("PluginLogTarget") != nullptr;
+  if (started ? !hostTarget : !(hostTarget || console->IsAttached(console))) {
+    outcome.Prefix("WRONG: no log target after ");
+  }
+}
+
+// Delivers the event `name` with the heap refusing; then "ok" or what the plugin logged.
+// False when the event has no subscriber.
+bool DeliverRefused(SweepHost& host, const char* name, const std::string& payload,
+                    SweepOutcome& outcome) {
+  bool delivered = false;
+  {
+    RefusalWindow window;
+    delivered = host.Deliver(name, payload);
+  }
+  if (!delivered) {
+    outcome = "WRONG: no subscriber";
+    return false;
+  }
+  LoggedOutcome(host, outcome);
+  return true;
 }
 
 // True when `plugin` serves the heads of both stores through its read endpoints.
@@ -207,6 +247,34 @@ TEST_F(StartedPluginSweep, AcknowledgeEndpointsAnswerEveryRefusal) {
   }
 }
 
+TEST_F(StartedPluginSweep, FailedRequestsKeepTheirTextWhateverIsRefused) {
+  // Requests that fail by themselves ("ok" here): a refusal may take the copy of their
+  // failure text, which then falls back to 500 "Internal server error".
+  for (const auto& [id, failure] :
+       {std::pair{"x", "0 Value x for 'id' of type int32 is in an incorrect format"},
+        std::pair{"99", "404 Not found"}}) {
+    const std::string path = std::string(kNotificationPath) + "/" + id + "/acknowledge";
+    const SweepReport report = Sweep(
+        std::string("acknowledge of id ") + id,
+        [&](SweepOutcome& outcome) {
+          EndpointAnswer answer;
+          {
+            RefusalWindow window;
+            answer = plugin_.Request(kAckNotification, kDelete, path);
+          }
+          AnswerOutcome(answer, outcome);
+          if (outcome == failure) {
+            outcome = "ok";
+          } else if (outcome == "ok") {
+            outcome = "WRONG: succeeded";
+          }
+          if (!StoresUnchanged()) outcome.Prefix("WRONG: stores after ");
+        },
+        [this] { Reset(); });
+    ExpectClean(report, {"ok", "500 Internal server error"});
+  }
+}
+
 TEST_F(StartedPluginSweep, AcknowledgeWithServerCallAnswersEveryRefusal) {
   const SweepReport report =
       SweepRequest("acknowledge with its server call", kAckNotification, kDelete,
@@ -223,14 +291,10 @@ TEST_F(StartedPluginSweep, AcknowledgeWithServerCallAnswersEveryRefusal) {
 }
 
 TEST_F(StartedPluginSweep, PushJobSurvivesEveryRefusal) {
-  const std::string push =
-      R"({"clientId":"c","subtopic":"s","typeName":"com.kavrengames.platform.messaging.)"
-      R"(persistence.SimpleDialogMessage","body":)" +
-      Message("p9", "pss-player-message", R"(["{\"title\":\"Pushed\"}"])") + "}";
   const SweepReport report = Sweep(
       "push job",
       [&](SweepOutcome& outcome) {
-        if (!host_.Deliver(kMessageEvent, push)) {
+        if (!host_.Deliver(kMessageEvent, kPush)) {
           outcome = "WRONG: no subscriber";
           return;
         }
@@ -252,18 +316,26 @@ TEST_F(StartedPluginSweep, PushJobSurvivesEveryRefusal) {
   ExpectClean(report, {"ok", "logged: job callback failed: std::bad_alloc"});
 }
 
+TEST_F(StartedPluginSweep, PushEventSchedulesALabelledJobOrFails) {
+  const SweepReport report = Sweep(
+      "push event",
+      [&](SweepOutcome& outcome) {
+        if (!DeliverRefused(host_, kMessageEvent, kPush, outcome)) return;
+        if (host_.UnlabelledJobs() != 0) outcome.Prefix("WRONG: a job without a label after ");
+        // The job scheduled runs unrefused, so that nothing stays pending.
+        if (host_.RunJob() != (outcome == "ok")) outcome.Prefix("WRONG: job scheduled after ");
+      },
+      [this] { Reset(); });
+  ExpectClean(report, {"ok", "logged: event callback failed: std::bad_alloc"});
+}
+
 TEST_F(StartedPluginSweep, LoginPacketEventSurvivesEveryRefusal) {
   const std::string update =
       R"({"uri":"/hxa-login/v1/login-data-packet","eventType":"Update","data":)" + kPacket + "}";
   const SweepReport report = Sweep(
       "login data packet on its resource event",
       [&](SweepOutcome& outcome) {
-        {
-          RefusalWindow window;
-          if (!host_.Deliver(kPacketEvent, update)) outcome = "WRONG: no subscriber";
-        }
-        if (!outcome.empty()) return;
-        LoggedOutcome(host_, outcome);
+        if (!DeliverRefused(host_, kPacketEvent, update, outcome)) return;
         // The packet replaces both stores: they hold all of it, or (after a failure)
         // what they held before, or the part of it taken before the failure.
         const auto titles = Titles(Service().Notifications());
@@ -309,6 +381,7 @@ SweepReport SweepStart(const std::string& name, bool fromPacket) {
       started = plugin->Start(host);
     }
     LoggedOutcome(host, outcome);
+    ExpectLogsReachATarget(started, outcome);
     if (!started) outcome.Prefix("Start false, ");
     if (started) {
       // Started: the stores hold the packet, or what was taken of it before a failure.
@@ -334,7 +407,52 @@ TEST(StartSweep, LoginPacketReadAtStartSurvivesEveryRefusal) {
 
 TEST(StartSweep, StartSurvivesEveryRefusal) {
   const SweepReport report = SweepStart("Start", false);
-  ExpectClean(report, {"ok", "Start false, logged: Start failed: std::bad_alloc"});
+  // "Start false, ok": the host's log target could not be installed, which Start reports
+  // to the console targets it kept.
+  ExpectClean(report,
+              {"ok", "Start false, ok", "Start false, logged: Start failed: std::bad_alloc"});
+}
+
+TEST(StopSweep, StopReleasesEverySubscriptionWhateverIsRefused) {
+  const SweepReport report = Sweep("Stop", [](SweepOutcome& outcome) {
+    SweepHost host;
+    SweepPlugin plugin;
+    if (!plugin.Start(host)) {
+      outcome = "WRONG: not started";
+      return;
+    }
+    {
+      RefusalWindow window;
+      plugin.Stop();
+    }
+    LoggedOutcome(host, outcome);
+    if (host.LiveSubscriptions() != 0) outcome.Prefix("WRONG: subscriptions left after ");
+  });
+  // Stop may allocate nothing at all; what it does allocate may fail without a trace.
+  EXPECT_THAT(report.faults, IsEmpty());
+  for (const auto& [text, count] : report.outcomes) EXPECT_EQ(text, "ok") << count << " runs";
+}
+
+TEST(LoadSweep, AFailedLoadKeepsNothing) {
+  SweepPlugin{};  // the plugin's definition, made once for the process
+  const SweepReport report = Sweep(
+      "load",
+      [](SweepOutcome& outcome) {
+        std::optional<SweepPlugin> plugin;
+        {
+          RefusalWindow window;
+          plugin.emplace();
+        }
+        outcome = plugin->Loaded() ? "ok" : "not loaded";
+        plugin.reset();
+        // With the last hold dropped the log manager goes (a failed load's log line made it
+        // again): a hold the load kept would keep it.
+        LogManager::Acquire();
+        LogManager::Release();
+        if (LogManager::Exists()) outcome.Prefix("WRONG: the log manager is still held after ");
+      },
+      {}, 4000);  // every allocation: a load is quick, and a hold leaks at one of them only
+  ExpectClean(report, {"ok", "not loaded"});
 }
 
 }  // namespace

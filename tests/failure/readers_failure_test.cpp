@@ -14,6 +14,7 @@
 #include "formats/json.h"
 #include "formats/msgpack.h"
 #include "formats/yaml.h"
+#include "util/format.h"
 
 namespace Kavren::Testing {
 namespace {
@@ -244,6 +245,26 @@ TEST(ReaderFailureTest, HostValueConversionsSurviveEveryRefusal) {
   for (const auto& [text, count] : toHost.outcomes) {
     EXPECT_THAT(text, ::testing::AnyOf("std::bad_alloc", "ok"));
   }
+}
+
+TEST(ReaderFailureTest, AFormattedTextThatCannotBeMadeIsAFailureNotAnEmptyText) {
+  const char* const kLong = "a text too long to be kept without an allocation: %1";
+  FailingHeap heap;
+  heap.Prepare(1);
+  {
+    RefusalWindow window;
+    EXPECT_THROW(Format(kLong, 7), std::bad_alloc);
+  }
+  heap.Prepare(1);
+  MaybeType<Failure, std::string> text = std::string();
+  {
+    RefusalWindow window;
+    text = TryFormat(kLong, 7);
+  }
+  ASSERT_TRUE(text.Failed());
+  EXPECT_EQ(text.GetFailure().code, 500);
+  EXPECT_EQ(text.GetFailure().message, FormatterMessages::kNoMemory);
+  EXPECT_EQ(TryFormat(kLong, 7).Value(), "a text too long to be kept without an allocation: 7");
 }
 
 }  // namespace

@@ -81,8 +81,9 @@ SweepHost::SweepHost() {
       }
     }
   };
-  table_.ScheduleJob = [](Abi::HostFunctions* self, const char*, Abi::HostJobCallback job,
+  table_.ScheduleJob = [](Abi::HostFunctions* self, const char* label, Abi::HostJobCallback job,
                           void* context, double, std::int32_t) {
+    if (label == nullptr || label[0] == '\0') ++Of(self).records_.unlabelledJobs;
     Of(self).records_.job = job;
     Of(self).records_.jobContext = context;
   };
@@ -135,7 +136,12 @@ bool SweepHost::RunJob() {
 SweepPlugin::SweepPlugin() {
   static const PluginDefinition definition = Client::PlayerMessaging::PlayerMessagingPlugin();
   record_.major = 18;
-  if (LoadPlugin(&record_, definition) != kLoadSucceeded) return;
+  // As the export does: whatever the load throws is a failed load.
+  try {
+    if (LoadPlugin(&record_, definition) != kLoadSucceeded) return;
+  } catch (...) {
+    return;
+  }
   module_ = static_cast<Client::PlayerMessaging::PlayerMessagingModule*>(record_.context);
 }
 
@@ -170,6 +176,7 @@ EndpointAnswer SweepPlugin::Request(const char* function, std::int32_t method,
   Abi::HttpResponseRecord response{};
   found->requestEntry(&response, &request);
   HostScope scope;
+  answer.failed = response.failed != 0;
   answer.status = response.status;
   if (response.errorText != nullptr) answer.errorText = response.errorText;
   BindingProperty value;

@@ -49,6 +49,8 @@ class SweepHost {
   bool Deliver(const char* name, const std::string& payloadJson);
   /// Runs the job scheduled last, once; false when there is none.
   bool RunJob();
+  /// Jobs the plugin scheduled with a null or empty label.
+  [[nodiscard]] std::size_t UnlabelledJobs() const { return records_.unlabelledJobs; }
 
  private:
   struct Subscription {
@@ -63,6 +65,7 @@ class SweepHost {
     std::vector<std::string> errors;
     Abi::HostJobCallback job = nullptr;
     void* jobContext = nullptr;
+    std::size_t unlabelledJobs = 0;
   };
 
   static SweepHost& Of(Abi::HostFunctions* self);
@@ -74,6 +77,7 @@ class SweepHost {
 
 /// An endpoint's answer as the host reads it: status, failure text, the value as JSON.
 struct EndpointAnswer {
+  bool failed = false;
   std::int32_t status = 0;
   std::string errorText;
   std::string json;
