@@ -5,6 +5,9 @@
 #include <rapidjson/writer.h>
 
 #include <chrono>
+#include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "host/document.h"
@@ -17,6 +20,8 @@ namespace {
 struct Probe {
   std::vector<std::string> endpoints;
   std::size_t subscriptions = 0;
+  /// Host functions the plugin calls during Start.
+  std::uint64_t startCalls = 0;
   std::vector<Finding> findings;
 };
 
@@ -35,6 +40,7 @@ Probe ProbePlugin(const CheckContext& context) {
       }
       probe.subscriptions = host.SubscribedNames().size();
     }
+    probe.startCalls = host.Counts().callsDuringStart;
     host.Finish();
   }
   probe.findings = oracle.Findings();
@@ -119,6 +125,7 @@ Trace RandomTrace(const Probe& probe, const CheckContext& context, const std::st
     const char* variant = random() % 10 < 7 ? "valid" : kVariants[1 + random() % 2];
     if ((roll -= mix.call) < 0) {
       if (probe.endpoints.empty()) continue;
+      if (random() % 10 == 0) variant = "unbindable";
       // Module 1 gets calls too, when it has been loaded.
       builder.Call(thread, probe.endpoints[random() % probe.endpoints.size()], variant,
                    random() % 4 == 0 ? 1 : 0);
@@ -176,6 +183,11 @@ CheckBodyResult RunTraces(const CheckContext& context, const std::vector<Trace>&
       counts->callsDuringStop += outcome.counts.callsDuringStop;
       counts->resourcesCompared += outcome.counts.resourcesCompared;
       counts->events += outcome.counts.events;
+      counts->stoppedDuringStart += outcome.counts.stoppedDuringStart;
+      counts->resourceEvents += outcome.counts.resourceEvents;
+      if (counts->unservedResource.empty()) {
+        counts->unservedResource = outcome.counts.unservedResource;
+      }
     }
     if (!outcome.findings.empty()) {
       CheckBodyResult failed = Fail(outcome.findings, &trace);
@@ -226,6 +238,121 @@ CheckBodyResult MemoryCycles(const CheckContext& context, const Probe& probe, in
   return result;
 }
 
+// The "id" of announced data, when it holds a whole number other than 0.
+std::optional<std::int64_t> IdOf(const std::string& json) {
+  rapidjson::Document document;
+  if (ParseJsonText(json, document).Failed() || !document.IsObject()) return std::nullopt;
+  const auto id = document.FindMember("id");
+  if (id == document.MemberEnd() || !id->value.IsInt64() || id->value.GetInt64() == 0) {
+    return std::nullopt;
+  }
+  return id->value.GetInt64();
+}
+
+// The path on which `endpoint` acts on the resource at `uri` that holds `id`: the template
+// when it is `uri`, or `uri` and the rest of the template with each capture set to `id`;
+// empty when the endpoint is about something else.
+std::string PathAbout(const ApiEndpoint& endpoint, const std::string& uri,
+                      std::optional<std::int64_t> id) {
+  const std::string& pattern = endpoint.urlTemplate;
+  if (pattern == uri) return uri;
+  if (!id || !pattern.starts_with(uri + "/") ||
+      pattern.find('{', uri.size()) == std::string::npos) {
+    return "";
+  }
+  std::string path = uri;
+  std::size_t at = uri.size();
+  for (std::size_t open = pattern.find('{', at); open != std::string::npos;
+       open = pattern.find('{', at)) {
+    const std::size_t close = pattern.find('}', open);
+    if (close == std::string::npos) return "";
+    path.append(pattern, at, open - at).append(std::to_string(*id));
+    at = close + 1;
+  }
+  return path.append(pattern, at);
+}
+
+// Acknowledges what traffic added since the announcements `before`: each resource whose
+// announcement changed is deleted by every DELETE endpoint about it, with the announced
+// id, once per id. False when there was nothing left to acknowledge.
+bool Acknowledge(ModelHost& host, const std::map<std::string, std::string>& before,
+                 std::set<std::pair<std::string, std::int64_t>>& done) {
+  const ApiModel* model = host.Model();
+  if (model == nullptr) return false;
+  bool called = false;
+  for (const auto& [uri, json] : host.Announcements(0)) {
+    const auto was = before.find(uri);
+    if (was != before.end() && was->second == json) continue;
+    const std::optional<std::int64_t> id = IdOf(json);
+    if (!done.emplace(uri, id.value_or(0)).second) continue;
+    for (const ApiEndpoint& endpoint : model->Endpoints()) {
+      const std::string path = PathAbout(endpoint, uri, id);
+      if (endpoint.method != Abi::kHttpMethodDelete || path.empty()) continue;
+      host.CallEndpointAt(0, endpoint.name, path);
+      called = true;
+    }
+  }
+  host.Quiesce();
+  return called;
+}
+
+// Traffic cycles on one module: each subscribed event pushed once (the same payloads every
+// cycle), its jobs run, what it added acknowledged. After two cycles that warm up what
+// lives as long as the module, each cycle that is undone (every announced resource serves
+// what it served before) must leave the bytes in use where it found them.
+CheckBodyResult TrafficCycles(const CheckContext& context, const Probe& probe) {
+  if (probe.subscriptions == 0) return Skip("the plugin subscribes to no event: nothing to push");
+  constexpr int kWarmCycles = 2;
+  constexpr int kCycles = kWarmCycles + 4;
+  TraceBuilder builder(context, "memory.traffic", 1);
+  for (std::size_t index = 0; index < probe.subscriptions; ++index) {
+    builder.Event(0, static_cast<int>(index));
+  }
+  HostPolicy policy;
+  policy.sampleMemory = false;
+  policy.checkResources = false;
+  Oracle oracle;
+  int undone = 0;
+  {
+    ModelHost host(context.load, policy, context.seed, oracle, context.dictionary);
+    if (host.Load(0)) {
+      for (int cycle = 0; cycle < kCycles && !oracle.Failed(); ++cycle) {
+        host.Quiesce();
+        const std::map<std::string, std::string> served = host.ServeAnnounced(0);
+        const std::map<std::string, std::string> announced = host.Announcements(0);
+        const std::uint64_t before = InUse(host.Stats());
+        for (const TraceOp& op : builder.Get().ops) {
+          host.Execute(op);
+          host.Quiesce();
+        }
+        std::set<std::pair<std::string, std::int64_t>> acknowledged;
+        for (int round = 0; round < 4 && Acknowledge(host, announced, acknowledged); ++round) {
+        }
+        const std::uint64_t after = InUse(host.Stats());
+        if (cycle < kWarmCycles || host.ServeAnnounced(0) != served) continue;
+        ++undone;
+        if (after != before) {
+          oracle.Report(FindingKind::kMemoryTraffic,
+                        "a traffic cycle that was undone (each subscribed event pushed once, its "
+                        "jobs run, what it added acknowledged) moved the bytes in use from " +
+                            std::to_string(before) + " to " + std::to_string(after) + " (cycle " +
+                            std::to_string(cycle + 1) + ")");
+        }
+      }
+    }
+    host.Finish();
+  }
+  if (oracle.Failed()) return Fail(oracle.Findings(), nullptr);
+  if (undone == 0) {
+    return Skip(
+        "no traffic cycle could be undone: what the pushes added is still served after "
+        "every DELETE endpoint about it ran");
+  }
+  CheckBodyResult result;
+  result.rounds = kCycles;
+  return result;
+}
+
 CheckBodyResult ExploreRandom(const CheckContext& context, const Probe& probe,
                               const std::string& id, const Mix& mix, const HostPolicy& policy) {
   const Trace trace =
@@ -252,13 +379,22 @@ const std::vector<CheckSpec>& AllChecks() {
       {"lifecycle.jobs-after-stop", "jobs held until after Stop do nothing", 20, false},
       {"lifecycle.stop-mid-run", "Stop while other threads keep calling (each call before it)", 30,
        false},
+      {"lifecycle.stop-during-start",
+       "the host stops the module from inside each host function its Start calls; Start answers "
+       "false",
+       30, false},
       {"reentry.publish", "an endpoint called from inside each PublishEvent", 20, false},
       {"reentry.jobs", "an endpoint called from inside host functions a job calls", 20, false},
-      {"reentry.during-stop", "an endpoint called from inside host functions Stop calls", 20,
+      {"reentry.during-stop",
+       "an endpoint called from inside host functions Stop calls is refused and has no effect", 20,
        false},
       {"endpoints.arguments",
        "every endpoint with valid, malformed and out-of-range arguments; replies well formed", 30,
        false},
+      {"endpoints.binding",
+       "requests whose arguments cannot bind answer the binding failure, and their handlers never "
+       "run",
+       30, false},
       {"events.payloads", "valid and broken payloads to every subscription", 30, false},
       {"wire.host-answers",
        "Calls answered with success, a failure status, a null value or late; every response "
@@ -266,7 +402,12 @@ const std::vector<CheckSpec>& AllChecks() {
        30, false},
       {"wire.announcements", "every announcement converts to its event's payload type", 20, false},
       {"wire.resource-get",
-       "at quiescence a GET of each announced resource serves the last announced data", 20, false},
+       "after each changing call (also one made while an announcement goes out) and at the end, "
+       "a GET of each announced resource serves the last announced data",
+       30, false},
+      {"wire.mirrors",
+       "every resource event is published again under OnJsonApiEvent with the same payload", 20,
+       false},
       {"memory.peak",
        "memory counters never decrease and the peak never exceeds what was allocated, with "
        "several threads delivering events",
@@ -274,6 +415,10 @@ const std::vector<CheckSpec>& AllChecks() {
       {"memory.baseline", "a second cycle leaves the bytes in use where the first left them", 30,
        false},
       {"memory.cycles", "no growth over 100 Start/Stop cycles", 90, false},
+      {"memory.traffic",
+       "a push, its jobs and the acknowledgement of what it added return the bytes in use to "
+       "where they were",
+       30, false},
       {"threads.random", "random orderings of everything a host may do, on --threads threads", 30,
        true},
       {"threads.second-module", "random orderings with a second module loaded and stopped", 30,
@@ -440,6 +585,26 @@ CheckBodyResult RunCheckBody(const CheckSpec& check, const CheckContext& context
     }
     return RunTraces(context, {trace});
   }
+  if (id == "lifecycle.stop-during-start") {
+    if (probe.startCalls == 0) {
+      return Skip("Start calls no host function, from inside which a host could stop it");
+    }
+    // One run per host function Start calls (the first 16), each stopping it there.
+    std::vector<Trace> traces;
+    for (std::uint64_t call = 1; call <= std::min<std::uint64_t>(probe.startCalls, 16); ++call) {
+      TraceBuilder each(context, id, 1);
+      each.Get().policy.checkResources = false;
+      each.Get().policy.stopDuringStart = static_cast<int>(call);
+      each.Traffic(probe, 0);
+      traces.push_back(each.Get());
+    }
+    RunCounts counts;
+    CheckBodyResult result = RunTraces(context, traces, &counts);
+    if (result.status == "pass" && counts.stoppedDuringStart == 0) {
+      return Skip("Start called fewer host functions than it did when probed: never stopped");
+    }
+    return result;
+  }
   if (id == "reentry.publish") {
     trace.policy.reenterPublish = 1000;
     builder.Traffic(probe, 0, 3);
@@ -469,6 +634,15 @@ CheckBodyResult RunCheckBody(const CheckSpec& check, const CheckContext& context
     }
     return RunTraces(context, {trace});
   }
+  if (id == "endpoints.binding") {
+    if (probe.endpoints.empty()) return Skip("the plugin has no endpoint");
+    // Valid traffic first, so that a handler that runs has something to change.
+    builder.Traffic(probe, 0);
+    for (int repeat = 0; repeat < 6; ++repeat) {
+      for (const std::string& endpoint : probe.endpoints) builder.Call(0, endpoint, "unbindable");
+    }
+    return RunTraces(context, {trace});
+  }
   if (id == "events.payloads") {
     if (probe.subscriptions == 0) return Skip("the plugin subscribes to no event");
     for (int repeat = 0; repeat < 8; ++repeat) {
@@ -495,11 +669,13 @@ CheckBodyResult RunCheckBody(const CheckSpec& check, const CheckContext& context
     // Several runs, each its own random order of calls and events, each compared at its
     // end: which change comes last differs from run to run.
     std::vector<Trace> traces;
-    for (int run = 0; run < 8; ++run) {
+    for (int run = 0; run < 12; ++run) {
       CheckContext runContext = context;
       runContext.seed = MixSeed(context.seed + static_cast<std::uint64_t>(run));
       TraceBuilder shuffled(runContext, id, 1);
       shuffled.Get().policy.checkResources = true;
+      shuffled.Get().policy.compareAfterCalls = true;
+      shuffled.Get().policy.changeDuringPublish = 500;
       Random& random = shuffled.Rng();
       for (int op = 0; op < 24; ++op) {
         if (probe.subscriptions > 0 && random() % 3 == 0) {
@@ -515,7 +691,26 @@ CheckBodyResult RunCheckBody(const CheckSpec& check, const CheckContext& context
     RunCounts counts;
     CheckBodyResult result = RunTraces(context, traces, &counts);
     if (result.status == "pass" && counts.resourcesCompared == 0) {
-      return Skip("no announced resource has a GET endpoint");
+      if (counts.resourceEvents == 0) return Skip("the plugin announced no resource");
+      // It announced resources that no GET serves: the check could not run, by its fault.
+      CheckBodyResult broken =
+          Fail({Finding{FindingKind::kPrecondition,
+                        "the plugin announced resources (" + counts.unservedResource +
+                            ", ...) but no GET endpoint serves any of them"}},
+               nullptr);
+      broken.rounds = result.rounds;
+      broken.ops = result.ops;
+      return broken;
+    }
+    return result;
+  }
+  if (id == "wire.mirrors") {
+    trace.policy.checkMirrors = true;
+    builder.Traffic(probe, 0, 4);
+    RunCounts counts;
+    CheckBodyResult result = RunTraces(context, {trace}, &counts);
+    if (result.status == "pass" && counts.resourceEvents == 0) {
+      return Skip("the plugin published no resource event");
     }
     return result;
   }
@@ -552,9 +747,11 @@ CheckBodyResult RunCheckBody(const CheckSpec& check, const CheckContext& context
   }
   if (id == "memory.baseline") return MemoryCycles(context, probe, 1);
   if (id == "memory.cycles") return MemoryCycles(context, probe, 100);
+  if (id == "memory.traffic") return TrafficCycles(context, probe);
 
   HostPolicy policy;
   policy.checkResources = true;
+  policy.checkMirrors = true;
   Mix mix;
   if (id == "threads.random") {
     policy.failAnswers = 100;

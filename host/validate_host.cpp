@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -23,9 +24,28 @@ std::atomic<ModelHost*> currentHost{nullptr};
 thread_local Random* threadRandom = nullptr;
 thread_local const void* insideJobOf = nullptr;
 thread_local const void* stoppingModule = nullptr;
+thread_local const void* startingModule = nullptr;
 thread_local int reentryDepth = 0;
+// The host functions (other than Log) the plugin called on this thread while a call that
+// must have no effect ran; null when no such call runs.
+thread_local std::vector<std::string>* watchedCall = nullptr;
+
+// A resource event waiting for its copy under "OnJsonApiEvent" from the same call into
+// the plugin, on this thread.
+struct PendingMirror {
+  const void* module;
+  std::string name;
+  std::string uri;
+  std::string payload;
+};
+thread_local std::vector<PendingMirror> pendingMirrors;
+
+constexpr char kJsonApiEvent[] = "OnJsonApiEvent";
 
 constexpr std::size_t kMaxStreamBytes = 1u << 20;
+// How long PublishEvent waits for a change made meanwhile on another thread: a plugin that
+// holds a lock across PublishEvent is slowed down, not hung.
+constexpr auto kMeanwhileWait = std::chrono::milliseconds(25);
 constexpr int kMaxQuiesceJobs = 20000;
 
 std::string TextOrEmpty(const char* text) { return text != nullptr ? std::string(text) : ""; }
@@ -65,6 +85,27 @@ bool ResourceOf(const Abi::HostValue& payload, std::string& uri, Abi::HostValue&
   return haveUri && haveData;
 }
 
+// Picks what makes a request unbindable: an argument whose kind no text reads (given as
+// kUnbindableText in the path when it is a capture, else as an argument entry), or an
+// entry of a name the endpoint does not have. Sets `capture` or `entry` to its name.
+void ChooseUnbindable(const ApiEndpoint& endpoint, Random& random, std::string& capture,
+                      std::string& entry) {
+  std::vector<std::pair<std::string, bool>> candidates{{kUnknownArgumentName, false}};
+  for (const ApiArgument& argument : endpoint.arguments) {
+    const ApiKind kind = argument.type.kind;
+    const bool inPath = IsCapture(endpoint.urlTemplate, argument.name);
+    const bool scalar =
+        (kind >= ApiKind::kBool && kind <= ApiKind::kDouble) || kind == ApiKind::kEnum;
+    const bool composite =
+        kind == ApiKind::kVector || kind == ApiKind::kStruct || kind == ApiKind::kMap;
+    if (scalar || (composite && !inPath)) candidates.emplace_back(argument.name, inPath);
+  }
+  const auto& [name, inPath] = candidates[random() % candidates.size()];
+  (inPath ? capture : entry) = name;
+}
+
+bool ChangesState(const ApiEndpoint& endpoint) { return endpoint.method != Abi::kHttpMethodGet; }
+
 // Every module any run loaded, for the life of the process (see ModelHost::modules_).
 std::vector<void*>& KeptModules() {
   static auto* kept = new std::vector<void*>();
@@ -84,6 +125,7 @@ ModelHost::ModelHost(Abi::PluginLoadFunction load, const HostPolicy& policy, std
 }
 
 ModelHost::~ModelHost() {
+  JoinHelpers();
   for (Module* module : modules_) module->host.store(nullptr);
   currentHost.store(nullptr);
   for (char* text : responseTexts_) std::free(text);
@@ -210,9 +252,29 @@ bool ModelHost::Load(int slot) {
     }
     module.state = State::kRunning;
     ++module.inside;
+    if (counts_.loads == 1) module.stopAtStartCall = policy_.stopDuringStart;
   }
+  const void* outerStarting = startingModule;
+  startingModule = &module;
+  const std::size_t mark = pendingMirrors.size();
   const bool started = record.functions->Start(record.context, &module.interface);
+  EndMirrorScope(mark);
+  startingModule = outerStarting;
   Leave(module);
+  std::string stoppedInside;
+  {
+    std::lock_guard lock(mutex_);
+    stoppedInside = module.stoppedInside;
+  }
+  if (!stoppedInside.empty()) {
+    if (started) {
+      oracle_.Report(FindingKind::kStartStopped,
+                     "Start answered true although the host stopped the module from inside "
+                     "its " +
+                         stoppedInside + " call");
+    }
+    return false;
+  }
   if (!started) {
     oracle_.Report(FindingKind::kLoad, "Start returned false");
     Stop(slot);
@@ -244,18 +306,43 @@ void ModelHost::Stop(int slot) {
     std::erase_if(jobs_, [&](const Job& job) { return job.module == module && !job.held; });
     ++counts_.stops;
   }
-  stoppingModule = module;
-  module->record.functions->Stop(module->record.context);
-  stoppingModule = nullptr;
+  FinishStop(*module);
+}
+
+void ModelHost::StopInside(Module& module, const char* function) {
+  {
+    std::lock_guard lock(mutex_);
+    if (module.state != State::kRunning) return;
+    // Start is the only call inside: nothing else runs while a module starts.
+    module.state = State::kStopping;
+    module.stoppedInside = function;
+    std::erase_if(jobs_, [&](const Job& job) { return job.module == &module && !job.held; });
+    ++counts_.stops;
+    ++counts_.stoppedDuringStart;
+  }
+  FinishStop(module);
+}
+
+void ModelHost::FinishStop(Module& module) {
+  {
+    std::lock_guard lock(mutex_);
+    module.stopCalled = true;
+  }
+  const void* outerStopping = stoppingModule;
+  stoppingModule = &module;
+  const std::size_t mark = pendingMirrors.size();
+  module.record.functions->Stop(module.record.context);
+  EndMirrorScope(mark);
+  stoppingModule = outerStopping;
   std::vector<std::string> left;
   {
     std::lock_guard lock(mutex_);
-    module->stopReturned = true;
-    module->state = State::kStopped;
-    for (const Subscription& subscription : module->subscriptions) {
+    module.stopReturned = true;
+    module.state = State::kStopped;
+    for (const Subscription& subscription : module.subscriptions) {
       left.push_back(subscription.name);
     }
-    module->subscriptions.clear();
+    module.subscriptions.clear();
   }
   if (!left.empty()) {
     std::string names;
@@ -265,15 +352,27 @@ void ModelHost::Stop(int slot) {
 }
 
 void ModelHost::HostCalled(Module& module, const char* function) {
+  if (watchedCall != nullptr && std::strcmp(function, "Log") != 0) {
+    watchedCall->push_back(function);
+  }
   bool afterStop;
+  bool stopNow = false;
   {
     std::lock_guard lock(mutex_);
     afterStop = module.stopReturned;
     if (stoppingModule == &module) ++counts_.callsDuringStop;
+    if (startingModule == &module && !afterStop) {
+      ++counts_.callsDuringStart;
+      stopNow = ++module.startCalls == module.stopAtStartCall;
+    }
   }
   if (afterStop) {
     oracle_.Report(FindingKind::kAfterStop,
                    std::string("host function ") + function + " called after Stop returned");
+    return;
+  }
+  if (stopNow) {
+    StopInside(module, function);
     return;
   }
   // From PublishEvent the publish policy decides, whoever publishes.
@@ -311,20 +410,48 @@ ModelReply ModelHost::CallEndpoint(int slot, const std::string& functionName, Va
   return reply;
 }
 
+ModelReply ModelHost::CallEndpointAt(int slot, const std::string& functionName,
+                                     const std::string& path) {
+  Module* module = Current(slot);
+  if (module == nullptr || !Enter(*module)) return {};
+  ModelReply reply = CallModule(*module, functionName, ValueVariant::kValid, setupRandom_, &path);
+  Leave(*module);
+  return reply;
+}
+
 ModelReply ModelHost::CallModule(Module& module, const std::string& functionName,
-                                 ValueVariant variant, Random& random) {
+                                 ValueVariant variant, Random& random, const std::string* fixed) {
   ModelReply reply;
   const ApiEndpoint* endpoint = model_ ? model_->FindEndpoint(functionName) : nullptr;
   const auto entry = module.endpoints.find(functionName);
   if (endpoint == nullptr || entry == module.endpoints.end()) return reply;
   Count(&RunCounts::calls);
-  const std::string path = model_->GeneratePath(*endpoint, variant, random);
+  bool stopBegan;
+  {
+    std::lock_guard lock(mutex_);
+    stopBegan = module.stopCalled;
+  }
+  const bool unbindable = variant == ValueVariant::kUnbindable && fixed == nullptr;
+  std::string brokenCapture;
+  std::string brokenEntry;
+  if (unbindable) ChooseUnbindable(*endpoint, random, brokenCapture, brokenEntry);
+  const std::string path =
+      fixed != nullptr ? *fixed : model_->GeneratePath(*endpoint, variant, random, brokenCapture);
   // Arguments that are not path captures travel as named entries, now and then.
   std::vector<std::string> names;
   std::vector<Abi::HttpArgumentEntry> entries;
+  if (!brokenEntry.empty()) {
+    rapidjson::Document json;
+    json.SetString(rapidjson::StringRef(kUnbindableText));
+    Abi::HostValue value{};
+    if (HostValueFromJson(json, value).Succeeded()) {
+      names.push_back(brokenEntry);
+      entries.push_back(Abi::HttpArgumentEntry{nullptr, value});
+    }
+  }
   for (const ApiArgument& argument : endpoint->arguments) {
-    if (argument.location == kLocationPath || IsCapture(endpoint->urlTemplate, argument.name) ||
-        random() % 2 == 0) {
+    if (fixed != nullptr || unbindable || argument.location == kLocationPath ||
+        IsCapture(endpoint->urlTemplate, argument.name) || random() % 2 == 0) {
       continue;
     }
     rapidjson::Document json;
@@ -348,12 +475,46 @@ ModelReply ModelHost::CallModule(Module& module, const std::string& functionName
   request.context = static_cast<Abi::HostWord>(random() & 0xffff);
   Abi::HttpResponseRecord response;
   std::memset(static_cast<void*>(&response), 0, sizeof response);
+  // A call after Stop began and an unbindable one must have no effect: the host
+  // functions they call are watched.
+  std::vector<std::string> watched;
+  std::vector<std::string>* outerWatch = watchedCall;
+  watchedCall = stopBegan || unbindable ? &watched : nullptr;
+  const std::size_t mark = pendingMirrors.size();
   entry->second.entry(&response, &request);
+  EndMirrorScope(mark);
+  watchedCall = outerWatch;
   for (Abi::HttpArgumentEntry& argument : entries) FreeHostValue(argument.value);
 
   const std::string where = functionName + " (" + path + ")";
   const std::string problem = CheckReply(response);
   if (!problem.empty()) oracle_.Report(FindingKind::kMalformedReply, where + ": " + problem);
+  if (stopBegan && response.failed == 0) {
+    oracle_.Report(FindingKind::kStoppingCall,
+                   where + " entered after Stop began and answered a success (status " +
+                       std::to_string(response.status) + ") instead of a refusal");
+  } else if (stopBegan && !watched.empty()) {
+    oracle_.Report(FindingKind::kStoppingCall, where +
+                                                   " entered after Stop began and called the "
+                                                   "host's " +
+                                                   watched.front() + " while it ran");
+  }
+  if (unbindable) {
+    std::vector<std::string> arguments{kUnknownArgumentName};
+    for (const ApiArgument& argument : endpoint->arguments) arguments.push_back(argument.name);
+    const std::string broken = brokenCapture.empty() ? brokenEntry : brokenCapture;
+    const std::string answered = CheckBindingFailure(response, arguments);
+    if (!answered.empty()) {
+      oracle_.Report(FindingKind::kBinding, where + ": argument '" + broken +
+                                                "' cannot bind, yet the call " + answered +
+                                                " instead of its binding failure");
+    } else if (!watched.empty()) {
+      oracle_.Report(FindingKind::kBinding, where + ": argument '" + broken +
+                                                "' cannot bind, yet the handler ran: it "
+                                                "called the host's " +
+                                                watched.front());
+    }
+  }
   reply.called = true;
   reply.status = response.status;
   reply.failed = response.failed != 0;
@@ -525,11 +686,97 @@ void ModelHost::Publish(Module& module, const Abi::HostEventRecord& event) {
   Abi::HostValue data{};
   if (ResourceOf(payload, uri, data)) {
     const std::string json = HostValueToJson(data);
-    std::lock_guard lock(mutex_);
-    module.announced[uri] = json;
+    {
+      std::lock_guard lock(mutex_);
+      module.announced[uri] = json;
+      ++counts_.resourceEvents;
+    }
+    if (policy_.checkMirrors) NoteMirror(module, name, uri, payload);
   }
   Deliver(name, payload, event.flag);
   if (Chance(policy_.reenterPublish)) Reenter(module, "PublishEvent");
+  if (Chance(policy_.changeDuringPublish)) ChangeMeanwhile(module);
+}
+
+void ModelHost::ChangeMeanwhile(Module& module) {
+  // Not while the module starts: a host calls no endpoint before Start returned.
+  if (reentryDepth > 0 || !model_ || startingModule == &module) return;
+  std::vector<std::string> changing;
+  for (const ApiEndpoint& endpoint : model_->Endpoints()) {
+    if (ChangesState(endpoint)) changing.push_back(endpoint.name);
+  }
+  if (changing.empty() || !Enter(module)) return;
+  Random& random = ThreadRandom();
+  const std::string name = changing[random() % changing.size()];
+  const std::uint64_t seed = random();
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  std::thread helper;
+  try {
+    helper = std::thread([this, &module, name, seed, done] {
+      Random own(seed);
+      threadRandom = &own;
+      // Its own publications neither re-enter nor change meanwhile in turn.
+      ++reentryDepth;
+      CallModule(module, name, ValueVariant::kValid, own);
+      --reentryDepth;
+      threadRandom = nullptr;
+      Leave(module);
+      done->set_value();
+    });
+  } catch (...) {
+    Leave(module);
+    return;
+  }
+  try {
+    std::lock_guard lock(mutex_);
+    helpers_.push_back(std::move(helper));
+  } catch (...) {
+    helper.join();
+    return;
+  }
+  finished.wait_for(kMeanwhileWait);
+}
+
+void ModelHost::JoinHelpers() {
+  for (;;) {
+    std::vector<std::thread> helpers;
+    {
+      std::lock_guard lock(mutex_);
+      helpers.swap(helpers_);
+    }
+    if (helpers.empty()) return;
+    for (std::thread& helper : helpers) helper.join();
+  }
+}
+
+void ModelHost::NoteMirror(Module& module, const std::string& name, const std::string& uri,
+                           const Abi::HostValue& payload) {
+  const std::string whole = HostValueToJson(payload);
+  if (name == kJsonApiEvent) {
+    // The copy of the latest matching event of this module on this thread.
+    for (auto pending = pendingMirrors.rbegin(); pending != pendingMirrors.rend(); ++pending) {
+      if (pending->module == &module && pending->payload == whole) {
+        pendingMirrors.erase(std::next(pending).base());
+        return;
+      }
+    }
+  } else if (name.starts_with(std::string(kJsonApiEvent) + "_")) {
+    pendingMirrors.push_back(PendingMirror{&module, name, uri, whole});
+  }
+}
+
+void ModelHost::EndMirrorScope(std::size_t mark) {
+  if (pendingMirrors.size() <= mark) return;
+  for (std::size_t index = mark; index < pendingMirrors.size(); ++index) {
+    const PendingMirror& pending = pendingMirrors[index];
+    oracle_.Report(FindingKind::kMirror,
+                   "resource event " + pending.name + " of " + pending.uri +
+                       " was never published again under " + kJsonApiEvent +
+                       " (same payload, same call into the plugin): " + pending.payload);
+  }
+  pendingMirrors.erase(pendingMirrors.begin() + static_cast<std::ptrdiff_t>(mark),
+                       pendingMirrors.end());
 }
 
 void ModelHost::Deliver(const std::string& name, const Abi::HostValue& payload, std::int32_t flag) {
@@ -545,7 +792,9 @@ void ModelHost::Deliver(const std::string& name, const Abi::HostValue& payload, 
   }
   for (auto& [module, subscription] : receivers) {
     if (subscription.callback == nullptr || !Enter(*module)) continue;
+    const std::size_t mark = pendingMirrors.size();
     CallSubscriber(subscription.callback, subscription.context, name, payload, flag);
+    EndMirrorScope(mark);
     Leave(*module);
   }
 }
@@ -659,7 +908,9 @@ bool ModelHost::RunOneJob(bool fromPump) {
   }
   const void* outer = insideJobOf;
   insideJobOf = job->module;
+  const std::size_t mark = pendingMirrors.size();
   job->callback(job->context);
+  EndMirrorScope(mark);
   insideJobOf = outer;
   Leave(*job->module);
   return true;
@@ -680,7 +931,11 @@ void ModelHost::Execute(const TraceOp& op) {
   const ValueVariant variant = ParseVariant(op.variant).value_or(ValueVariant::kValid);
   switch (op.kind) {
     case OpKind::kCall:
-      CallEndpoint(op.module, op.endpoint, variant, random);
+      if (policy_.compareAfterCalls) {
+        CallAndCompare(op, variant, random);
+      } else {
+        CallEndpoint(op.module, op.endpoint, variant, random);
+      }
       break;
     case OpKind::kEvent: {
       const std::vector<std::string> names = SubscribedNames();
@@ -730,7 +985,72 @@ Abi::PluginMemoryStats ModelHost::Stats() {
 }
 
 void ModelHost::Quiesce() {
-  for (int ran = 0; ran < kMaxQuiesceJobs && RunOneJob(true); ++ran) {
+  for (int ran = 0; ran < kMaxQuiesceJobs; ++ran) {
+    JoinHelpers();
+    if (!RunOneJob(true)) break;
+  }
+  JoinHelpers();
+}
+
+ModelHost::Served ModelHost::Serve(Module& module, Random& random) {
+  Served result;
+  {
+    std::lock_guard lock(mutex_);
+    result.announced = module.announced;
+  }
+  if (!model_) return result;
+  for (const auto& [uri, data] : result.announced) {
+    const ApiEndpoint* get = model_->FindGet(uri);
+    if (get == nullptr) {
+      std::lock_guard lock(mutex_);
+      if (counts_.unservedResource.empty()) counts_.unservedResource = uri;
+      continue;
+    }
+    const ModelReply reply = CallModule(module, get->name, ValueVariant::kValid, random, &uri);
+    Count(&RunCounts::resourcesCompared);
+    if (reply.called && !reply.failed) result.served[uri] = reply.valueJson;
+  }
+  return result;
+}
+
+std::map<std::string, std::string> ModelHost::Announcements(int slot) {
+  std::lock_guard lock(mutex_);
+  Module* module = slot >= 0 && slot < 2 ? slots_[slot] : nullptr;
+  return module != nullptr ? module->announced : std::map<std::string, std::string>{};
+}
+
+std::map<std::string, std::string> ModelHost::ServeAnnounced(int slot) {
+  Module* module = Current(slot);
+  if (module == nullptr || !Enter(*module)) return {};
+  Served served = Serve(*module, setupRandom_);
+  Leave(*module);
+  return std::move(served.served);
+}
+
+void ModelHost::CallAndCompare(const TraceOp& op, ValueVariant variant, Random& random) {
+  const ApiEndpoint* endpoint = model_ ? model_->FindEndpoint(op.endpoint) : nullptr;
+  Module* module = Current(op.module);
+  if (endpoint == nullptr || module == nullptr || !ChangesState(*endpoint)) {
+    CallEndpoint(op.module, op.endpoint, variant, random);
+    return;
+  }
+  Quiesce();
+  if (!Enter(*module)) return;
+  const Served before = Serve(*module, random);
+  Leave(*module);
+  CallEndpoint(op.module, op.endpoint, variant, random);
+  Quiesce();
+  if (Current(op.module) != module || !Enter(*module)) return;
+  const Served after = Serve(*module, random);
+  Leave(*module);
+  for (const auto& [uri, json] : after.served) {
+    const auto was = before.served.find(uri);
+    if (was != before.served.end() && was->second == json) continue;
+    const auto announced = after.announced.find(uri);
+    if (announced == after.announced.end() || announced->second == json) continue;
+    oracle_.Report(FindingKind::kUnannouncedChange,
+                   op.endpoint + " changed " + uri + " (at quiescence after the call GET serves " +
+                       json + ") but its last announcement was " + announced->second);
   }
 }
 
@@ -739,30 +1059,24 @@ void ModelHost::CheckResources() {
   for (int slot = 0; slot < 2; ++slot) {
     Module* module = Current(slot);
     if (module == nullptr || !Enter(*module)) continue;
-    std::map<std::string, std::string> announced;
-    {
-      std::lock_guard lock(mutex_);
-      announced = module->announced;
-    }
-    for (const auto& [uri, data] : announced) {
-      const ApiEndpoint* get = model_->FindGet(uri);
-      if (get == nullptr) continue;
-      const ModelReply reply = CallModule(*module, get->name, ValueVariant::kValid, setupRandom_);
-      Count(&RunCounts::resourcesCompared);
-      if (!reply.called || reply.failed) continue;
+    const Served now = Serve(*module, setupRandom_);
+    Leave(*module);
+    for (const auto& [uri, json] : now.served) {
+      const std::string& data = now.announced.at(uri);
       // The plugin may empty a resource without announcing it (a new login does).
-      if (reply.valueJson != data && !IsEmptyJson(reply.valueJson)) {
-        oracle_.Report(FindingKind::kResourceGet, "GET " + uri + " serves " + reply.valueJson +
-                                                      " but the last announcement was " + data);
+      if (json != data && !IsEmptyJson(json)) {
+        oracle_.Report(FindingKind::kResourceGet,
+                       "GET " + uri + " serves " + json + " but the last announcement was " + data);
       }
     }
-    Leave(*module);
   }
 }
 
 void ModelHost::Finish() {
+  JoinHelpers();
   Stop(0);
   Stop(1);
+  JoinHelpers();
   // The jobs held past Stop run now, on this thread; they must not reach the host.
   std::deque<Job> remaining;
   {
@@ -793,7 +1107,8 @@ TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
   TraceOutcome outcome;
   {
     ModelHost host(load, trace.policy, trace.seed, oracle, dictionary);
-    if (host.Load(0)) {
+    // A module the host stopped during its Start is replaced, so that the operations run.
+    if (host.Load(0) || (trace.policy.stopDuringStart > 0 && host.Load(0))) {
       std::atomic<bool> done{false};
       std::thread sampler;
       if (trace.policy.sampleMemory) {

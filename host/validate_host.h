@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "abi/api_block.h"
@@ -37,6 +38,14 @@ struct RunCounts {
   std::uint64_t callsDuringStop = 0;
   /// Resources compared with their GET at quiescence.
   std::uint64_t resourcesCompared = 0;
+  /// Host functions the plugin called during Start, and the Starts the host stopped from
+  /// inside one of them.
+  std::uint64_t callsDuringStart = 0;
+  std::uint64_t stoppedDuringStart = 0;
+  /// Resource events published (a uri and data in the payload), and the first announced
+  /// resource that no GET endpoint serves.
+  std::uint64_t resourceEvents = 0;
+  std::string unservedResource;
 };
 
 /// What an endpoint call answered.
@@ -50,7 +59,10 @@ struct ModelReply {
 /// One host application. The plugin's calls come on any thread; Load and Stop of a slot
 /// obey the ABI: a module is stopped only once no other thread is inside one of its
 /// callbacks, and no callback of it starts once its Stop has begun (its jobs that were
-/// held run after Stop returned, as a host may run them).
+/// held run after Stop returned, as a host may run them). Only the re-entrant host calls
+/// into the plugin, on the thread inside it, as the policy asks: an endpoint called from
+/// inside a host function (also one that Stop calls: such a call must be refused), and a
+/// Stop from inside a host function that Start calls (Start must then answer false).
 class ModelHost {
  public:
   ModelHost(Abi::PluginLoadFunction load, const HostPolicy& policy, std::uint64_t seed,
@@ -77,6 +89,13 @@ class ModelHost {
   /// Calls an endpoint of `slot`'s module on this thread (skipped when it is not running).
   ModelReply CallEndpoint(int slot, const std::string& functionName, ValueVariant variant,
                           Random& random);
+  /// As above with the path `path` and no argument entries.
+  ModelReply CallEndpointAt(int slot, const std::string& functionName, const std::string& path);
+  /// The last announced data of each resource `slot`'s module announced, as JSON by uri.
+  [[nodiscard]] std::map<std::string, std::string> Announcements(int slot);
+  /// GETs, on this thread, each resource `slot`'s module announced that a GET endpoint
+  /// serves: what each serves, as JSON by uri (a GET that failed is left out).
+  [[nodiscard]] std::map<std::string, std::string> ServeAnnounced(int slot);
   [[nodiscard]] Abi::PluginMemoryStats Stats();
   /// Reads the statistics and hands them to the oracle, one sample at a time.
   void SampleStats();
@@ -115,7 +134,15 @@ class ModelHost {
     Abi::PluginHostRecord record{};
     State state = State::kRunning;
     int inside = 0;
+    // The plugin's Stop was called (the state turns to stopping earlier: when the host
+    // decides to stop, before it waits for the calls inside to return).
+    bool stopCalled = false;
     bool stopReturned = false;
+    // Stop from inside the N-th host function Start calls (0: never); the host functions
+    // Start called so far, and the one the host stopped the module from inside.
+    int stopAtStartCall = 0;
+    int startCalls = 0;
+    std::string stoppedInside;
     std::vector<Subscription> subscriptions;
     std::map<std::string, EndpointEntry> endpoints;
     // Last announced data of each resource uri, as JSON.
@@ -154,9 +181,31 @@ class ModelHost {
   static void HXA_CDECL ReleaseResponse(Abi::HttpResponseRecord* response) noexcept;
 
   // Every host function starts here: checks the call is not after Stop, and re-enters
-  // the module when the policy says so.
+  // the module (or stops it, during Start) when the policy says so.
   void HostCalled(Module& module, const char* function);
+  // Stops `module` from inside the host function `function` that its Start called.
+  void StopInside(Module& module, const char* function);
+  // Calls the plugin's Stop of a module marked stopping, and checks what it left.
+  void FinishStop(Module& module);
+  // The resources `module` announced: what their GETs serve, on this thread, and the
+  // last announcements.
+  struct Served {
+    std::map<std::string, std::string> served;
+    std::map<std::string, std::string> announced;
+  };
+  Served Serve(Module& module, Random& random);
+  // An endpoint call with the resources compared before and after (compareAfterCalls).
+  void CallAndCompare(const TraceOp& op, ValueVariant variant, Random& random);
+  // Resource events published since `mark` that no copy under "OnJsonApiEvent" matched
+  // are findings; called as each call into the plugin returns.
+  void EndMirrorScope(std::size_t mark);
+  void NoteMirror(Module& module, const std::string& name, const std::string& uri,
+                  const Abi::HostValue& payload);
   void Reenter(Module& module, const char* why);
+  // Calls an endpoint other than a GET of `module` on a thread of its own and waits for it
+  // (a bounded time), from inside the PublishEvent that `module` called.
+  void ChangeMeanwhile(Module& module);
+  void JoinHelpers();
   bool Enter(Module& module);
   // A module whose load failed: its slot is free again.
   void Abandon(Module& module);
@@ -165,8 +214,9 @@ class ModelHost {
               const Abi::HttpRequestRecord& request);
   void Publish(Module& module, const Abi::HostEventRecord& event);
   void Deliver(const std::string& name, const Abi::HostValue& payload, std::int32_t flag);
+  // `path`, when given, replaces the generated path and the argument entries.
   ModelReply CallModule(Module& module, const std::string& functionName, ValueVariant variant,
-                        Random& random);
+                        Random& random, const std::string* path = nullptr);
   bool RunOneJob(bool fromPump);
   void RunJob(const Job& job, bool afterStop);
   // Per mille decision from the thread's current random source.
@@ -195,6 +245,8 @@ class ModelHost {
   // Responses handed out by Call: contentType text -> released.
   std::map<const void*, bool> responses_;
   std::vector<char*> responseTexts_;
+  // The threads of ChangeMeanwhile, joined once quiet.
+  std::vector<std::thread> helpers_;
   Random setupRandom_;
   RunCounts counts_;
 };

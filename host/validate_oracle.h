@@ -25,6 +25,29 @@ inline constexpr char kAnnouncement[] = "announcement";
 inline constexpr char kResourceGet[] = "resource-get";
 inline constexpr char kApiBlock[] = "api-block";
 inline constexpr char kLoad[] = "load";
+/// A check's precondition that the plugin itself broke (it announced resources, yet no
+/// GET endpoint serves any of them), as against a plugin with nothing of that kind.
+inline constexpr char kPrecondition[] = "precondition";
+/// A call that entered after its module's Stop began (the host calls it from inside a
+/// host function the Stop calls) was not refused: it answered a success, or called a
+/// host function other than Log while it ran (an announcement, a Call, a job).
+inline constexpr char kStoppingCall[] = "stopping-call";
+/// A request whose arguments cannot bind did not answer the binding failure (failed,
+/// status 0 or 400, a text that names an argument in single quotes), or called a host
+/// function other than Log while it ran: its handler ran.
+inline constexpr char kBinding[] = "binding";
+/// Start answered true although the host stopped the module from inside it.
+inline constexpr char kStartStopped[] = "start-stopped";
+/// A resource event (an "OnJsonApiEvent_..." event with a uri and data) that the same
+/// call into the plugin did not publish again under "OnJsonApiEvent" with the same
+/// payload before it returned.
+inline constexpr char kMirror[] = "mirror";
+/// A resource that an endpoint call changed serves, at quiescence, something else than
+/// its last announcement (no exception for an emptied resource: the call changed it).
+inline constexpr char kUnannouncedChange[] = "unannounced-change";
+/// A traffic cycle that was undone (push, its jobs, acknowledgement of what it added)
+/// left the bytes in use elsewhere than where it found them.
+inline constexpr char kMemoryTraffic[] = "memory-traffic";
 }  // namespace FindingKind
 
 struct Finding {
@@ -56,6 +79,13 @@ class Oracle {
 /// status of 100 to 599 (or 0, none set), a success no text, the value and format are known kinds
 /// and a release is set; else the problem.
 [[nodiscard]] std::string CheckReply(const Abi::HttpResponseRecord& response);
+
+/// Empty when `response` answers a binding failure: failed, with status 0 (the router
+/// leaves it so, and a host answers it as 400) or 400, and a text that names one of
+/// `names` in single quotes, as every binding and conversion failure text does; else
+/// what it answered instead.
+[[nodiscard]] std::string CheckBindingFailure(const Abi::HttpResponseRecord& response,
+                                              const std::vector<std::string>& names);
 
 /// Bytes in use by the counters of `stats`.
 [[nodiscard]] inline std::uint64_t InUse(const Abi::PluginMemoryStats& stats) {

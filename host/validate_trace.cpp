@@ -98,9 +98,14 @@ std::string TraceToJson(const Trace& trace) {
   writer.StartObject();
   const HostPolicy& policy = trace.policy;
   const std::pair<const char*, int> numbers[] = {
-      {"failAnswers", policy.failAnswers}, {"nullAnswers", policy.nullAnswers},
-      {"lateAnswers", policy.lateAnswers}, {"reenterPublish", policy.reenterPublish},
-      {"reenterJobs", policy.reenterJobs}, {"holdJobs", policy.holdJobs}};
+      {"failAnswers", policy.failAnswers},
+      {"nullAnswers", policy.nullAnswers},
+      {"lateAnswers", policy.lateAnswers},
+      {"reenterPublish", policy.reenterPublish},
+      {"reenterJobs", policy.reenterJobs},
+      {"holdJobs", policy.holdJobs},
+      {"stopDuringStart", policy.stopDuringStart},
+      {"changeDuringPublish", policy.changeDuringPublish}};
   for (const auto& [name, value] : numbers) {
     writer.Key(name);
     writer.Int(value);
@@ -109,7 +114,9 @@ std::string TraceToJson(const Trace& trace) {
       {"reenterDuringStop", policy.reenterDuringStop},
       {"runJobsScheduledByStop", policy.runJobsScheduledByStop},
       {"sampleMemory", policy.sampleMemory},
-      {"checkResources", policy.checkResources}};
+      {"checkResources", policy.checkResources},
+      {"checkMirrors", policy.checkMirrors},
+      {"compareAfterCalls", policy.compareAfterCalls}};
   for (const auto& [name, value] : flags) {
     writer.Key(name);
     writer.Bool(value);
@@ -149,6 +156,10 @@ MaybeType<Failure, Trace> TraceFromJson(const std::string& json) {
     out.runJobsScheduledByStop = BoolMember(p, "runJobsScheduledByStop", false);
     out.sampleMemory = BoolMember(p, "sampleMemory", true);
     out.checkResources = BoolMember(p, "checkResources", true);
+    out.checkMirrors = BoolMember(p, "checkMirrors", false);
+    out.compareAfterCalls = BoolMember(p, "compareAfterCalls", false);
+    out.stopDuringStart = IntMember(p, "stopDuringStart", 0);
+    out.changeDuringPublish = IntMember(p, "changeDuringPublish", 0);
   }
   const auto ops = document.FindMember("ops");
   if (ops == document.MemberEnd() || !ops->value.IsArray()) return Failure{"a trace needs ops"};

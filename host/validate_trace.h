@@ -37,7 +37,8 @@ struct TraceOp {
   int module = 0;
   /// kCall: the endpoint's function name.
   std::string endpoint;
-  /// kCall and kEvent: "valid", "malformed" or "out-of-range".
+  /// kCall and kEvent: "valid", "malformed" or "out-of-range"; kCall also "unbindable"
+  /// (one argument, or an unknown one, that cannot bind).
   std::string variant = "valid";
   /// kEvent: which subscribed name, modulo their count.
   int subscription = 0;
@@ -56,6 +57,10 @@ struct HostPolicy {
   int reenterJobs = 0;
   /// Per mille of scheduled jobs held until after their module's Stop.
   int holdJobs = 0;
+  /// Per mille of PublishEvent calls during which the host calls an endpoint other than a
+  /// GET of the publishing module on another thread, and waits for that call (a bounded
+  /// time) before PublishEvent returns: a change made while an announcement goes out.
+  int changeDuringPublish = 0;
   /// During Stop, each host function the plugin calls re-enters the stopping module.
   bool reenterDuringStop = false;
   /// After the last Stop, also run the jobs the plugin scheduled during or after Stop.
@@ -64,6 +69,16 @@ struct HostPolicy {
   bool sampleMemory = true;
   /// Check that announced resources are served by their GET at quiescence.
   bool checkResources = true;
+  /// Check that every resource event is published again under "OnJsonApiEvent" with the
+  /// same payload, by the same call into the plugin, before it returns.
+  bool checkMirrors = false;
+  /// Around each endpoint call other than a GET: run the due jobs and read the announced
+  /// resources before and after; a resource the call changed must serve what was last
+  /// announced. Meant for traces of one thread (other threads are never quiet).
+  bool compareAfterCalls = false;
+  /// The host stops module 0 from inside the N-th host function its first Start calls
+  /// (0: never); a second module is then loaded in its place for the operations.
+  int stopDuringStart = 0;
 };
 
 /// A whole run: module 0 is loaded and started first, the threads then run their

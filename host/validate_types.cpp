@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
 #include "abi/plugin.h"
 #include "host/document.h"
@@ -52,6 +53,27 @@ std::string DottedOfEventName(const std::string& eventName) {
 }
 
 bool IsInteger(ApiKind kind) { return kind >= ApiKind::kInt8 && kind <= ApiKind::kUint64; }
+
+// Whether `path` fits `pattern` segment by segment: "{name}" stands for one segment that is
+// not empty, "{+name}" for the rest of the path.
+bool TemplateMatches(const std::string& pattern, const std::string& path) {
+  std::size_t at = 0;
+  std::size_t in = 0;
+  while (at < pattern.size() && in <= path.size()) {
+    const std::size_t patternEnd = std::min(pattern.find('/', at), pattern.size());
+    const std::size_t pathEnd = std::min(path.find('/', in), path.size());
+    const std::string_view segment(pattern.data() + at, patternEnd - at);
+    if (segment.starts_with("{+")) return in < path.size();
+    const bool capture = segment.size() > 2 && segment.front() == '{' && segment.back() == '}';
+    if (capture ? pathEnd == in : segment != std::string_view(path.data() + in, pathEnd - in)) {
+      return false;
+    }
+    if (patternEnd == pattern.size()) return pathEnd == path.size();
+    at = patternEnd + 1;
+    in = pathEnd + 1;
+  }
+  return false;
+}
 
 // The range of an integer kind as doubles (exact enough for generating edges).
 void IntegerRange(ApiKind kind, double& low, double& high) {
@@ -101,6 +123,8 @@ const char* VariantName(ValueVariant variant) {
       return "malformed";
     case ValueVariant::kOutOfRange:
       return "out-of-range";
+    case ValueVariant::kUnbindable:
+      return "unbindable";
   }
   return "valid";
 }
@@ -109,6 +133,7 @@ std::optional<ValueVariant> ParseVariant(const std::string& name) {
   if (name == "valid") return ValueVariant::kValid;
   if (name == "malformed") return ValueVariant::kMalformed;
   if (name == "out-of-range") return ValueVariant::kOutOfRange;
+  if (name == "unbindable") return ValueVariant::kUnbindable;
   return std::nullopt;
 }
 
@@ -178,7 +203,12 @@ const ApiEndpoint* ApiModel::FindEndpoint(const std::string& functionName) const
 
 const ApiEndpoint* ApiModel::FindGet(const std::string& path) const {
   for (const ApiEndpoint& endpoint : description_.endpoints) {
-    if (endpoint.method == 2 && endpoint.urlTemplate == path) return &endpoint;
+    if (endpoint.method == Abi::kHttpMethodGet && endpoint.urlTemplate == path) return &endpoint;
+  }
+  for (const ApiEndpoint& endpoint : description_.endpoints) {
+    if (endpoint.method == Abi::kHttpMethodGet && TemplateMatches(endpoint.urlTemplate, path)) {
+      return &endpoint;
+    }
   }
   return nullptr;
 }
@@ -370,7 +400,9 @@ void ApiModel::GeneratePayload(const std::string& eventName, ValueVariant varian
 }
 
 std::string ApiModel::GeneratePath(const ApiEndpoint& endpoint, ValueVariant variant,
-                                   Random& random) const {
+                                   Random& random, const std::string& unbindableCapture) const {
+  const bool unbindable = variant == ValueVariant::kUnbindable;
+  if (unbindable) variant = ValueVariant::kValid;
   std::string path;
   std::size_t start = 0;
   const std::string& pattern = endpoint.urlTemplate;
@@ -407,6 +439,8 @@ std::string ApiModel::GeneratePath(const ApiEndpoint& endpoint, ValueVariant var
       text = "x";
     }
     if (variant == ValueVariant::kMalformed && random() % 2 == 0) text = "%zz" + text;
+    // An empty segment would not route: the request must fail its binding only.
+    if (unbindable) text = name == unbindableCapture ? kUnbindableText : text.empty() ? "x" : text;
     // A text with a "/" or "?" would leave its segment: keep the path's shape.
     for (char& c : text) {
       if (c == '/' || c == '?' || c == '#') c = '_';

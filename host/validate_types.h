@@ -19,10 +19,18 @@ namespace Kavren::Host {
 /// The validator's random source: every decision of a run comes from one of these.
 using Random = std::mt19937_64;
 
-/// How a generated value relates to its description.
-enum class ValueVariant { kValid, kMalformed, kOutOfRange };
+/// How a generated value relates to its description. kUnbindable is for endpoint calls:
+/// every argument valid except one that cannot bind (see UnbindableText), or an argument
+/// entry of a name the endpoint does not have.
+enum class ValueVariant { kValid, kMalformed, kOutOfRange, kUnbindable };
 [[nodiscard]] const char* VariantName(ValueVariant variant);
 [[nodiscard]] std::optional<ValueVariant> ParseVariant(const std::string& name);
+
+/// The text an unbindable argument gets: no number, bool, enumeration value, structure,
+/// collection or map reads it.
+inline constexpr char kUnbindableText[] = "hxa-unbindable";
+/// The name of an argument entry no endpoint describes.
+inline constexpr char kUnknownArgumentName[] = "hxaValidateUnknownArgument";
 
 /// What the validator knows of a plugin's API: a host-owned copy of its block, so it
 /// stays valid after Stop, checked for records no host can use. Texts the generator draws from are
@@ -36,7 +44,8 @@ class ApiModel {
 
   [[nodiscard]] const std::vector<ApiEndpoint>& Endpoints() const { return description_.endpoints; }
   [[nodiscard]] const ApiEndpoint* FindEndpoint(const std::string& functionName) const;
-  /// The GET endpoint whose template is exactly `path` (no captures), or null.
+  /// The GET endpoint that serves `path`: the one whose template is exactly `path`, else
+  /// one whose template matches it with its captures; null when none.
   [[nodiscard]] const ApiEndpoint* FindGet(const std::string& path) const;
   [[nodiscard]] const ApiType* FindType(const std::string& name) const;
   /// The event description of a subscribed or published name: the event whose name is
@@ -55,9 +64,12 @@ class ApiModel {
   /// The payload of an event delivered to a subscription of `eventName`.
   void GeneratePayload(const std::string& eventName, ValueVariant variant, Random& random,
                        rapidjson::Document& out) const;
-  /// A path for `endpoint`: each "{name}" capture filled for `variant`.
+  /// A path for `endpoint`: each "{name}" capture filled for `variant`. For kUnbindable
+  /// every capture is valid and not empty, except `unbindableCapture`, which is
+  /// kUnbindableText.
   [[nodiscard]] std::string GeneratePath(const ApiEndpoint& endpoint, ValueVariant variant,
-                                         Random& random) const;
+                                         Random& random,
+                                         const std::string& unbindableCapture = "") const;
   [[nodiscard]] std::string RandomText(Random& random, const std::string& context) const;
 
   /// Empty when `value` converts to `type`; else why not.

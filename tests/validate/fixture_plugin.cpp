@@ -2,9 +2,10 @@
 // validator's tests load: built once sound and once per planted fault (HXA_FIXTURE_FAULT),
 // each of which one check of the validator must trip.
 //
-// It keeps one item, served by GET /fx/v1/item, set by POST /fx/v1/item/{id} and by jobs
-// that input events schedule, cleared by DELETE /fx/v1/item (which also calls the host),
-// and announced through OnJsonApiEvent on every change. Its heap is counted.
+// It keeps one item, served by GET /fx/v1/item, set by POST /fx/v1/item/{id} (an int32
+// bound from the path, as the framework binds it) and by jobs that input events schedule,
+// cleared by DELETE /fx/v1/item (which also calls the host), and announced on every change
+// under its own resource event and then under OnJsonApiEvent. Its heap is counted.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -33,6 +34,14 @@
 #define FAULT_LEAK 7
 #define FAULT_STALE_GET 8
 #define FAULT_SEQUENCE 9
+#define FAULT_STOP_ADMITS_CALLS 10
+#define FAULT_START_IGNORES_STOP 11
+#define FAULT_UNBOUND_HANDLER 12
+#define FAULT_UNANNOUNCED_ACK 13
+#define FAULT_LOST_CHANGE 14
+#define FAULT_NO_MIRROR 15
+#define FAULT_TRAFFIC_LEAK 16
+#define FAULT_UNSERVED_RESOURCE 17
 #ifndef HXA_FIXTURE_FAULT
 #define HXA_FIXTURE_FAULT FAULT_NONE
 #endif
@@ -124,11 +133,19 @@ struct Module {
   HostInterface* host = nullptr;
   std::uint32_t cookie = 0;
   void* session = nullptr;
-  // Guards the item and the arming flags.
+  // Guards the item, the arming flags, the announcing state and the history.
   std::mutex mutex;
-  // Serialises announcements, so the last one carries the current item; re-entered when
-  // the host calls back from inside PublishEvent.
-  std::recursive_mutex announcing;
+  // Announcements are made by one thread at a time; a change made meanwhile (on another
+  // thread, or from inside PublishEvent) is announced by that thread before it stops.
+  bool announcing = false;
+  bool changedWhileAnnouncing = false;
+  // Held across PublishEvent by the deadlock fault only.
+  std::recursive_mutex announcingLock;
+  // Set while Start runs; a Stop from inside it leaves the module to Start.
+  bool starting = false;
+  bool stoppedDuringStart = false;
+  // Blocks remembered until Stop (the traffic-leak fault only), each linking the next.
+  void* history = nullptr;
   std::int32_t itemId = 0;
   std::string itemText;
   std::int32_t servedId = 0;
@@ -276,39 +293,67 @@ void ItemValue(HostValue& value, std::int32_t id, const std::string& text, bool 
 void Publish(Module& module, std::int32_t id, const std::string& text) {
   HostValue data{};
   ItemValue(data, id, text, false);
+#if HXA_FIXTURE_FAULT == FAULT_UNSERVED_RESOURCE
+  // Planted: announced as a resource that no GET endpoint serves.
+  const char* uri = "/fx/v1/items";
+#else
+  const char* uri = "/fx/v1/item";
+#endif
   HostStructMember members[3] = {
-      {"uri", {kHostValueBorrowedString, reinterpret_cast<HostWord>("/fx/v1/item"), 0}, 0},
+      {"uri", {kHostValueBorrowedString, reinterpret_cast<HostWord>(uri), 0}, 0},
       {"eventType", {kHostValueBorrowedString, reinterpret_cast<HostWord>("Update"), 0}, 0},
       {"data", data, 0}};
   HostEventRecord event{
       kItemEvent, {kHostValueStructure, reinterpret_cast<HostWord>(members), 3}, 0, nullptr};
   module.host->functions->PublishEvent(module.host->functions, &event);
+#if HXA_FIXTURE_FAULT == FAULT_NO_MIRROR
+  // Planted: the resource event has no copy under OnJsonApiEvent.
+#else
   event.name = "OnJsonApiEvent";
   module.host->functions->PublishEvent(module.host->functions, &event);
+#endif
   Free(reinterpret_cast<void*>(data.data));
 }
 
 // Announces the item as it is now.
 void Announce(Module& module) {
-  std::lock_guard announcing(module.announcing);
 #if HXA_FIXTURE_FAULT == FAULT_DEADLOCK
   // Planted: the item's lock stays held while the host is told, so a host that reads
   // the item from inside PublishEvent waits for itself.
+  std::lock_guard announcing(module.announcingLock);
   std::lock_guard lock(module.mutex);
   Publish(module, module.itemId, module.itemText);
 #else
-  std::int32_t id;
-  std::string text;
   {
     std::lock_guard lock(module.mutex);
-    id = module.itemId;
-    text = module.itemText;
+    if (module.announcing) {
+      module.changedWhileAnnouncing = true;
+      return;
+    }
+    module.announcing = true;
   }
-  Publish(module, id, text);
+  for (;;) {
+    std::int32_t id;
+    std::string text;
+    {
+      std::lock_guard lock(module.mutex);
+      module.changedWhileAnnouncing = false;
+      id = module.itemId;
+      text = module.itemText;
+    }
+    Publish(module, id, text);
+    std::lock_guard lock(module.mutex);
+    // Planted (lost-change): a change made while the item was announced is forgotten.
+    constexpr bool kForgetChanges = HXA_FIXTURE_FAULT == FAULT_LOST_CHANGE;
+    if (!module.changedWhileAnnouncing || kForgetChanges) {
+      module.announcing = false;
+      return;
+    }
+  }
 #endif
 }
 
-void SetItem(Module& module, std::int32_t id) {
+void SetItem(Module& module, std::int32_t id, bool announce = true) {
   {
     std::lock_guard lock(module.mutex);
     module.itemId = id;
@@ -325,7 +370,7 @@ void SetItem(Module& module, std::int32_t id) {
     module.servedText = module.itemText;
 #endif
   }
-  Announce(module);
+  if (announce) Announce(module);
 }
 
 // ---- Jobs -----------------------------------------------------------------------------
@@ -411,6 +456,15 @@ bool MemberOf(const HostValue& value, const char* key, HostValue& out) {
 void HXA_CDECL OnInput(const HostEventRecord* event) {
   if (event == nullptr || event->context == nullptr) return;
   Module& module = *static_cast<Module*>(event->context);
+#if HXA_FIXTURE_FAULT == FAULT_TRAFFIC_LEAK
+  // Planted: every input is remembered until Stop.
+  {
+    auto** block = static_cast<void**>(Alloc(64));
+    std::lock_guard lock(module.mutex);
+    *block = module.history;
+    module.history = block;
+  }
+#endif
   // Some work on the heap, as a real handler's conversion does.
   for (int round = 0; round < 1000; ++round)
     Free(Alloc(64 + static_cast<std::size_t>(round % 300) * 97));
@@ -456,7 +510,16 @@ void Serve(Module& module, int endpoint, HttpResponseRecord& response,
       char* end = nullptr;
       const long long id = last != nullptr ? std::strtoll(last + 1, &end, 10) : 0;
       if (last == nullptr || end == last + 1 || *end != '\0' || id < INT32_MIN || id > INT32_MAX) {
-        Fail(response, 400, "Invalid id");
+#if HXA_FIXTURE_FAULT == FAULT_UNBOUND_HANDLER
+        // Planted: the handler runs with the id it could not read taken as 0.
+        SetItem(module, 0);
+        Fail(response, 404, "Not found");
+#else
+        // The binding failure, as the framework words it; nothing set a status.
+        const std::string text = last != nullptr ? last + 1 : "";
+        Fail(response, 0,
+             ("Value " + text + " for 'id' of type int32 is in an incorrect format").c_str());
+#endif
         return;
       }
       SetItem(module, static_cast<std::int32_t>(id));
@@ -467,7 +530,8 @@ void Serve(Module& module, int endpoint, HttpResponseRecord& response,
     }
     case kDeleteItem:
       CallHost(module);
-      SetItem(module, 0);
+      // Planted (unannounced-ack): the item is cleared, but the empty item never announced.
+      SetItem(module, 0, HXA_FIXTURE_FAULT != FAULT_UNANNOUNCED_ACK);
       Succeed(response);
       return;
     case kArm1:
@@ -526,10 +590,23 @@ void HXA_CDECL RequestEntry(HttpResponseRecord* response, const HttpRequestRecor
     Fail(*response, 404, "Not found");
     return;
   }
+  // Arguments bind from the path only: an argument entry names an unknown argument.
+  if (request->argumentCount > 0 && request->arguments != nullptr) {
+    const char* name = request->arguments[0].name != nullptr ? request->arguments[0].name : "0";
+    const std::string text =
+        std::string("Unknown argument '") + name + "' for '" + kNames[endpoint] + "'.";
+    Fail(*response, 0, text.c_str());
+    return;
+  }
   Serve(*module, endpoint, *response, *request);
 }
 
 // ---- Function table -------------------------------------------------------------------
+
+void Destroy(Module* module) {
+  module->~Module();
+  Free(module);
+}
 
 bool HXA_CDECL Start(void* context, HostInterface* host) {
   auto& module = *static_cast<Module*>(context);
@@ -537,16 +614,36 @@ bool HXA_CDECL Start(void* context, HostInterface* host) {
   module.cookie = host->cookie;
   lastHost = host;
   module.session = Alloc(256);
+  module.starting = true;
   host->functions->Subscribe(host->functions, kInputEvent, host->cookie, OnInput, &module, 0);
+  module.starting = false;
+  if (module.stoppedDuringStart) {
+    // The host stopped the module from inside Subscribe, and Stop left it to this call.
+    Destroy(&module);
+    // Planted (start-ignores-stop): Start answers true all the same.
+    return HXA_FIXTURE_FAULT == FAULT_START_IGNORES_STOP;
+  }
   return true;
 }
 
 void HXA_CDECL Stop(void* context) {
   auto* module = static_cast<Module*>(context);
   HostFunctions* functions = module->host->functions;
+#if HXA_FIXTURE_FAULT == FAULT_STOP_ADMITS_CALLS
+  // Planted: still listed while Stop calls the host, so a call from inside gets in.
   functions->Unsubscribe(functions, kInputEvent, module->cookie);
   Unlist(module);
+#else
+  // Unlisted first: a call that comes in while Stop runs finds no module.
+  Unlist(module);
+  functions->Unsubscribe(functions, kInputEvent, module->cookie);
+#endif
   DropJobs(*module);
+  while (module->history != nullptr) {
+    void* block = module->history;
+    module->history = *static_cast<void**>(block);
+    Free(block);
+  }
   ++starts;
 #if HXA_FIXTURE_FAULT == FAULT_LEAK
   // Planted: from the fifth cycle on, the session is not freed.
@@ -560,8 +657,11 @@ void HXA_CDECL Stop(void* context) {
 #else
   (void)Farewell;
 #endif
-  module->~Module();
-  Free(module);
+  if (module->starting) {
+    module->stoppedDuringStart = true;
+    return;
+  }
+  Destroy(module);
 }
 
 void HXA_CDECL GetMemoryStats(void*, PluginMemoryStats* stats) {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,8 +17,10 @@
 #include "host/plugin_library.h"
 #include "host/validate_checks.h"
 #include "host/validate_isolation.h"
+#include "host/validate_oracle.h"
 #include "host/validate_report.h"
 #include "host/validate_trace.h"
+#include "host/validate_types.h"
 
 namespace Kavren::Host {
 namespace {
@@ -80,17 +83,28 @@ TEST_P(PlantedFaultTest, TripsExactlyItsCheck) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, PlantedFaultTest,
-                         ::testing::Values(PlantedFault{"sound", ""},
-                                           PlantedFault{"listed-early", "load.concurrent-load"},
-                                           PlantedFault{"wrapping-peak", "memory.peak"},
-                                           PlantedFault{"job-after-stop",
-                                                        "lifecycle.jobs-after-stop"},
-                                           PlantedFault{"release-twice", "wire.host-answers"},
-                                           PlantedFault{"call-after-stop", "lifecycle.stop"},
-                                           PlantedFault{"deadlock", "reentry.publish"},
-                                           PlantedFault{"leak", "memory.cycles"},
-                                           PlantedFault{"stale-get", "wire.resource-get"}),
+// Each fixture with the one directed check its planted fault must trip.
+const PlantedFault kPlantedFaults[] = {
+    {"sound", ""},
+    {"listed-early", "load.concurrent-load"},
+    {"wrapping-peak", "memory.peak"},
+    {"job-after-stop", "lifecycle.jobs-after-stop"},
+    {"release-twice", "wire.host-answers"},
+    {"call-after-stop", "lifecycle.stop"},
+    {"deadlock", "reentry.publish"},
+    {"leak", "memory.cycles"},
+    {"stale-get", "wire.resource-get"},
+    {"stop-admits-calls", "reentry.during-stop"},
+    {"start-ignores-stop", "lifecycle.stop-during-start"},
+    {"unbound-handler", "endpoints.binding"},
+    {"unannounced-ack", "wire.resource-get"},
+    {"lost-change", "wire.resource-get"},
+    {"no-mirror", "wire.mirrors"},
+    {"traffic-leak", "memory.traffic"},
+    {"unserved-resource", "wire.resource-get"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, PlantedFaultTest, ::testing::ValuesIn(kPlantedFaults),
                          [](const auto& info) {
                            std::string name = info.param.fixture;
                            for (char& c : name) c = c == '-' ? '_' : c;
@@ -164,6 +178,61 @@ TEST(ValidateCommandTest, ExitCodesSayWhatHappened) {
   skipped.checks.back().status = CheckStatus::kTimeout;
   EXPECT_EQ(ExitCodeOf(skipped), 2);
   EXPECT_THAT(JunitReport(skipped), ::testing::HasSubstr("<error type=\"timeout\""));
+}
+
+TEST(ValidateOracleTest, ABindingFailureIsFailedWithStatus0Or400AndNamesAnArgument) {
+  struct Row {
+    std::uint8_t failed;
+    std::int32_t status;
+    const char* text;
+    const char* problem;
+  };
+  const Row rows[] = {
+      {1, 0, "Value x for 'id' of type int32 is in an incorrect format", ""},
+      {1, 400, "Unknown argument 'extra' for 'GetItem'.", ""},
+      // The handler's own answers: another status, a text that names no argument.
+      {1, 404, "Value x for 'id' of type int32 is in an incorrect format",
+       "answered status 404 \"Value x for 'id' of type int32 is in an incorrect format\""},
+      {1, 0, "Not found", "answered status 0 \"Not found\""},
+      {1, 0, "Value x for 'other' of type int32 is out of range",
+       "answered status 0 \"Value x for 'other' of type int32 is out of range\""},
+      {0, 200, nullptr, "answered status 200 as a success"},
+  };
+  for (const Row& row : rows) {
+    Abi::HttpResponseRecord response;
+    std::memset(static_cast<void*>(&response), 0, sizeof response);
+    response.failed = row.failed;
+    response.status = row.status;
+    response.errorText = row.text;
+    EXPECT_EQ(CheckBindingFailure(response, {"id", "extra"}), row.problem) << row.status;
+  }
+}
+
+TEST(ValidateTraceTest, ThePolicyAndTheUnbindableVariantSurviveTheJsonForm) {
+  Trace trace;
+  trace.policy.checkMirrors = true;
+  trace.policy.compareAfterCalls = true;
+  trace.policy.stopDuringStart = 3;
+  trace.policy.changeDuringPublish = 500;
+  TraceOp op;
+  op.endpoint = "PostFxV1ItemById";
+  op.variant = "unbindable";
+  trace.ops.push_back(op);
+  const MaybeType<Failure, Trace> read = TraceFromJson(TraceToJson(trace));
+  ASSERT_TRUE(read.Succeeded());
+  const HostPolicy& policy = read.Value().policy;
+  EXPECT_TRUE(policy.checkMirrors);
+  EXPECT_TRUE(policy.compareAfterCalls);
+  EXPECT_EQ(policy.stopDuringStart, 3);
+  EXPECT_EQ(policy.changeDuringPublish, 500);
+  EXPECT_EQ(ParseVariant(read.Value().ops.at(0).variant), ValueVariant::kUnbindable);
+  // A trace saved before these rules existed replays without them.
+  const MaybeType<Failure, Trace> old =
+      TraceFromJson(R"({"version":1,"threads":1,"policy":{"holdJobs":5},"ops":[]})");
+  ASSERT_TRUE(old.Succeeded());
+  EXPECT_FALSE(old.Value().policy.checkMirrors);
+  EXPECT_FALSE(old.Value().policy.compareAfterCalls);
+  EXPECT_EQ(old.Value().policy.stopDuringStart, 0);
 }
 
 TEST(ValidateChecksTest, PatternsAndSeeds) {
