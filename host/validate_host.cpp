@@ -12,6 +12,7 @@
 #include "host/document.h"
 #include "host/event_bus.h"
 #include "host/host_value.h"
+#include "host/validate_alloc.h"
 
 namespace Kavren::Host {
 namespace {
@@ -175,16 +176,20 @@ bool ModelHost::Load(int slot) {
     ++counts_.loads;
   }
   Module& module = *slots_[slot];
+  PhaseBegins(RunPhase::kExport);
   load_(&module.record);
   const Abi::PluginHostRecord& record = module.record;
-  if (record.functions == nullptr || record.functions->Start == nullptr ||
-      record.functions->Stop == nullptr || record.functions->GetMemoryStats == nullptr) {
-    oracle_.Report(FindingKind::kLoad, "the export left no complete function table");
+  const bool complete = record.functions != nullptr && record.functions->Start != nullptr &&
+                        record.functions->Stop != nullptr &&
+                        record.functions->GetMemoryStats != nullptr;
+  PhaseEnds(RunPhase::kExport, complete && record.name != nullptr && record.api != nullptr);
+  if (!complete) {
+    LoadFailed(FindingKind::kLoad, "the export left no complete function table");
     Abandon(module);
     return false;
   }
   if (record.name == nullptr || record.api == nullptr) {
-    oracle_.Report(FindingKind::kLoad, "the export left no name or no API block");
+    LoadFailed(FindingKind::kLoad, "the export left no name or no API block");
     Abandon(module);
     return false;
   }
@@ -211,14 +216,28 @@ bool ModelHost::Load(int slot) {
     module.state = State::kRunning;
     ++module.inside;
   }
+  PhaseBegins(RunPhase::kStart);
   const bool started = record.functions->Start(record.context, &module.interface);
+  PhaseEnds(RunPhase::kStart, started);
   Leave(module);
   if (!started) {
-    oracle_.Report(FindingKind::kLoad, "Start returned false");
+    LoadFailed(FindingKind::kLoad, "Start returned false");
     Stop(slot);
     return false;
   }
   return true;
+}
+
+void ModelHost::PhaseBegins(RunPhase phase) {
+  if (observer_ != nullptr) observer_->Begin(*this, oracle_, phase);
+}
+
+void ModelHost::PhaseEnds(RunPhase phase, bool succeeded) {
+  if (observer_ != nullptr) observer_->End(*this, oracle_, phase, succeeded);
+}
+
+void ModelHost::LoadFailed(const char* kind, const std::string& message) {
+  if (observer_ == nullptr || !observer_->Refused()) oracle_.Report(kind, message);
 }
 
 void ModelHost::Abandon(Module& module) {
@@ -244,9 +263,11 @@ void ModelHost::Stop(int slot) {
     std::erase_if(jobs_, [&](const Job& job) { return job.module == module && !job.held; });
     ++counts_.stops;
   }
+  PhaseBegins(RunPhase::kStop);
   stoppingModule = module;
   module->record.functions->Stop(module->record.context);
   stoppingModule = nullptr;
+  PhaseEnds(RunPhase::kStop, true);
   std::vector<std::string> left;
   {
     std::lock_guard lock(mutex_);
@@ -357,6 +378,7 @@ ModelReply ModelHost::CallModule(Module& module, const std::string& functionName
   reply.called = true;
   reply.status = response.status;
   reply.failed = response.failed != 0;
+  if (reply.failed) Count(&RunCounts::failedReplies);
   if (response.value.type <= Abi::kHostValueStructure) {
     reply.valueJson = HostValueToJson(response.value);
   }
@@ -588,13 +610,16 @@ void ModelHost::OnUnsubscribe(Abi::HostFunctions* self, const char* name,
                 [&](const Subscription& subscription) { return subscription.name == name; });
 }
 
-void ModelHost::OnScheduleJob(Abi::HostFunctions* self, const char*, Abi::HostJobCallback job,
+void ModelHost::OnScheduleJob(Abi::HostFunctions* self, const char* label, Abi::HostJobCallback job,
                               void* context, double, std::int32_t) noexcept {
   ModelHost* live = HostOf(self, "ScheduleJob");
   if (live == nullptr) return;
   ModelHost& host = *live;
   Module& module = *reinterpret_cast<Table*>(self)->module;
   host.HostCalled(module, "ScheduleJob");
+  if (label == nullptr || label[0] == '\0') {
+    host.oracle_.Report(FindingKind::kJobLabel, "a job scheduled with an empty label");
+  }
   if (job == nullptr) return;
   const bool held = host.Chance(host.policy_.holdJobs);
   try {
@@ -633,6 +658,7 @@ void ModelHost::OnLog(Abi::HostFunctions* self, std::int32_t, const char*) noexc
   if (host == nullptr) return;
   Module& module = *reinterpret_cast<Table*>(self)->module;
   host->HostCalled(module, "Log");
+  host->Count(&RunCounts::logLines);
 }
 
 // ---- Jobs, events, operations ---------------------------------------------------------
@@ -789,11 +815,20 @@ void ModelHost::Finish() {
 
 TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
                       const std::vector<std::string>& dictionary) {
+  if (trace.refusals.Active()) return RunRefusedTrace(load, trace, dictionary).outcome;
+  return RunObservedTrace(load, trace, dictionary, nullptr);
+}
+
+TraceOutcome RunObservedTrace(Abi::PluginLoadFunction load, const Trace& trace,
+                              const std::vector<std::string>& dictionary, RunObserver* observer) {
   Oracle oracle;
   TraceOutcome outcome;
   {
     ModelHost host(load, trace.policy, trace.seed, oracle, dictionary);
-    if (host.Load(0)) {
+    host.SetObserver(observer);
+    if (observer != nullptr) observer->Begin(host, oracle, RunPhase::kRun);
+    const bool loaded = host.Load(0);
+    if (loaded) {
       std::atomic<bool> done{false};
       std::thread sampler;
       if (trace.policy.sampleMemory) {
@@ -804,6 +839,7 @@ TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
           }
         });
       }
+      if (observer != nullptr) observer->Begin(host, oracle, RunPhase::kTraffic);
       std::vector<std::thread> threads;
       threads.reserve(static_cast<std::size_t>(trace.threads));
       for (int thread = 0; thread < trace.threads; ++thread) {
@@ -815,11 +851,15 @@ TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
       }
       for (std::thread& thread : threads) thread.join();
       host.Quiesce();
+      if (observer != nullptr) observer->End(host, oracle, RunPhase::kTraffic, true);
       if (trace.policy.checkResources) host.CheckResources();
       done = true;
       if (sampler.joinable()) sampler.join();
       host.Finish();
+    } else if (observer != nullptr) {
+      host.Finish();
     }
+    if (observer != nullptr) observer->End(host, oracle, RunPhase::kRun, loaded);
     outcome.counts = host.Counts();
   }
   outcome.findings = oracle.Findings();

@@ -25,6 +25,11 @@ inline constexpr char kAnnouncement[] = "announcement";
 inline constexpr char kResourceGet[] = "resource-get";
 inline constexpr char kApiBlock[] = "api-block";
 inline constexpr char kLoad[] = "load";
+inline constexpr char kJobLabel[] = "job-label";
+/// Start answered true, yet the plugin's log lines no longer reach the host.
+inline constexpr char kLogTarget[] = "log-target";
+/// After Stop the plugin holds more blocks or bytes than before its load.
+inline constexpr char kMemoryBlocks[] = "memory-blocks";
 }  // namespace FindingKind
 
 struct Finding {

@@ -4,7 +4,9 @@
 //
 // It keeps one item, served by GET /fx/v1/item, set by POST /fx/v1/item/{id} and by jobs
 // that input events schedule, cleared by DELETE /fx/v1/item (which also calls the host),
-// and announced through OnJsonApiEvent on every change. Its heap is counted.
+// and announced through OnJsonApiEvent on every change. Its heap is counted and comes
+// from malloc, so that the validator's interposer can refuse it; the sound fixture keeps
+// its promises when it does.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -33,6 +35,11 @@
 #define FAULT_LEAK 7
 #define FAULT_STALE_GET 8
 #define FAULT_SEQUENCE 9
+#define FAULT_NULL_FAILURE_TEXT 10
+#define FAULT_STOP_KEEPS_SUBSCRIPTION 11
+#define FAULT_START_FAILURE_LEAK 12
+#define FAULT_LOST_LOG_TARGET 13
+#define FAULT_EMPTY_JOB_LABEL 14
 #ifndef HXA_FIXTURE_FAULT
 #define HXA_FIXTURE_FAULT FAULT_NONE
 #endif
@@ -66,7 +73,8 @@ void RaisePeak(std::uint64_t inUse) {
 
 void* Alloc(std::size_t size) {
   auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
-  if (block == nullptr) std::abort();
+  // A refused block is not counted; the caller gives up what needed it.
+  if (block == nullptr) return nullptr;
   std::memcpy(block, &size, sizeof size);
   allocatedBytes += size;
   ++allocations;
@@ -97,7 +105,7 @@ void Free(void* pointer) {
 
 char* CopyText(const std::string& text) {
   auto* copy = static_cast<char*>(Alloc(text.size() + 1));
-  std::memcpy(copy, text.c_str(), text.size() + 1);
+  if (copy != nullptr) std::memcpy(copy, text.c_str(), text.size() + 1);
   return copy;
 }
 
@@ -124,6 +132,9 @@ struct Module {
   HostInterface* host = nullptr;
   std::uint32_t cookie = 0;
   void* session = nullptr;
+  // Made by Start: the label of its jobs, and the log target its lines go through.
+  char* jobLabel = nullptr;
+  HostFunctions** logTarget = nullptr;
   // Guards the item and the arming flags.
   std::mutex mutex;
   // Serialises announcements, so the last one carries the current item; re-entered when
@@ -224,7 +235,15 @@ void Describe(Module& module) {
       PluginApiBlock{module.descriptors, kEndpointCount, module.types, 3, module.events, 1};
 }
 
+// Writes a line through the module's log target, when it has one.
+void LogLine(Module& module, const char* line) {
+  if (module.logTarget != nullptr) (*module.logTarget)->Log(*module.logTarget, 3, line);
+}
+
 // ---- Replies --------------------------------------------------------------------------
+
+// The text of a failure whose own text could not be copied; never freed.
+constexpr char kOutOfMemory[] = "Out of memory";
 
 void HXA_CDECL ReleaseReply(HttpResponseRecord* response) {
   if (response == nullptr) return;
@@ -237,7 +256,7 @@ void HXA_CDECL ReleaseReply(HttpResponseRecord* response) {
     }
     Free(members);
   }
-  Free(const_cast<char*>(response->errorText));
+  if (response->errorText != kOutOfMemory) Free(const_cast<char*>(response->errorText));
   std::memset(static_cast<void*>(response), 0, sizeof *response);
 }
 
@@ -249,33 +268,46 @@ void Succeed(HttpResponseRecord& response) {
 void Fail(HttpResponseRecord& response, std::int32_t status, const char* text) {
   response.status = status;
   response.failed = 1;
-  response.errorText = text != nullptr ? CopyText(text) : nullptr;
+#if HXA_FIXTURE_FAULT == FAULT_NULL_FAILURE_TEXT
+  // Planted: a refused copy leaves the failure without a text.
+  response.errorText = CopyText(text);
+#else
+  char* copy = CopyText(text);
+  response.errorText = copy != nullptr ? copy : kOutOfMemory;
+#endif
   response.release = ReleaseReply;
 }
 
-void ItemValue(HostValue& value, std::int32_t id, const std::string& text, bool owned) {
+// False, with `value` untouched, when a block is refused.
+bool ItemValue(HostValue& value, std::int32_t id, const std::string& text, bool owned) {
   auto* members = static_cast<HostStructMember*>(Alloc(2 * sizeof(HostStructMember)));
+  if (members == nullptr) return false;
   members[0] =
       HostStructMember{"id",
                        {kHostValueSigned, static_cast<HostWord>(static_cast<std::uint32_t>(id)),
                         id < 0 ? HostWord{0xffffffffu} : HostWord{0}},
                        0};
   if (owned) {
+    char* copy = CopyText(text);
+    if (copy == nullptr) {
+      Free(members);
+      return false;
+    }
     members[1] = HostStructMember{
-        "text",
-        {kHostValueOwnedString, reinterpret_cast<HostWord>(CopyText(text)), text.size()},
-        0};
+        "text", {kHostValueOwnedString, reinterpret_cast<HostWord>(copy), text.size()}, 0};
   } else {
     members[1] = HostStructMember{
         "text", {kHostValueBorrowedString, reinterpret_cast<HostWord>(text.c_str()), 0}, 0};
   }
   value = HostValue{kHostValueStructure, reinterpret_cast<HostWord>(members), 2};
+  return true;
 }
 
 // Tells the host of the item, under its own name and then under OnJsonApiEvent.
 void Publish(Module& module, std::int32_t id, const std::string& text) {
   HostValue data{};
-  ItemValue(data, id, text, false);
+  // A refused block drops the announcement.
+  if (!ItemValue(data, id, text, false)) return;
   HostStructMember members[3] = {
       {"uri", {kHostValueBorrowedString, reinterpret_cast<HostWord>("/fx/v1/item"), 0}, 0},
       {"eventType", {kHostValueBorrowedString, reinterpret_cast<HostWord>("Update"), 0}, 0},
@@ -366,6 +398,7 @@ void HXA_CDECL RunJob(void* context) {
 
 void Schedule(Module& module, std::int32_t id) {
   auto* job = static_cast<JobContext*>(Alloc(sizeof(JobContext)));
+  if (job == nullptr) return;
   *job = JobContext{&module, module.generation, id};
   void* context = job;
 #if HXA_FIXTURE_FAULT != FAULT_JOB_AFTER_STOP
@@ -376,8 +409,9 @@ void Schedule(Module& module, std::int32_t id) {
     context = reinterpret_cast<void*>(ticket);
   }
 #endif
-  module.host->functions->ScheduleJob(module.host->functions, "fx: set item", RunJob, context, 0,
-                                      0);
+  module.host->functions->ScheduleJob(module.host->functions,
+                                      module.jobLabel != nullptr ? module.jobLabel : "", RunJob,
+                                      context, 0, 0);
 }
 
 void DropJobs(Module& module) {
@@ -446,7 +480,10 @@ void Serve(Module& module, int endpoint, HttpResponseRecord& response,
   switch (endpoint) {
     case kGetItem: {
       std::lock_guard lock(module.mutex);
-      ItemValue(response.value, module.servedId, module.servedText, true);
+      if (!ItemValue(response.value, module.servedId, module.servedText, true)) {
+        Fail(response, 500, "Out of memory");
+        return;
+      }
       Succeed(response);
       return;
     }
@@ -536,7 +573,32 @@ bool HXA_CDECL Start(void* context, HostInterface* host) {
   module.host = host;
   module.cookie = host->cookie;
   lastHost = host;
+  module.jobLabel = CopyText("fx: set item");
+  module.logTarget = static_cast<HostFunctions**>(Alloc(sizeof(HostFunctions*)));
   module.session = Alloc(256);
+  bool complete = module.session != nullptr;
+  // Planted (two faults): a module that starts without its job label, or without its log
+  // target.
+#if HXA_FIXTURE_FAULT != FAULT_EMPTY_JOB_LABEL
+  complete = complete && module.jobLabel != nullptr;
+#endif
+#if HXA_FIXTURE_FAULT != FAULT_LOST_LOG_TARGET
+  complete = complete && module.logTarget != nullptr;
+#endif
+  if (!complete) {
+#if HXA_FIXTURE_FAULT == FAULT_START_FAILURE_LEAK
+    // Planted: the failure path forgets the label instead of freeing it.
+    module.jobLabel = nullptr;
+#endif
+    Free(module.jobLabel);
+    Free(module.logTarget);
+    Free(module.session);
+    module.jobLabel = nullptr;
+    module.logTarget = nullptr;
+    module.session = nullptr;
+    return false;
+  }
+  if (module.logTarget != nullptr) *module.logTarget = host->functions;
   host->functions->Subscribe(host->functions, kInputEvent, host->cookie, OnInput, &module, 0);
   return true;
 }
@@ -544,7 +606,16 @@ bool HXA_CDECL Start(void* context, HostInterface* host) {
 void HXA_CDECL Stop(void* context) {
   auto* module = static_cast<Module*>(context);
   HostFunctions* functions = module->host->functions;
-  functions->Unsubscribe(functions, kInputEvent, module->cookie);
+  LogLine(*module, "fx: stopping");
+  // The name it unsubscribes, copied as a subscription table would keep it.
+  char* name = CopyText(kInputEvent);
+#if HXA_FIXTURE_FAULT == FAULT_STOP_KEEPS_SUBSCRIPTION
+  // Planted: a refused copy skips the unsubscription.
+  if (name != nullptr) functions->Unsubscribe(functions, name, module->cookie);
+#else
+  functions->Unsubscribe(functions, name != nullptr ? name : kInputEvent, module->cookie);
+#endif
+  Free(name);
   Unlist(module);
   DropJobs(*module);
   ++starts;
@@ -560,6 +631,8 @@ void HXA_CDECL Stop(void* context) {
 #else
   (void)Farewell;
 #endif
+  Free(module->jobLabel);
+  Free(module->logTarget);
   module->~Module();
   Free(module);
 }
@@ -581,7 +654,10 @@ void HXA_CDECL GetMemoryStats(void*, PluginMemoryStats* stats) {
 extern "C" __attribute__((visibility("default"))) std::int32_t HXA_CDECL
 load_hxa_player_messaging(PluginHostRecord* record) {
   if (record == nullptr) return 0;
-  auto* module = new (Alloc(sizeof(Module))) Module();
+  void* block = Alloc(sizeof(Module));
+  // Refused: the record stays as the host gave it, which tells the host the load failed.
+  if (block == nullptr) return 0;
+  auto* module = new (block) Module();
   module->generation = nextGeneration++;
   module->functions = PluginFunctionTable{Start, Stop, GetMemoryStats};
   Describe(*module);
