@@ -325,9 +325,10 @@ CheckBodyResult AllocSweep(const CheckSpec& check, const CheckContext& context) 
   }
   if (id == "alloc.events") {
     if (probe.subscriptions == 0) return Skip("the plugin subscribes to no event");
+    // Three payloads each: what a delivery does (a job or none) depends on its payload.
     for (std::size_t index = 0; index < probe.subscriptions; ++index) {
       TraceBuilder builder(context, id, 1);
-      builder.Event(0, static_cast<int>(index));
+      for (int delivery = 0; delivery < 3; ++delivery) builder.Event(0, static_cast<int>(index));
       subjects.emplace_back(probe.subscribedNames[index], builder.Get(), RunPhase::kTraffic);
     }
   }
