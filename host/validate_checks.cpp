@@ -5,12 +5,15 @@
 #include <rapidjson/writer.h>
 
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "host/document.h"
+#include "host/validate_alloc.h"
 #include "host/validate_host.h"
 
 namespace Kavren::Host {
@@ -22,6 +25,7 @@ struct Probe {
   std::size_t subscriptions = 0;
   /// Host functions the plugin calls during Start.
   std::uint64_t startCalls = 0;
+  std::vector<std::string> subscribedNames;
   std::vector<Finding> findings;
 };
 
@@ -38,7 +42,8 @@ Probe ProbePlugin(const CheckContext& context) {
           probe.endpoints.push_back(endpoint.name);
         }
       }
-      probe.subscriptions = host.SubscribedNames().size();
+      probe.subscribedNames = host.SubscribedNames();
+      probe.subscriptions = probe.subscribedNames.size();
     }
     probe.startCalls = host.Counts().callsDuringStart;
     host.Finish();
@@ -360,6 +365,152 @@ CheckBodyResult ExploreRandom(const CheckContext& context, const Probe& probe,
   return RunTraces(context, {trace});
 }
 
+// ---- alloc.*: the plugin's allocations refused -----------------------------------------
+
+// Refusal points swept per subject: each allocation up to this many, else a stride of
+// them, offset by the seed so that other seeds refuse others.
+constexpr std::uint64_t kSweepPoints = 100;
+
+std::string WhatTheHostGot(RunPhase phase, const RefusedRun& run) {
+  if (!run.loaded) return "load failed";
+  if (!run.started) return "Start false";
+  if (phase == RunPhase::kTraffic) {
+    return run.outcome.counts.failedReplies > 0 ? "failed reply" : "completed";
+  }
+  return phase == RunPhase::kStop ? "stopped" : "started";
+}
+
+// Refuses the Nth allocation of `phase` in `trace` for N = 1, 2, ... in turn until a run
+// completes the phase without a refusal; the first run with a finding fails the check.
+// `result` gets the runs, and in its message the subject's allocations and what the host
+// got from the refused runs.
+std::optional<CheckBodyResult> SweepSubject(const CheckContext& context, Trace trace,
+                                            RunPhase phase, const std::string& subject,
+                                            CheckBodyResult& result) {
+  trace.refusals.phase = phase;
+  const RefusedRun counted = RunRefusedTrace(context.load, trace, context.dictionary);
+  if (!counted.outcome.skipped.empty()) return Skip(counted.outcome.skipped);
+  const std::uint64_t stride =
+      std::max<std::uint64_t>(1, (counted.counted + kSweepPoints - 1) / kSweepPoints);
+  std::uint64_t runs = 0;
+  std::map<std::string, std::uint64_t> outcomes;
+  for (std::uint64_t number = 1 + context.seed % stride; runs < 2 * kSweepPoints;
+       number += stride) {
+    trace.refusals.numbers = {number};
+    KeepPending(context, trace);
+    const RefusedRun run = RunRefusedTrace(context.load, trace, context.dictionary);
+    ++result.rounds;
+    result.ops += run.outcome.counts.ops;
+    if (!run.outcome.findings.empty()) {
+      trace.refusals.refused = run.refusedNumbers;
+      CheckBodyResult failed = Fail(run.outcome.findings, &trace);
+      failed.message = subject + " with allocation " + std::to_string(number) + " of " +
+                       std::to_string(counted.counted) + " refused: " + failed.message;
+      return failed;
+    }
+    // The phase completed before its Nth allocation.
+    if (run.refused == 0) break;
+    ++runs;
+    ++outcomes[WhatTheHostGot(phase, run)];
+  }
+  std::string got;
+  for (const auto& [outcome, count] : outcomes) {
+    got += (got.empty() ? "" : ", ") + outcome + " " + std::to_string(count);
+  }
+  result.message += (result.message.empty() ? "" : "; ") + subject + ": allocations " +
+                    std::to_string(counted.counted) + ", refused " + std::to_string(runs) +
+                    (stride > 1 ? " (1 in " + std::to_string(stride) + ")" : std::string()) +
+                    (got.empty() ? "" : ": " + got);
+  return std::nullopt;
+}
+
+CheckBodyResult AllocSweep(const CheckSpec& check, const CheckContext& context) {
+  const std::string id = check.id;
+  const Probe probe = ProbePlugin(context);
+  if (!probe.findings.empty()) return Fail(probe.findings, nullptr);
+  // Each subject: its operations and the phase whose allocations are refused.
+  std::vector<std::tuple<std::string, Trace, RunPhase>> subjects;
+  // Load, Start and Stop: around every endpoint and event once.
+  const std::pair<const char*, RunPhase> lifecycle[] = {{"alloc.load", RunPhase::kExport},
+                                                        {"alloc.start", RunPhase::kStart},
+                                                        {"alloc.stop", RunPhase::kStop}};
+  for (const auto& [lifecycleId, phase] : lifecycle) {
+    if (id != lifecycleId) continue;
+    TraceBuilder builder(context, id, 1);
+    builder.Traffic(probe, 0);
+    subjects.emplace_back(RunPhaseName(phase), builder.Get(), phase);
+  }
+  if (id == "alloc.endpoints") {
+    if (probe.endpoints.empty()) return Skip("the plugin has no endpoint");
+    // Each endpoint with valid, malformed and out-of-range arguments: failure paths too.
+    for (const std::string& endpoint : probe.endpoints) {
+      TraceBuilder builder(context, id, 1);
+      for (const char* variant : kVariants) builder.Call(0, endpoint, variant);
+      subjects.emplace_back(endpoint, builder.Get(), RunPhase::kTraffic);
+    }
+  }
+  if (id == "alloc.events") {
+    if (probe.subscriptions == 0) return Skip("the plugin subscribes to no event");
+    // Three payloads each: what a delivery does (a job or none) depends on its payload.
+    for (std::size_t index = 0; index < probe.subscriptions; ++index) {
+      TraceBuilder builder(context, id, 1);
+      for (int delivery = 0; delivery < 3; ++delivery) builder.Event(0, static_cast<int>(index));
+      subjects.emplace_back(probe.subscribedNames[index], builder.Get(), RunPhase::kTraffic);
+    }
+  }
+  CheckBodyResult result;
+  for (auto& [name, trace, phase] : subjects) {
+    // Refused runs must not depend on the host's own failures or a racing sampler.
+    trace.policy.sampleMemory = false;
+    trace.policy.checkResources = false;
+    if (auto failed = SweepSubject(context, trace, phase, name, result)) {
+      failed->rounds += result.rounds;
+      failed->ops += result.ops;
+      return *failed;
+    }
+  }
+  return result;
+}
+
+// Random orderings with a share of the plugin's allocations refused: from 0.1% to 20%,
+// spread evenly over the decades, one share per round; refused during the operations, and
+// in one round of four from the load to the end (where most rounds end at the load).
+CheckBodyResult AllocRandom(const CheckSpec& check, const CheckContext& context) {
+  const Probe probe = ProbePlugin(context);
+  if (!probe.findings.empty()) return Fail(probe.findings, nullptr);
+  CheckContext random = context;
+  random.threads = std::max(2, context.threads);
+  HostPolicy policy;
+  // A GET may serve data whose announcement a refusal dropped.
+  policy.checkResources = false;
+  policy.failAnswers = 100;
+  policy.reenterPublish = 100;
+  policy.reenterJobs = 100;
+  policy.holdJobs = 100;
+  const std::uint64_t seed = MixSeed(context.seed + context.round);
+  Trace trace = RandomTrace(probe, random, check.id, seed, Mix{}, policy);
+  const double share = 0.001 * std::pow(200.0, static_cast<double>(seed % 1001) / 1000.0);
+  trace.refusals.phase = seed % 4 == 0 ? RunPhase::kRun : RunPhase::kTraffic;
+  trace.refusals.ratePerMillion = static_cast<std::uint32_t>(share * 1e6);
+  trace.refusals.seed = MixSeed(seed);
+  KeepPending(context, trace);
+  const RefusedRun run = RunRefusedTrace(context.load, trace, context.dictionary);
+  if (!run.outcome.skipped.empty()) return Skip(run.outcome.skipped);
+  if (!run.outcome.findings.empty()) {
+    trace.refusals.refused = run.refusedNumbers;
+    CheckBodyResult failed = Fail(run.outcome.findings, &trace);
+    failed.message = std::to_string(run.refused) + " of " + std::to_string(run.counted) +
+                     " allocations refused: " + failed.message;
+    failed.rounds = 1;
+    failed.ops = run.outcome.counts.ops;
+    return failed;
+  }
+  CheckBodyResult result;
+  result.rounds = 1;
+  result.ops = run.outcome.counts.ops;
+  return result;
+}
+
 }  // namespace
 
 const std::vector<CheckSpec>& AllChecks() {
@@ -424,6 +575,29 @@ const std::vector<CheckSpec>& AllChecks() {
       {"threads.second-module", "random orderings with a second module loaded and stopped", 30,
        true},
       {"threads.pushes", "random event deliveries from every thread at once", 30, true},
+      {"alloc.load",
+       "each allocation of the export refused in turn: a failed load or a module that keeps "
+       "the contract",
+       60, false, true, AllocSweep},
+      {"alloc.start",
+       "each allocation of Start refused in turn: nothing held after a false Start, logs "
+       "reach the host after a true one",
+       60, false, true, AllocSweep},
+      {"alloc.stop",
+       "each allocation of Stop refused in turn: every subscription released, nothing held", 60,
+       false, true, AllocSweep},
+      {"alloc.endpoints",
+       "each allocation of every endpoint's call refused in turn: failed replies with a text "
+       "and a status, nothing held",
+       90, false, true, AllocSweep},
+      {"alloc.events",
+       "each allocation of every event's delivery and its jobs refused in turn: labelled "
+       "jobs, nothing held",
+       90, false, true, AllocSweep},
+      {"alloc.random",
+       "random orderings with 0.1% to 20% of the plugin's allocations refused: no crash, hang "
+       "or leak",
+       30, true, true, AllocRandom},
   };
   return checks;
 }
@@ -491,6 +665,7 @@ std::vector<Finding> RunTraceFindings(const CheckContext& context, const Trace& 
 }
 
 CheckBodyResult RunCheckBody(const CheckSpec& check, const CheckContext& context) {
+  if (check.body != nullptr) return check.body(check, context);
   const std::string id = check.id;
   const Probe probe = ProbePlugin(context);
   if (!probe.findings.empty()) return Fail(probe.findings, nullptr);

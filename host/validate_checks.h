@@ -13,6 +13,12 @@
 
 namespace Kavren::Host {
 
+struct CheckSpec;
+struct CheckContext;
+struct CheckBodyResult;
+/// What a check runs, for the checks that register a function of their own.
+using CheckBody = CheckBodyResult (*)(const CheckSpec& check, const CheckContext& context);
+
 /// One check: `id` is "family.name" and never changes meaning.
 struct CheckSpec {
   const char* id;
@@ -22,6 +28,10 @@ struct CheckSpec {
   double budgetSeconds;
   /// Explores random orderings in rounds for its share of --seconds.
   bool random;
+  /// Runs in a program of its own with the allocation interposer preloaded.
+  bool interposed = false;
+  /// Null for the checks RunCheckBody knows by their id.
+  CheckBody body = nullptr;
 };
 
 /// Every check, in the order they run.

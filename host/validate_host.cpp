@@ -13,6 +13,7 @@
 #include "host/document.h"
 #include "host/event_bus.h"
 #include "host/host_value.h"
+#include "host/validate_alloc.h"
 
 namespace Kavren::Host {
 namespace {
@@ -217,16 +218,20 @@ bool ModelHost::Load(int slot) {
     ++counts_.loads;
   }
   Module& module = *slots_[slot];
+  PhaseBegins(RunPhase::kExport);
   load_(&module.record);
   const Abi::PluginHostRecord& record = module.record;
-  if (record.functions == nullptr || record.functions->Start == nullptr ||
-      record.functions->Stop == nullptr || record.functions->GetMemoryStats == nullptr) {
-    oracle_.Report(FindingKind::kLoad, "the export left no complete function table");
+  const bool complete = record.functions != nullptr && record.functions->Start != nullptr &&
+                        record.functions->Stop != nullptr &&
+                        record.functions->GetMemoryStats != nullptr;
+  PhaseEnds(RunPhase::kExport, complete && record.name != nullptr && record.api != nullptr);
+  if (!complete) {
+    LoadFailed(FindingKind::kLoad, "the export left no complete function table");
     Abandon(module);
     return false;
   }
   if (record.name == nullptr || record.api == nullptr) {
-    oracle_.Report(FindingKind::kLoad, "the export left no name or no API block");
+    LoadFailed(FindingKind::kLoad, "the export left no name or no API block");
     Abandon(module);
     return false;
   }
@@ -257,7 +262,9 @@ bool ModelHost::Load(int slot) {
   const void* outerStarting = startingModule;
   startingModule = &module;
   const std::size_t mark = pendingMirrors.size();
+  PhaseBegins(RunPhase::kStart);
   const bool started = record.functions->Start(record.context, &module.interface);
+  PhaseEnds(RunPhase::kStart, started);
   EndMirrorScope(mark);
   startingModule = outerStarting;
   Leave(module);
@@ -276,11 +283,23 @@ bool ModelHost::Load(int slot) {
     return false;
   }
   if (!started) {
-    oracle_.Report(FindingKind::kLoad, "Start returned false");
+    LoadFailed(FindingKind::kLoad, "Start returned false");
     Stop(slot);
     return false;
   }
   return true;
+}
+
+void ModelHost::PhaseBegins(RunPhase phase) {
+  if (observer_ != nullptr) observer_->Begin(*this, oracle_, phase);
+}
+
+void ModelHost::PhaseEnds(RunPhase phase, bool succeeded) {
+  if (observer_ != nullptr) observer_->End(*this, oracle_, phase, succeeded);
+}
+
+void ModelHost::LoadFailed(const char* kind, const std::string& message) {
+  if (observer_ == nullptr || !observer_->Refused()) oracle_.Report(kind, message);
 }
 
 void ModelHost::Abandon(Module& module) {
@@ -331,7 +350,9 @@ void ModelHost::FinishStop(Module& module) {
   const void* outerStopping = stoppingModule;
   stoppingModule = &module;
   const std::size_t mark = pendingMirrors.size();
+  PhaseBegins(RunPhase::kStop);
   module.record.functions->Stop(module.record.context);
+  PhaseEnds(RunPhase::kStop, true);
   EndMirrorScope(mark);
   stoppingModule = outerStopping;
   std::vector<std::string> left;
@@ -504,7 +525,11 @@ ModelReply ModelHost::CallModule(Module& module, const std::string& functionName
     for (const ApiArgument& argument : endpoint->arguments) arguments.push_back(argument.name);
     const std::string broken = brokenCapture.empty() ? brokenEntry : brokenCapture;
     const std::string answered = CheckBindingFailure(response, arguments);
-    if (!answered.empty()) {
+    // Once the allocator has refused the plugin, the binding failure's own text may not
+    // be made: a failed 500 is then the answer the ABI promises instead.
+    const bool refusedInstead = response.failed != 0 && response.status == 500 &&
+                                observer_ != nullptr && observer_->Refused();
+    if (!answered.empty() && !refusedInstead) {
       oracle_.Report(FindingKind::kBinding, where + ": argument '" + broken +
                                                 "' cannot bind, yet the call " + answered +
                                                 " instead of its binding failure");
@@ -518,6 +543,7 @@ ModelReply ModelHost::CallModule(Module& module, const std::string& functionName
   reply.called = true;
   reply.status = response.status;
   reply.failed = response.failed != 0;
+  if (reply.failed) Count(&RunCounts::failedReplies);
   if (response.value.type <= Abi::kHostValueStructure) {
     reply.valueJson = HostValueToJson(response.value);
   }
@@ -837,13 +863,16 @@ void ModelHost::OnUnsubscribe(Abi::HostFunctions* self, const char* name,
                 [&](const Subscription& subscription) { return subscription.name == name; });
 }
 
-void ModelHost::OnScheduleJob(Abi::HostFunctions* self, const char*, Abi::HostJobCallback job,
+void ModelHost::OnScheduleJob(Abi::HostFunctions* self, const char* label, Abi::HostJobCallback job,
                               void* context, double, std::int32_t) noexcept {
   ModelHost* live = HostOf(self, "ScheduleJob");
   if (live == nullptr) return;
   ModelHost& host = *live;
   Module& module = *reinterpret_cast<Table*>(self)->module;
   host.HostCalled(module, "ScheduleJob");
+  if (label == nullptr || label[0] == '\0') {
+    host.oracle_.Report(FindingKind::kJobLabel, "a job scheduled with an empty label");
+  }
   if (job == nullptr) return;
   const bool held = host.Chance(host.policy_.holdJobs);
   try {
@@ -882,6 +911,7 @@ void ModelHost::OnLog(Abi::HostFunctions* self, std::int32_t, const char*) noexc
   if (host == nullptr) return;
   Module& module = *reinterpret_cast<Table*>(self)->module;
   host->HostCalled(module, "Log");
+  host->Count(&RunCounts::logLines);
 }
 
 // ---- Jobs, events, operations ---------------------------------------------------------
@@ -1103,12 +1133,21 @@ void ModelHost::Finish() {
 
 TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
                       const std::vector<std::string>& dictionary) {
+  if (trace.refusals.Active()) return RunRefusedTrace(load, trace, dictionary).outcome;
+  return RunObservedTrace(load, trace, dictionary, nullptr);
+}
+
+TraceOutcome RunObservedTrace(Abi::PluginLoadFunction load, const Trace& trace,
+                              const std::vector<std::string>& dictionary, RunObserver* observer) {
   Oracle oracle;
   TraceOutcome outcome;
   {
     ModelHost host(load, trace.policy, trace.seed, oracle, dictionary);
+    host.SetObserver(observer);
+    if (observer != nullptr) observer->Begin(host, oracle, RunPhase::kRun);
     // A module the host stopped during its Start is replaced, so that the operations run.
-    if (host.Load(0) || (trace.policy.stopDuringStart > 0 && host.Load(0))) {
+    const bool loaded = host.Load(0) || (trace.policy.stopDuringStart > 0 && host.Load(0));
+    if (loaded) {
       std::atomic<bool> done{false};
       std::thread sampler;
       if (trace.policy.sampleMemory) {
@@ -1119,6 +1158,7 @@ TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
           }
         });
       }
+      if (observer != nullptr) observer->Begin(host, oracle, RunPhase::kTraffic);
       std::vector<std::thread> threads;
       threads.reserve(static_cast<std::size_t>(trace.threads));
       for (int thread = 0; thread < trace.threads; ++thread) {
@@ -1130,11 +1170,15 @@ TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
       }
       for (std::thread& thread : threads) thread.join();
       host.Quiesce();
+      if (observer != nullptr) observer->End(host, oracle, RunPhase::kTraffic, true);
       if (trace.policy.checkResources) host.CheckResources();
       done = true;
       if (sampler.joinable()) sampler.join();
       host.Finish();
+    } else if (observer != nullptr) {
+      host.Finish();
     }
+    if (observer != nullptr) observer->End(host, oracle, RunPhase::kRun, loaded);
     outcome.counts = host.Counts();
   }
   outcome.findings = oracle.Findings();

@@ -46,6 +46,27 @@ struct RunCounts {
   /// resource that no GET endpoint serves.
   std::uint64_t resourceEvents = 0;
   std::string unservedResource;
+  /// Endpoint replies with the failed flag set.
+  std::uint64_t failedReplies = 0;
+  /// Lines the plugin wrote through the host's Log.
+  std::uint64_t logLines = 0;
+};
+
+class ModelHost;
+
+/// Watches the phases of a run (the allocation-refusal runs arm their plans here). The
+/// export, Start and Stop phases are reported by the host on the thread that runs them;
+/// kTraffic and kRun by the trace runner.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  virtual void Begin(ModelHost& host, Oracle& oracle, RunPhase phase) = 0;
+  /// `succeeded`: the export left a complete record, Start answered true, or the run's
+  /// first module loaded.
+  virtual void End(ModelHost& host, Oracle& oracle, RunPhase phase, bool succeeded) = 0;
+  /// Whether an allocation of the plugin was refused so far: a failed load or a Start
+  /// that answers false is then no finding.
+  [[nodiscard]] virtual bool Refused() const = 0;
 };
 
 /// What an endpoint call answered.
@@ -105,6 +126,12 @@ class ModelHost {
   [[nodiscard]] const ApiModel* Model() const { return model_ ? &*model_ : nullptr; }
   [[nodiscard]] RunCounts Counts();
   [[nodiscard]] bool IsRunning(int slot);
+  /// The plugin's GetMemoryStats, once an export gave it.
+  [[nodiscard]] decltype(Abi::PluginFunctionTable::GetMemoryStats) StatsFunction() const {
+    return getMemoryStats_;
+  }
+  /// Tells `observer` (which outlives the host) of the export, Start and Stop phases.
+  void SetObserver(RunObserver* observer) { observer_ = observer; }
 
  private:
   enum class State { kLoading, kRunning, kStopping, kStopped };
@@ -224,6 +251,10 @@ class ModelHost {
   Random& ThreadRandom();
   Module* Current(int slot);
   void Count(std::uint64_t RunCounts::*counter);
+  void PhaseBegins(RunPhase phase);
+  void PhaseEnds(RunPhase phase, bool succeeded);
+  // A failed load is a finding unless an allocation was refused.
+  void LoadFailed(const char* kind, const std::string& message);
 
   Abi::PluginLoadFunction load_;
   HostPolicy policy_;
@@ -231,6 +262,7 @@ class ModelHost {
   std::vector<std::string> dictionary_;
   std::optional<ApiModel> model_;
   decltype(Abi::PluginFunctionTable::GetMemoryStats) getMemoryStats_ = nullptr;
+  RunObserver* observer_ = nullptr;
 
   // Serialises sampling, so the oracle sees samples in the order they were read.
   std::mutex statsMutex_;
@@ -258,7 +290,13 @@ struct TraceOutcome {
   /// Set when the trace ran nothing: the plugin subscribed nothing, had no endpoint...
   std::string skipped;
 };
+/// A trace with an active refusal plan runs as RunRefusedTrace (validate_alloc.h) runs it.
 [[nodiscard]] TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
                                     const std::vector<std::string>& dictionary);
+/// Runs `trace` as it is (its refusal plan aside), telling `observer` of its phases; with
+/// an observer, a run whose first load fails still finishes.
+[[nodiscard]] TraceOutcome RunObservedTrace(Abi::PluginLoadFunction load, const Trace& trace,
+                                            const std::vector<std::string>& dictionary,
+                                            RunObserver* observer);
 
 }  // namespace Kavren::Host

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace Kavren::Host {
@@ -191,7 +192,11 @@ std::string SignalName(int signal) {
   }
 }
 
-IsolatedOutcome RunIsolated(const std::function<std::string()>& body, double budgetSeconds) {
+namespace {
+
+// Forks a child that runs `inChild` with its answer descriptor and its standard output and
+// error on pipes, and collects both until it ends or its budget is spent.
+IsolatedOutcome RunChild(const std::function<void(int answer)>& inChild, double budgetSeconds) {
   IsolatedOutcome outcome;
   const auto started = std::chrono::steady_clock::now();
   int resultPipe[2];
@@ -211,19 +216,8 @@ IsolatedOutcome RunIsolated(const std::function<std::string()>& body, double bud
     dup2(errorPipe[1], STDERR_FILENO);
     dup2(errorPipe[1], STDOUT_FILENO);
     close(errorPipe[1]);
-    InstallChildHandlers();
-    std::string result;
-    try {
-      result = body();
-    } catch (const std::exception& error) {
-      WriteText("validator: ");
-      WriteText(error.what());
-      WriteText("\n");
-      _exit(70);
-    }
-    const bool written = WriteAll(resultPipe[1], result);
-    close(resultPipe[1]);
-    _exit(written ? 0 : 71);
+    inChild(resultPipe[1]);
+    _exit(72);
   }
   close(resultPipe[1]);
   close(errorPipe[1]);
@@ -288,6 +282,91 @@ IsolatedOutcome RunIsolated(const std::function<std::string()>& body, double bud
   }
   outcome.diagnostics = outcome.finished ? diagnostics : Symbolize(diagnostics);
   return outcome;
+}
+
+}  // namespace
+
+void AnswerIsolated(const std::function<std::string()>& body, int descriptor) {
+  InstallChildHandlers();
+  std::string result;
+  try {
+    result = body();
+  } catch (const std::exception& error) {
+    WriteText("validator: ");
+    WriteText(error.what());
+    WriteText("\n");
+    _exit(70);
+  }
+  const bool written = WriteAll(descriptor, result);
+  close(descriptor);
+  _exit(written ? 0 : 71);
+}
+
+IsolatedOutcome RunIsolated(const std::function<std::string()>& body, double budgetSeconds) {
+  return RunChild([&](int answer) { AnswerIsolated(body, answer); }, budgetSeconds);
+}
+
+std::string ProgramPath() {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+namespace {
+
+// The vectors execve takes, made before a fork (the child only reads them).
+class ProgramImage {
+ public:
+  ProgramImage(const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment)
+      : arguments_(arguments), environment_(environment) {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string_view text(*entry);
+      const std::string name(text.substr(0, text.find('=') + 1));
+      bool replaced = false;
+      for (const std::string& added : environment) replaced = replaced || added.starts_with(name);
+      if (!replaced) environment_.emplace_back(text);
+    }
+    for (std::string& argument : arguments_) argv_.push_back(argument.data());
+    argv_.push_back(nullptr);
+    for (std::string& entry : environment_) envp_.push_back(entry.data());
+    envp_.push_back(nullptr);
+  }
+
+  void Execute() const {
+    if (argv_.size() < 2) return;
+    execve(argv_[0], argv_.data(), envp_.data());
+  }
+
+ private:
+  std::vector<std::string> arguments_;
+  std::vector<std::string> environment_;
+  std::vector<char*> argv_;
+  std::vector<char*> envp_;
+};
+
+}  // namespace
+
+void ExecuteProgram(const std::vector<std::string>& arguments,
+                    const std::vector<std::string>& environment) {
+  ProgramImage(arguments, environment).Execute();
+}
+
+IsolatedOutcome RunIsolatedProgram(const std::vector<std::string>& arguments,
+                                   const std::vector<std::string>& environment,
+                                   double budgetSeconds) {
+  const ProgramImage image(arguments, environment);
+  return RunChild(
+      [&](int answer) {
+        if (answer != kAnswerDescriptor) {
+          dup2(answer, kAnswerDescriptor);
+          close(answer);
+        }
+        image.Execute();
+        WriteText("validator: cannot execute the child program\n");
+        _exit(73);
+      },
+      budgetSeconds);
 }
 
 }  // namespace Kavren::Host

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace Kavren::Host {
 
@@ -27,6 +28,31 @@ struct IsolatedOutcome {
 /// thread's stack and then killed. Call from a single-threaded process.
 [[nodiscard]] IsolatedOutcome RunIsolated(const std::function<std::string()>& body,
                                           double budgetSeconds);
+
+/// The running program's file.
+[[nodiscard]] std::string ProgramPath();
+
+/// Replaces this process with `arguments` (the program's path first), `environment`'s
+/// NAME=value entries added to its own; returns only when that fails.
+void ExecuteProgram(const std::vector<std::string>& arguments,
+                    const std::vector<std::string>& environment);
+
+/// The descriptor a program run by RunIsolatedProgram writes its answer to.
+inline constexpr int kAnswerDescriptor = 3;
+
+/// As RunIsolated, but the child executes `arguments` (the program's path first) with
+/// `environment`'s NAME=value entries added to the validator's own; its answer is what
+/// it writes to kAnswerDescriptor before it exits with 0. Call from a single-threaded
+/// process.
+[[nodiscard]] IsolatedOutcome RunIsolatedProgram(const std::vector<std::string>& arguments,
+                                                 const std::vector<std::string>& environment,
+                                                 double budgetSeconds);
+
+/// What a child does: installs a backtrace on a crash and every thread's stack on the
+/// validator's request, runs `body`, writes its answer to `descriptor` and ends without
+/// the process's exit handlers. A program run by RunIsolatedProgram calls it itself.
+[[noreturn]] void AnswerIsolated(const std::function<std::string()>& body,
+                                 int descriptor = kAnswerDescriptor);
 
 /// The name of a signal, e.g. "SIGSEGV".
 [[nodiscard]] std::string SignalName(int signal);

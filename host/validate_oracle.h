@@ -48,6 +48,11 @@ inline constexpr char kUnannouncedChange[] = "unannounced-change";
 /// A traffic cycle that was undone (push, its jobs, acknowledgement of what it added)
 /// left the bytes in use elsewhere than where it found them.
 inline constexpr char kMemoryTraffic[] = "memory-traffic";
+inline constexpr char kJobLabel[] = "job-label";
+/// Start answered true, yet the plugin's log lines no longer reach the host.
+inline constexpr char kLogTarget[] = "log-target";
+/// After Stop the plugin holds more blocks or bytes than before its load.
+inline constexpr char kMemoryBlocks[] = "memory-blocks";
 }  // namespace FindingKind
 
 struct Finding {

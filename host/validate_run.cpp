@@ -6,11 +6,14 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 
 #include "host/plugin_library.h"
+#include "host/validate_alloc.h"
 #include "host/validate_checks.h"
 #include "host/validate_host.h"
 #include "host/validate_isolation.h"
@@ -63,16 +66,42 @@ struct TraceRun {
   std::string diagnostics;
 };
 
-TraceRun RunTraceIsolated(const CheckContext& context, const Trace& trace, double budget) {
-  const IsolatedOutcome outcome = RunIsolated(
-      [&] {
-        const std::vector<Finding> findings = RunTraceFindings(context, trace);
-        CheckBodyResult result;
-        result.status = findings.empty() ? "pass" : "fail";
-        result.findings = findings;
-        return BodyResultToJson(result);
-      },
-      budget);
+// What a child that runs one trace answers.
+std::string TraceAnswer(const CheckContext& context, const Trace& trace) {
+  const std::vector<Finding> findings = RunTraceFindings(context, trace);
+  CheckBodyResult result;
+  result.status = findings.empty() ? "pass" : "fail";
+  result.findings = findings;
+  return BodyResultToJson(result);
+}
+
+// The validator's command line for a child program of its own, which runs with the
+// allocation interposer.
+std::vector<std::string> ChildCommand(const ValidateOptions& options,
+                                      std::initializer_list<std::string> more) {
+  std::vector<std::string> arguments = {ProgramPath(), "validate", options.plugin, "--threads",
+                                        std::to_string(options.threads)};
+  if (!options.dictionaryPath.empty()) {
+    arguments.insert(arguments.end(), {"--dictionary", options.dictionaryPath});
+  }
+  arguments.insert(arguments.end(), more);
+  return arguments;
+}
+
+TraceRun RunTraceIsolated(const ValidateOptions& options, const CheckContext& context,
+                          const Trace& trace, double budget) {
+  IsolatedOutcome outcome;
+  if (trace.refusals.Active()) {
+    const std::string path =
+        options.traceDirectory + "/.child-" + std::to_string(getpid()) + ".json";
+    if (SaveTraceFile(trace, path).Succeeded()) {
+      outcome = RunIsolatedProgram(ChildCommand(options, {"--child-trace", path}),
+                                   InterposerEnvironment(), budget);
+    }
+    std::remove(path.c_str());
+  } else {
+    outcome = RunIsolated([&] { return TraceAnswer(context, trace); }, budget);
+  }
   TraceRun run;
   run.diagnostics = outcome.diagnostics;
   if (outcome.timedOut) {
@@ -126,7 +155,9 @@ void Shrink(const ValidateOptions& options, const CheckContext& context, CheckRe
     // A failure that depends on timing may need a second chance.
     for (int attempt = 0; attempt < 2; ++attempt) {
       ++runs;
-      if (SameFailure(RunTraceIsolated(context, candidate, budget), status, kind)) return true;
+      if (SameFailure(RunTraceIsolated(options, context, candidate, budget), status, kind)) {
+        return true;
+      }
       if (status == CheckStatus::kFail && kind != FindingKind::kMemoryCounters) break;
     }
     return false;
@@ -135,7 +166,7 @@ void Shrink(const ValidateOptions& options, const CheckContext& context, CheckRe
   bool reproduced = false;
   for (int attempt = 0; attempt < kReproduceAttempts && !reproduced; ++attempt) {
     ++runs;
-    reproduced = SameFailure(RunTraceIsolated(context, trace, budget), status, kind);
+    reproduced = SameFailure(RunTraceIsolated(options, context, trace, budget), status, kind);
   }
   if (!reproduced) {
     result.message += " (not shrunk: " + std::to_string(kReproduceAttempts) +
@@ -181,7 +212,14 @@ CheckResult RunOneCheck(const ValidateOptions& options, const CheckSpec& check,
   for (std::uint64_t round = 0;; ++round) {
     context.round = round;
     const IsolatedOutcome outcome =
-        RunIsolated([&] { return BodyResultToJson(RunCheckBody(check, context)); }, budget);
+        check.interposed
+            ? RunIsolatedProgram(
+                  ChildCommand(options, {"--child-check", check.id, "--child-seed",
+                                         std::to_string(context.seed), "--child-round",
+                                         std::to_string(context.round), "--child-pending",
+                                         context.pendingTracePath}),
+                  InterposerEnvironment(), budget)
+            : RunIsolated([&] { return BodyResultToJson(RunCheckBody(check, context)); }, budget);
     result.seconds += outcome.seconds;
     if (outcome.timedOut) {
       result.status = CheckStatus::kTimeout;
@@ -229,10 +267,30 @@ int Replay(const ValidateOptions& options, const PluginLibrary& library,
            const std::vector<std::string>& dictionary) {
   MaybeType<Failure, Trace> trace = LoadTraceFile(options.replayPath);
   if (trace.Failed()) return Usage(trace.GetFailure().message);
+  const RefusalPlan& refusals = trace.Value().refusals;
+  if (refusals.Active() && !InterposerLoaded()) {
+    // The trace refuses allocations: this process starts again with the interposer, once.
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::string(preload).find(InterposerPath()) == std::string::npos) {
+      ExecuteProgram(ChildCommand(options, {"--replay", options.replayPath}),
+                     InterposerEnvironment());
+    }
+    return Usage("cannot run with the allocation interposer " + InterposerPath());
+  }
   std::printf("replaying %s (%zu operations on %d threads) in this process\n",
               options.replayPath.c_str(), trace.Value().ops.size(), trace.Value().threads);
   std::fflush(stdout);
-  const TraceOutcome outcome = RunTrace(library.Export(), trace.Value(), dictionary);
+  TraceOutcome outcome;
+  if (refusals.Active()) {
+    RefusedRun run = RunRefusedTrace(library.Export(), trace.Value(), dictionary);
+    std::printf("%s: %llu of %llu allocations of the plugin refused\n",
+                RunPhaseName(refusals.phase), static_cast<unsigned long long>(run.refused),
+                static_cast<unsigned long long>(run.counted));
+    if (!run.outcome.skipped.empty()) return Usage(run.outcome.skipped);
+    outcome = std::move(run.outcome);
+  } else {
+    outcome = RunTrace(library.Export(), trace.Value(), dictionary);
+  }
   for (const Finding& finding : outcome.findings) {
     std::printf("finding %s: %s\n", finding.kind.c_str(), finding.message.c_str());
   }
@@ -242,6 +300,29 @@ int Replay(const ValidateOptions& options, const PluginLibrary& library,
   }
   std::printf("FAILURE: %zu finding(s)\n", outcome.findings.size());
   return 1;
+}
+
+// A child program the validator runs: one check's body, or one trace, answered on the
+// answer descriptor.
+[[noreturn]] void AnswerAsChild(const ValidateOptions& options, const PluginLibrary& library,
+                                const std::vector<std::string>& dictionary) {
+  CheckContext context;
+  context.load = library.Export();
+  context.threads = options.threads;
+  context.dictionary = dictionary;
+  context.seed = options.childSeed;
+  context.round = options.childRound;
+  context.pendingTracePath = options.childPending;
+  AnswerIsolated([&] {
+    if (!options.childTrace.empty()) {
+      MaybeType<Failure, Trace> trace = LoadTraceFile(options.childTrace);
+      if (trace.Failed()) throw std::runtime_error(trace.GetFailure().message);
+      return TraceAnswer(context, trace.Value());
+    }
+    const CheckSpec* check = FindCheck(options.childCheck);
+    if (check == nullptr) throw std::runtime_error("no check " + options.childCheck);
+    return BodyResultToJson(RunCheckBody(*check, context));
+  });
 }
 
 }  // namespace
@@ -267,6 +348,9 @@ int RunValidate(const ValidateOptions& options) {
   PluginLibrary library;
   const MaybeType<Failure> opened = library.Open(options.plugin);
   if (opened.Failed()) return Usage("cannot load the plugin: " + opened.GetFailure().message);
+  if (!options.childCheck.empty() || !options.childTrace.empty()) {
+    AnswerAsChild(options, library, dictionary);
+  }
   if (!options.replayPath.empty()) return Replay(options, library, dictionary);
   if (selected.empty()) return Usage("no check matches --only/--skip");
 
@@ -339,6 +423,12 @@ int RunValidateCommand(int argc, char** argv) {
                  "texts (one per line) the value generator draws from");
   bool noShrink = false;
   app.add_flag("--no-shrink", noShrink, "do not shrink failing traces");
+  // A child program's own options, in no help group.
+  app.add_option("--child-check", options.childCheck)->group("");
+  app.add_option("--child-seed", options.childSeed)->group("");
+  app.add_option("--child-round", options.childRound)->group("");
+  app.add_option("--child-pending", options.childPending)->group("");
+  app.add_option("--child-trace", options.childTrace)->group("");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

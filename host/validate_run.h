@@ -27,6 +27,13 @@ struct ValidateOptions {
   std::string dictionaryPath;
   bool list = false;
   bool shrink = true;
+  /// Set only in a program the validator runs as a child (hidden options): the check it
+  /// runs, with the seed, round and pending-trace file of its context, or the trace file.
+  std::string childCheck;
+  std::uint64_t childSeed = 0;
+  std::uint64_t childRound = 0;
+  std::string childPending;
+  std::string childTrace;
 };
 
 /// The whole command: exit 0 all passed, 1 a check failed (or nothing ran), 2 a crash or

@@ -61,6 +61,61 @@ std::uint64_t SeedMember(const rapidjson::Value& object, const char* name) {
   return found != object.MemberEnd() && found->value.IsUint64() ? found->value.GetUint64() : 0;
 }
 
+constexpr RunPhase kPhases[] = {RunPhase::kExport, RunPhase::kStart, RunPhase::kTraffic,
+                                RunPhase::kStop, RunPhase::kRun};
+
+template <class Writer>
+void WriteNumbers(Writer& writer, const char* name, const std::vector<std::uint64_t>& numbers) {
+  writer.Key(name);
+  writer.StartArray();
+  for (std::uint64_t number : numbers) writer.Uint64(number);
+  writer.EndArray();
+}
+
+template <class Writer>
+void WriteRefusals(Writer& writer, const RefusalPlan& plan) {
+  writer.Key("refusals");
+  writer.StartObject();
+  writer.Key("phase");
+  writer.String(RunPhaseName(plan.phase));
+  WriteNumbers(writer, "numbers", plan.numbers);
+  writer.Key("ratePerMillion");
+  writer.Uint(plan.ratePerMillion);
+  writer.Key("seed");
+  writer.Uint64(plan.seed);
+  WriteNumbers(writer, "refused", plan.refused);
+  writer.EndObject();
+}
+
+MaybeType<Failure> ReadNumbers(const rapidjson::Value& object, const char* name,
+                               std::vector<std::uint64_t>& numbers) {
+  const auto found = object.FindMember(name);
+  if (found == object.MemberEnd()) return {};
+  if (!found->value.IsArray()) return Failure{std::string("refusals: ") + name + " is no array"};
+  for (const rapidjson::Value& item : found->value.GetArray()) {
+    if (!item.IsUint64()) return Failure{std::string("refusals: ") + name + " holds a non-number"};
+    numbers.push_back(item.GetUint64());
+  }
+  return {};
+}
+
+MaybeType<Failure> ReadRefusals(const rapidjson::Value& object, RefusalPlan& plan) {
+  const std::string phase = TextMember(object, "phase");
+  for (RunPhase candidate : kPhases) {
+    if (phase == RunPhaseName(candidate)) plan.phase = candidate;
+  }
+  if (!plan.Active()) return Failure{"refusals: unknown phase \"" + phase + "\""};
+  const MaybeType<Failure> numbers = ReadNumbers(object, "numbers", plan.numbers);
+  if (numbers.Failed()) return numbers;
+  const auto rate = object.FindMember("ratePerMillion");
+  if (rate != object.MemberEnd() && (!rate->value.IsUint() || rate->value.GetUint() > 1000000)) {
+    return Failure{"refusals: ratePerMillion must be 0 to 1000000"};
+  }
+  if (rate != object.MemberEnd()) plan.ratePerMillion = rate->value.GetUint();
+  plan.seed = SeedMember(object, "seed");
+  return ReadNumbers(object, "refused", plan.refused);
+}
+
 }  // namespace
 
 const char* OpKindName(OpKind kind) {
@@ -79,6 +134,24 @@ const char* OpKindName(OpKind kind) {
       return "stats";
   }
   return "call";
+}
+
+const char* RunPhaseName(RunPhase phase) {
+  switch (phase) {
+    case RunPhase::kNone:
+      return "none";
+    case RunPhase::kExport:
+      return "export";
+    case RunPhase::kStart:
+      return "start";
+    case RunPhase::kTraffic:
+      return "traffic";
+    case RunPhase::kStop:
+      return "stop";
+    case RunPhase::kRun:
+      return "run";
+  }
+  return "none";
 }
 
 std::string TraceToJson(const Trace& trace) {
@@ -126,6 +199,7 @@ std::string TraceToJson(const Trace& trace) {
   writer.StartArray();
   for (const TraceOp& op : trace.ops) WriteOp(writer, op);
   writer.EndArray();
+  if (trace.refusals.Active()) WriteRefusals(writer, trace.refusals);
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
 }
@@ -186,6 +260,12 @@ MaybeType<Failure, Trace> TraceFromJson(const std::string& json) {
     op.subscription = IntMember(item, "subscription", 0);
     op.seed = SeedMember(item, "seed");
     trace.ops.push_back(op);
+  }
+  const auto refusals = document.FindMember("refusals");
+  if (refusals != document.MemberEnd()) {
+    if (!refusals->value.IsObject()) return Failure{"refusals is not an object"};
+    const MaybeType<Failure> read = ReadRefusals(refusals->value, trace.refusals);
+    if (read.Failed()) return read.GetFailure();
   }
   return trace;
 }

@@ -81,6 +81,37 @@ struct HostPolicy {
   int stopDuringStart = 0;
 };
 
+/// The stretches of a run an allocation-refusal plan can cover.
+enum class RunPhase {
+  kNone,
+  /// The export's call.
+  kExport,
+  /// Start.
+  kStart,
+  /// The operations and the quiescence after them.
+  kTraffic,
+  /// Every Stop.
+  kStop,
+  /// From the first export to the end of the run.
+  kRun,
+};
+[[nodiscard]] const char* RunPhaseName(RunPhase phase);
+
+/// Allocations of the plugin the allocation interposer refuses during a run. Counting
+/// starts from 1 where the phase first begins and ends where it ends.
+struct RefusalPlan {
+  RunPhase phase = RunPhase::kNone;
+  /// The allocation numbers refused.
+  std::vector<std::uint64_t> numbers;
+  /// Besides, each allocation with this probability per million, keyed by `seed` and the
+  /// allocation's number.
+  std::uint32_t ratePerMillion = 0;
+  std::uint64_t seed = 0;
+  /// The numbers a failing run refused, for the reader (a replay refuses by the plan).
+  std::vector<std::uint64_t> refused;
+  [[nodiscard]] bool Active() const { return phase != RunPhase::kNone; }
+};
+
 /// A whole run: module 0 is loaded and started first, the threads then run their
 /// operations at once (each its own in order), and every module still running is
 /// stopped at the end.
@@ -91,6 +122,8 @@ struct Trace {
   int threads = 1;
   HostPolicy policy;
   std::vector<TraceOp> ops;
+  /// Written only when active; traces without it refuse nothing.
+  RefusalPlan refusals;
 };
 
 [[nodiscard]] std::string TraceToJson(const Trace& trace);

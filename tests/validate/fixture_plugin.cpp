@@ -5,7 +5,9 @@
 // It keeps one item, served by GET /fx/v1/item, set by POST /fx/v1/item/{id} (an int32
 // bound from the path, as the framework binds it) and by jobs that input events schedule,
 // cleared by DELETE /fx/v1/item (which also calls the host), and announced on every change
-// under its own resource event and then under OnJsonApiEvent. Its heap is counted.
+// under its own resource event and then under OnJsonApiEvent. Its heap is counted and
+// comes from malloc, so that the validator's interposer can refuse it; the sound fixture
+// keeps its promises when it does.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -42,6 +44,11 @@
 #define FAULT_NO_MIRROR 15
 #define FAULT_TRAFFIC_LEAK 16
 #define FAULT_UNSERVED_RESOURCE 17
+#define FAULT_NULL_FAILURE_TEXT 18
+#define FAULT_STOP_KEEPS_SUBSCRIPTION 19
+#define FAULT_START_FAILURE_LEAK 20
+#define FAULT_LOST_LOG_TARGET 21
+#define FAULT_EMPTY_JOB_LABEL 22
 #ifndef HXA_FIXTURE_FAULT
 #define HXA_FIXTURE_FAULT FAULT_NONE
 #endif
@@ -75,7 +82,8 @@ void RaisePeak(std::uint64_t inUse) {
 
 void* Alloc(std::size_t size) {
   auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
-  if (block == nullptr) std::abort();
+  // A refused block is not counted; the caller gives up what needed it.
+  if (block == nullptr) return nullptr;
   std::memcpy(block, &size, sizeof size);
   allocatedBytes += size;
   ++allocations;
@@ -106,7 +114,7 @@ void Free(void* pointer) {
 
 char* CopyText(const std::string& text) {
   auto* copy = static_cast<char*>(Alloc(text.size() + 1));
-  std::memcpy(copy, text.c_str(), text.size() + 1);
+  if (copy != nullptr) std::memcpy(copy, text.c_str(), text.size() + 1);
   return copy;
 }
 
@@ -133,6 +141,9 @@ struct Module {
   HostInterface* host = nullptr;
   std::uint32_t cookie = 0;
   void* session = nullptr;
+  // Made by Start: the label of its jobs, and the log target its lines go through.
+  char* jobLabel = nullptr;
+  HostFunctions** logTarget = nullptr;
   // Guards the item, the arming flags, the announcing state and the history.
   std::mutex mutex;
   // Announcements are made by one thread at a time; a change made meanwhile (on another
@@ -241,7 +252,15 @@ void Describe(Module& module) {
       PluginApiBlock{module.descriptors, kEndpointCount, module.types, 3, module.events, 1};
 }
 
+// Writes a line through the module's log target, when it has one.
+void LogLine(Module& module, const char* line) {
+  if (module.logTarget != nullptr) (*module.logTarget)->Log(*module.logTarget, 3, line);
+}
+
 // ---- Replies --------------------------------------------------------------------------
+
+// The text of a failure whose own text could not be copied; never freed.
+constexpr char kOutOfMemory[] = "Out of memory";
 
 void HXA_CDECL ReleaseReply(HttpResponseRecord* response) {
   if (response == nullptr) return;
@@ -254,7 +273,7 @@ void HXA_CDECL ReleaseReply(HttpResponseRecord* response) {
     }
     Free(members);
   }
-  Free(const_cast<char*>(response->errorText));
+  if (response->errorText != kOutOfMemory) Free(const_cast<char*>(response->errorText));
   std::memset(static_cast<void*>(response), 0, sizeof *response);
 }
 
@@ -266,33 +285,46 @@ void Succeed(HttpResponseRecord& response) {
 void Fail(HttpResponseRecord& response, std::int32_t status, const char* text) {
   response.status = status;
   response.failed = 1;
-  response.errorText = text != nullptr ? CopyText(text) : nullptr;
+#if HXA_FIXTURE_FAULT == FAULT_NULL_FAILURE_TEXT
+  // Planted: a refused copy leaves the failure without a text.
+  response.errorText = CopyText(text);
+#else
+  char* copy = CopyText(text);
+  response.errorText = copy != nullptr ? copy : kOutOfMemory;
+#endif
   response.release = ReleaseReply;
 }
 
-void ItemValue(HostValue& value, std::int32_t id, const std::string& text, bool owned) {
+// False, with `value` untouched, when a block is refused.
+bool ItemValue(HostValue& value, std::int32_t id, const std::string& text, bool owned) {
   auto* members = static_cast<HostStructMember*>(Alloc(2 * sizeof(HostStructMember)));
+  if (members == nullptr) return false;
   members[0] =
       HostStructMember{"id",
                        {kHostValueSigned, static_cast<HostWord>(static_cast<std::uint32_t>(id)),
                         id < 0 ? HostWord{0xffffffffu} : HostWord{0}},
                        0};
   if (owned) {
+    char* copy = CopyText(text);
+    if (copy == nullptr) {
+      Free(members);
+      return false;
+    }
     members[1] = HostStructMember{
-        "text",
-        {kHostValueOwnedString, reinterpret_cast<HostWord>(CopyText(text)), text.size()},
-        0};
+        "text", {kHostValueOwnedString, reinterpret_cast<HostWord>(copy), text.size()}, 0};
   } else {
     members[1] = HostStructMember{
         "text", {kHostValueBorrowedString, reinterpret_cast<HostWord>(text.c_str()), 0}, 0};
   }
   value = HostValue{kHostValueStructure, reinterpret_cast<HostWord>(members), 2};
+  return true;
 }
 
 // Tells the host of the item, under its own name and then under OnJsonApiEvent.
 void Publish(Module& module, std::int32_t id, const std::string& text) {
   HostValue data{};
-  ItemValue(data, id, text, false);
+  // A refused block drops the announcement.
+  if (!ItemValue(data, id, text, false)) return;
 #if HXA_FIXTURE_FAULT == FAULT_UNSERVED_RESOURCE
   // Planted: announced as a resource that no GET endpoint serves.
   const char* uri = "/fx/v1/items";
@@ -411,6 +443,7 @@ void HXA_CDECL RunJob(void* context) {
 
 void Schedule(Module& module, std::int32_t id) {
   auto* job = static_cast<JobContext*>(Alloc(sizeof(JobContext)));
+  if (job == nullptr) return;
   *job = JobContext{&module, module.generation, id};
   void* context = job;
 #if HXA_FIXTURE_FAULT != FAULT_JOB_AFTER_STOP
@@ -421,8 +454,9 @@ void Schedule(Module& module, std::int32_t id) {
     context = reinterpret_cast<void*>(ticket);
   }
 #endif
-  module.host->functions->ScheduleJob(module.host->functions, "fx: set item", RunJob, context, 0,
-                                      0);
+  module.host->functions->ScheduleJob(module.host->functions,
+                                      module.jobLabel != nullptr ? module.jobLabel : "", RunJob,
+                                      context, 0, 0);
 }
 
 void DropJobs(Module& module) {
@@ -500,7 +534,10 @@ void Serve(Module& module, int endpoint, HttpResponseRecord& response,
   switch (endpoint) {
     case kGetItem: {
       std::lock_guard lock(module.mutex);
-      ItemValue(response.value, module.servedId, module.servedText, true);
+      if (!ItemValue(response.value, module.servedId, module.servedText, true)) {
+        Fail(response, 500, "Out of memory");
+        return;
+      }
       Succeed(response);
       return;
     }
@@ -604,6 +641,8 @@ void HXA_CDECL RequestEntry(HttpResponseRecord* response, const HttpRequestRecor
 // ---- Function table -------------------------------------------------------------------
 
 void Destroy(Module* module) {
+  Free(module->jobLabel);
+  Free(module->logTarget);
   module->~Module();
   Free(module);
 }
@@ -613,7 +652,32 @@ bool HXA_CDECL Start(void* context, HostInterface* host) {
   module.host = host;
   module.cookie = host->cookie;
   lastHost = host;
+  module.jobLabel = CopyText("fx: set item");
+  module.logTarget = static_cast<HostFunctions**>(Alloc(sizeof(HostFunctions*)));
   module.session = Alloc(256);
+  bool complete = module.session != nullptr;
+  // Planted (two faults): a module that starts without its job label, or without its log
+  // target.
+#if HXA_FIXTURE_FAULT != FAULT_EMPTY_JOB_LABEL
+  complete = complete && module.jobLabel != nullptr;
+#endif
+#if HXA_FIXTURE_FAULT != FAULT_LOST_LOG_TARGET
+  complete = complete && module.logTarget != nullptr;
+#endif
+  if (!complete) {
+#if HXA_FIXTURE_FAULT == FAULT_START_FAILURE_LEAK
+    // Planted: the failure path forgets the label instead of freeing it.
+    module.jobLabel = nullptr;
+#endif
+    Free(module.jobLabel);
+    Free(module.logTarget);
+    Free(module.session);
+    module.jobLabel = nullptr;
+    module.logTarget = nullptr;
+    module.session = nullptr;
+    return false;
+  }
+  if (module.logTarget != nullptr) *module.logTarget = host->functions;
   module.starting = true;
   host->functions->Subscribe(host->functions, kInputEvent, host->cookie, OnInput, &module, 0);
   module.starting = false;
@@ -629,15 +693,26 @@ bool HXA_CDECL Start(void* context, HostInterface* host) {
 void HXA_CDECL Stop(void* context) {
   auto* module = static_cast<Module*>(context);
   HostFunctions* functions = module->host->functions;
+  // The name it unsubscribes, copied as a subscription table would keep it.
+  char* name = CopyText(kInputEvent);
+#if HXA_FIXTURE_FAULT == FAULT_STOP_KEEPS_SUBSCRIPTION
+  // Planted: a refused copy skips the unsubscription.
+  const bool unsubscribe = name != nullptr;
+#else
+  const bool unsubscribe = true;
+#endif
+  const char* subscribed = name != nullptr ? name : kInputEvent;
 #if HXA_FIXTURE_FAULT == FAULT_STOP_ADMITS_CALLS
   // Planted: still listed while Stop calls the host, so a call from inside gets in.
-  functions->Unsubscribe(functions, kInputEvent, module->cookie);
+  if (unsubscribe) functions->Unsubscribe(functions, subscribed, module->cookie);
   Unlist(module);
 #else
   // Unlisted first: a call that comes in while Stop runs finds no module.
   Unlist(module);
-  functions->Unsubscribe(functions, kInputEvent, module->cookie);
+  if (unsubscribe) functions->Unsubscribe(functions, subscribed, module->cookie);
 #endif
+  Free(name);
+  LogLine(*module, "fx: stopping");
   DropJobs(*module);
   while (module->history != nullptr) {
     void* block = module->history;
@@ -681,7 +756,10 @@ void HXA_CDECL GetMemoryStats(void*, PluginMemoryStats* stats) {
 extern "C" __attribute__((visibility("default"))) std::int32_t HXA_CDECL
 load_hxa_player_messaging(PluginHostRecord* record) {
   if (record == nullptr) return 0;
-  auto* module = new (Alloc(sizeof(Module))) Module();
+  void* block = Alloc(sizeof(Module));
+  // Refused: the record stays as the host gave it, which tells the host the load failed.
+  if (block == nullptr) return 0;
+  auto* module = new (block) Module();
   module->generation = nextGeneration++;
   module->functions = PluginFunctionTable{Start, Stop, GetMemoryStats};
   Describe(*module);
