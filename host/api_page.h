@@ -2,6 +2,12 @@
 // drives the host controls, and the API documents it is built on.
 #pragma once
 
+// Only builds with the server compile and link cpp-httplib; a test of the server belongs
+// in tests/CMakeLists.txt's HXA_SERVER_TEST_SOURCES.
+#if !HXA_HOST_SERVER
+#error "the development server is not part of this build (HXA_HOST_SERVER is OFF)"
+#endif
+
 #include <httplib.h>
 
 #include <functional>

@@ -2,6 +2,12 @@
 // own paths, its events as Server-Sent Events at /events, host controls under /_host/.
 #pragma once
 
+// Only builds with the server compile and link cpp-httplib; a test of the server belongs
+// in tests/CMakeLists.txt's HXA_SERVER_TEST_SOURCES.
+#if !HXA_HOST_SERVER
+#error "the development server is not part of this build (HXA_HOST_SERVER is OFF)"
+#endif
+
 #include <httplib.h>
 
 #include <atomic>

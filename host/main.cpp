@@ -11,19 +11,23 @@
 #include <optional>
 #include <string>
 
-#include "host/api_page.h"
 #include "host/asyncapi.h"
 #include "host/cli_checks.h"
 #include "host/describe.h"
 #include "host/development_host.h"
-#include "host/development_server.h"
 #include "host/document.h"
 #include "host/host_controls_api.h"
 #include "host/listen_address.h"
+#include "host/messages.h"
 #include "host/plugin_library.h"
 #include "host/scenario.h"
 #include "host/session_recording.h"
 #include "host/validate_run.h"
+
+#if HXA_HOST_SERVER
+#include "host/api_page.h"
+#include "host/development_server.h"
+#endif
 
 namespace {
 
@@ -176,6 +180,7 @@ struct ServeOptions {
   std::string recordPath;
 };
 
+#if HXA_HOST_SERVER
 // Starts the recording with the packet the plugin starts with and the scenario's steps.
 MaybeType<Failure> BeginRecording(Kavren::Host::SessionRecording& recording, DevelopmentHost& host,
                                   const rapidjson::Value& scenario) {
@@ -266,6 +271,14 @@ int RunServe(Common& common, const ServeOptions& options) {
   }
   return 0;
 }
+#else
+// The 32-bit builds leave the HTTP server out (HXA_HOST_SERVER); `serve` keeps its options,
+// so that a mistaken one is still reported as such, and then refuses.
+int RunServe(Common&, const ServeOptions&) {
+  std::fprintf(stderr, "%s\n", Kavren::Host::HostMessages::kNoDevelopmentServer);
+  return kExitUsage;
+}
+#endif
 
 int Run(int argc, char** argv) {
   CLI::App app{

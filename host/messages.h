@@ -30,7 +30,12 @@ inline constexpr char kTooManyStreams[] = "Too many event streams are open";
 inline constexpr char kNoSuchHostControl[] = "No host control for ";
 inline constexpr char kServerFailure[] = "Internal server error";
 
-// hxa-host's command line. A printf format: the numeric address.
+// hxa-host's command line.
+/// What `serve` answers in a build without the development server: a line of its own, with
+/// exit status 2.
+inline constexpr char kNoDevelopmentServer[] =
+    "hxa-host was built without the development server; use the x64 build";
+/// A printf format: the numeric address.
 inline constexpr char kReachableBindWarning[] =
     "hxa-host: warning: %s is not a loopback address: anyone who can reach it can drive the "
     "host (its /_host/ controls push messages, fail server calls and replace the login data)\n";

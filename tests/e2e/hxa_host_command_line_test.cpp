@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "support/program_run.h"
 
@@ -27,40 +28,45 @@ TEST(HxaHostCommandLine, ChecksEveryOptionBeforeLoadingOrListening) {
       "Exit status: 0 success; 1 an input (a file, the plugin) cannot be read or parsed, or "
       "the run failed; 2 usage error.\n";
   // Nothing is printed on stdout by any of them: no plugin was loaded, no server listened.
-  Kavren::Testing::ExpectRefusedRuns(
-      host.string(),
+  std::vector<Kavren::Testing::RefusedRun> rows = {
+      // Usage errors, the parser's own among them.
+      {"serve --port 99999 " + plugin, 2, "--port: Value 99999 not in range 0 to 65535\n" + rerun},
+      {"serve --port -1 " + plugin, 2, "--port: Value -1 not in range 0 to 65535\n" + rerun},
+      {"serve", 2, "plugin is required\n" + rerun},
+      {"describe --format yaml " + plugin, 2,
+       "--format: yaml not in {openapi,asyncapi,native,epytext}\n" + rerun},
+      {"--unknown " + plugin, 2, "The following argument was not expected: --unknown\n" + rerun},
+      {"", 2, "hxa-host: no plugin given (see --help)\n"},
+      // Input that cannot be read or parsed.
+      {"scenario " + missing + " " + plugin, 1, "hxa-host: cannot read " + missing + "\n"},
+      {"--packet " + missing + " " + plugin, 1, "hxa-host: cannot read " + missing + "\n"},
+      {missing, 1,
+       "hxa-host: " + missing + ": cannot open shared object file: No such file or directory\n"},
+  };
+#if HXA_HOST_SERVER
+  rows.insert(
+      rows.end(),
       {
-          // Usage errors, the parser's own among them.
-          {"serve --port 99999 " + plugin, 2,
-           "--port: Value 99999 not in range 0 to 65535\n" + rerun},
-          {"serve --port -1 " + plugin, 2, "--port: Value -1 not in range 0 to 65535\n" + rerun},
-          {"serve", 2, "plugin is required\n" + rerun},
-          {"describe --format yaml " + plugin, 2,
-           "--format: yaml not in {openapi,asyncapi,native,epytext}\n" + rerun},
-          {"--unknown " + plugin, 2,
-           "The following argument was not expected: --unknown\n" + rerun},
           {"serve --core-version 18 " + plugin, 2,
            "hxa-host: not a version (MAJOR.MINOR.PATCH): 18\n"},
-          {"", 2, "hxa-host: no plugin given (see --help)\n"},
-          // Input that cannot be read or parsed.
           {"serve --packet " + missing + " " + plugin, 1,
            "hxa-host: cannot read " + missing + "\n"},
           {"serve --scenario " + broken + " " + plugin, 1,
            "hxa-host: " + broken +
                ": YAML error at line 2, column 1: did not find expected node content\n"},
-          {"scenario " + missing + " " + plugin, 1, "hxa-host: cannot read " + missing + "\n"},
-          {"--packet " + missing + " " + plugin, 1, "hxa-host: cannot read " + missing + "\n"},
-          {missing, 1,
-           "hxa-host: " + missing +
-               ": cannot open shared object file: No such file or directory\n"},
           // A non-loopback address is warned about before the files are read.
           {"serve --bind 0.0.0.0 --packet " + missing + " " + plugin, 1,
            "hxa-host: warning: 0.0.0.0 is not a loopback address: anyone who can reach it can "
            "drive the host (its /_host/ controls push messages, fail server calls and replace "
            "the login data)\nhxa-host: cannot read " +
                missing + "\n"},
-      },
-      dir.string());
+      });
+#else
+  // A build without the server refuses serve once its options have parsed.
+  rows.push_back({"serve --packet " + missing + " " + plugin, 2,
+                  "hxa-host was built without the development server; use the x64 build\n"});
+#endif
+  Kavren::Testing::ExpectRefusedRuns(host.string(), rows, dir.string());
   for (const char* help : {"--help", "serve --help"}) {
     const Kavren::Testing::ProgramRun run =
         Kavren::Testing::RunProgram(host.string() + " " + help, dir.string());
