@@ -241,9 +241,9 @@ class ModelHost {
               const Abi::HttpRequestRecord& request);
   void Publish(Module& module, const Abi::HostEventRecord& event);
   void Deliver(const std::string& name, const Abi::HostValue& payload, std::int32_t flag);
-  // `path`, when given, replaces the generated path and the argument entries.
+  // `fixed`, when given, replaces the generated path and the argument entries.
   ModelReply CallModule(Module& module, const std::string& functionName, ValueVariant variant,
-                        Random& random, const std::string* path = nullptr);
+                        Random& random, const std::string* fixed = nullptr);
   bool RunOneJob(bool fromPump);
   void RunJob(const Job& job, bool afterStop);
   // Per mille decision from the thread's current random source.

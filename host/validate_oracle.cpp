@@ -122,8 +122,8 @@ std::string CheckReply(const Abi::HttpResponseRecord& response) {
 std::string CheckBindingFailure(const Abi::HttpResponseRecord& response,
                                 const std::vector<std::string>& names) {
   const std::string text = response.errorText != nullptr ? response.errorText : "";
-  const std::string answered = "answered status " + std::to_string(response.status) +
-                               (response.failed != 0 ? " \"" + text + "\"" : " as a success");
+  std::string answered = "answered status " + std::to_string(response.status) +
+                         (response.failed != 0 ? " \"" + text + "\"" : " as a success");
   if (response.failed == 0) return answered;
   if (response.status != 0 && response.status != 400) return answered;
   const bool named = std::any_of(names.begin(), names.end(), [&](const std::string& name) {

@@ -105,7 +105,7 @@ MaybeType<Failure> ReadRefusals(const rapidjson::Value& object, RefusalPlan& pla
     if (phase == RunPhaseName(candidate)) plan.phase = candidate;
   }
   if (!plan.Active()) return Failure{"refusals: unknown phase \"" + phase + "\""};
-  const MaybeType<Failure> numbers = ReadNumbers(object, "numbers", plan.numbers);
+  MaybeType<Failure> numbers = ReadNumbers(object, "numbers", plan.numbers);
   if (numbers.Failed()) return numbers;
   const auto rate = object.FindMember("ratePerMillion");
   if (rate != object.MemberEnd() && (!rate->value.IsUint() || rate->value.GetUint() > 1000000)) {
