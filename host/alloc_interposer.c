@@ -8,7 +8,7 @@
 // every block still comes from, and goes back to, the sanitizer's heap. dlsym may
 // allocate while it resolves; those few blocks come from a static arena and are never
 // returned. valloc and pvalloc are not interposed: nothing of ours calls them.
-#define _GNU_SOURCE
+#define _GNU_SOURCE  // NOLINT(bugprone-reserved-identifier): dlsym's RTLD_NEXT
 #include "host/alloc_interposer.h"
 
 #include <dlfcn.h>
@@ -43,7 +43,7 @@ static __thread int resolving __attribute__((tls_model("initial-exec")));
 
 // ---- The arena of allocations made while dlsym resolves ------------------------------
 
-#define ARENA_BYTES (64 * 1024)
+#define ARENA_BYTES ((size_t)64 * 1024)
 #define ARENA_HEADER 16
 static _Alignas(16) unsigned char arena[ARENA_BYTES];
 static atomic_size_t arenaUsed;
@@ -113,7 +113,7 @@ static uint64_t Mix(uint64_t value) {
 
 static int InPlugin(uintptr_t caller) {
   const int pairs = atomic_load_explicit(&rangePairs, memory_order_acquire);
-  for (int pair = 0; pair < pairs; ++pair) {
+  for (size_t pair = 0; pair < (size_t)pairs; ++pair) {
     if (caller >= atomic_load(&ranges[2 * pair]) && caller < atomic_load(&ranges[2 * pair + 1])) {
       return 1;
     }

@@ -526,9 +526,10 @@ ModelReply ModelHost::CallModule(Module& module, const std::string& functionName
     const std::string broken = brokenCapture.empty() ? brokenEntry : brokenCapture;
     const std::string answered = CheckBindingFailure(response, arguments);
     // Once the allocator has refused the plugin, the binding failure's own text may not
-    // be made: a failed 500 is then the answer the ABI promises instead.
-    const bool refusedInstead = response.failed != 0 && response.status == 500 &&
-                                observer_ != nullptr && observer_->Refused();
+    // be made: any failed reply (whose text the reply check holds to the ABI) may stand
+    // in for it; the handler must still not run.
+    const bool refusedInstead =
+        response.failed != 0 && observer_ != nullptr && observer_->Refused();
     if (!answered.empty() && !refusedInstead) {
       oracle_.Report(FindingKind::kBinding, where + ": argument '" + broken +
                                                 "' cannot bind, yet the call " + answered +
