@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -33,8 +34,14 @@ std::string Fixture(const std::string& name) {
   return std::string(HXA_FIXTURE_DIR) + "/hxa-validate-fixture-" + name + ".so";
 }
 
+// A directory of the running test's own: ctest runs these tests side by side, and two
+// hxa-host runs sharing one log or trace folder overwrite each other.
 std::string Scratch(const std::string& name) {
-  return std::string(HXA_BINARY_DIR) + "/tests/validate/" + name;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::filesystem::path folder = std::filesystem::path(HXA_BINARY_DIR) / "tests" /
+                                       "validate" / test->test_suite_name() / test->name();
+  std::filesystem::create_directories(folder);
+  return (folder / name).string();
 }
 
 // Runs hxa-host with `arguments`; its exit status.
