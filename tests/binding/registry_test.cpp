@@ -39,7 +39,7 @@ HXA_BINDING_STRUCT(Kavren::RegistryTesting::Late);
 HXA_BINDING_STRUCT(Kavren::RegistryTesting::Holder);
 HXA_BINDING_STRUCT(Kavren::RegistryTesting::CallbackEvent);
 
-namespace Kavren {
+namespace Kavren::RegistryTesting {
 namespace {
 
 using namespace RegistryTesting;
@@ -313,4 +313,4 @@ TEST(RegistryTest, ReinitialiseClearsAndRegistersBuiltins) {
 }
 
 }  // namespace
-}  // namespace Kavren
+}  // namespace Kavren::RegistryTesting

@@ -15,7 +15,7 @@
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"
 
-namespace Kavren::Host {
+namespace Kavren::Host::PlayerMessagingE2e {
 namespace {
 
 using ::testing::ElementsAre;
@@ -449,4 +449,4 @@ TEST_F(PlayerMessagingE2eTest, SecondTrafficCycleEndsWhereTheFirstEnded) {
 }
 
 }  // namespace
-}  // namespace Kavren::Host
+}  // namespace Kavren::Host::PlayerMessagingE2e

@@ -14,7 +14,7 @@
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"
 
-namespace Kavren::Host {
+namespace Kavren::Host::PluginE2e {
 namespace {
 
 using ::testing::Contains;
@@ -171,4 +171,4 @@ TEST_F(PluginE2eTest, SecondCycleEndsWhereTheFirstEnded) {
 }
 
 }  // namespace
-}  // namespace Kavren::Host
+}  // namespace Kavren::Host::PluginE2e

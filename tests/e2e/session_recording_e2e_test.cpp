@@ -17,7 +17,7 @@
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"
 
-namespace Kavren::Host {
+namespace Kavren::Host::SessionRecordingE2e {
 namespace {
 
 constexpr char kNotificationUri[] = "/hxa-player-messaging/v1/notification";
@@ -124,4 +124,4 @@ TEST_F(SessionRecordingE2eTest, ARecordedSessionReplaysToTheSameEffects) {
 }
 
 }  // namespace
-}  // namespace Kavren::Host
+}  // namespace Kavren::Host::SessionRecordingE2e

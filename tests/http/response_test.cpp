@@ -25,11 +25,8 @@ struct Unregistered {
 HXA_BINDING_STRUCT(Kavren::ResponseTesting::Head);
 HXA_BINDING_STRUCT(Kavren::ResponseTesting::Unregistered);
 
-namespace Kavren {
+namespace Kavren::ResponseTesting {
 namespace {
-
-using ResponseTesting::Head;
-using ResponseTesting::Unregistered;
 
 using ::testing::UnorderedElementsAreArray;
 
@@ -255,4 +252,4 @@ TEST(CopyResultToSettings, UnconvertibleValueGivesStatus400AndNoValue) {
 }
 
 }  // namespace
-}  // namespace Kavren
+}  // namespace Kavren::ResponseTesting

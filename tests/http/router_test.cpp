@@ -30,11 +30,8 @@ struct Unregistered {
 HXA_BINDING_STRUCT(Kavren::RouterTesting::Head);
 HXA_BINDING_STRUCT(Kavren::RouterTesting::Unregistered);
 
-namespace Kavren {
+namespace Kavren::RouterTesting {
 namespace {
-
-using RouterTesting::Head;
-using RouterTesting::Unregistered;
 
 // Packed fields are read by value.
 template <class T>
@@ -711,4 +708,4 @@ TEST_F(RouterTest, MatchPrefersTheShortestCaptures) {
 }
 
 }  // namespace
-}  // namespace Kavren
+}  // namespace Kavren::RouterTesting
