@@ -1,4 +1,4 @@
-// ESLint's rules for the development server's page (host/web) and the node scripts of the
+// ESLint's rules for the development server's page (host/server/web) and the node scripts of the
 // tests: its recommended rules, with the globals of each place.
 import js from "@eslint/js";
 import globals from "globals";
@@ -7,7 +7,7 @@ export default [
   { ignores: ["node_modules/", "build/"] },
   js.configs.recommended,
   {
-    files: ["host/web/**/*.js"],
+    files: ["host/server/web/**/*.js"],
     languageOptions: {
       sourceType: "module",
       // Swagger UI and uPlot are loaded by the page's classic scripts.

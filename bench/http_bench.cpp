@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "host/development_server.h"
-#include "host/document.h"
-#include "host/plugin_library.h"
+#include "host/core/document.h"
+#include "host/core/plugin_library.h"
+#include "host/server/development_server.h"
 
 namespace Kavren::Host {
 namespace {

@@ -4,9 +4,10 @@
 # a higher layer unnoticed by the linker; this reads the includes themselves. Each include
 # that breaks a rule is printed as "file:line: rule"; any such include fails the run.
 #
-# src/<folder>/ includes only from itself and the folders before it in HXA_LAYER_ORDER;
-# host/ knows the plugin only through src/abi/. tools/ links the library by design and is
-# not checked.
+# src/<folder>/ includes only from itself and the folders before it in HXA_LAYER_ORDER.
+# host/ knows the plugin only through src/abi/, and each of its folders (HXA_HOST_LAYERS)
+# includes only from itself and the folders its HXA_HOST_USES_<folder> names. tools/ links
+# the library by design and is not checked.
 cmake_minimum_required(VERSION 3.25)
 if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<checkout> -P check_layering.cmake")
@@ -16,6 +17,7 @@ string(REGEX REPLACE "/$" "" ROOT "${ROOT}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 list(JOIN HXA_LAYER_ORDER " < " order_text)
+list(JOIN HXA_HOST_LAYERS ", " host_layers_text)
 
 # The project file an include names, relative to ROOT, or "" for a header outside the tree.
 function(resolve_include file name quoted result)
@@ -35,6 +37,30 @@ function(resolve_include file name quoted result)
   set(${result} "" PARENT_SCOPE)
 endfunction()
 
+# The rule a file of host/`layer`/ breaks when it includes `target`, or "".
+function(host_rule layer target result)
+  set(rule "")
+  if(target MATCHES "^host/([^/]+)/")
+    set(target_layer ${CMAKE_MATCH_1})
+    set(uses ${HXA_HOST_USES_${layer}})
+    if(NOT target_layer IN_LIST HXA_HOST_LAYERS)
+      set(rule "host/${target_layer}/ is not a layer of host/ (${host_layers_text})")
+    elseif(NOT target_layer STREQUAL layer AND NOT target_layer IN_LIST uses)
+      list(JOIN uses ", " uses_text)
+      if(uses_text STREQUAL "")
+        set(uses_text "none")
+      endif()
+      set(rule "host/${layer}/ includes only from itself and the host layers it uses \
+(${uses_text})")
+    endif()
+  elseif(target MATCHES "^host/")
+    set(rule "host/ files live in its layers (${host_layers_text})")
+  elseif(NOT target MATCHES "^src/abi/")
+    set(rule "host/ knows the plugin only through src/abi/")
+  endif()
+  set(${result} "${rule}" PARENT_SCOPE)
+endfunction()
+
 # The rule `target` breaks when `file` (in layer `layer`) includes it, or "".
 function(broken_rule file layer target result)
   set(rule "")
@@ -43,10 +69,8 @@ function(broken_rule file layer target result)
   else()
     set(target_layer "")
   endif()
-  if(layer STREQUAL "host")
-    if(NOT target MATCHES "^(host|src/abi)/")
-      set(rule "host/ knows the plugin only through src/abi/")
-    endif()
+  if(layer MATCHES "^host/(.*)")
+    host_rule(${CMAKE_MATCH_1} "${target}" rule)
   elseif(target_layer STREQUAL "")
     set(rule "src/ includes nothing outside src/")
   else()
@@ -64,7 +88,8 @@ endfunction()
 
 file(GLOB_RECURSE files RELATIVE "${ROOT}" LIST_DIRECTORIES false
   "${ROOT}/src/*.h" "${ROOT}/src/*.hpp" "${ROOT}/src/*.cpp" "${ROOT}/src/*.cc" "${ROOT}/src/*.inc"
-  "${ROOT}/host/*.h" "${ROOT}/host/*.hpp" "${ROOT}/host/*.cpp" "${ROOT}/host/*.cc" "${ROOT}/host/*.inc")
+  "${ROOT}/host/*.h" "${ROOT}/host/*.hpp" "${ROOT}/host/*.cpp" "${ROOT}/host/*.cc" "${ROOT}/host/*.inc"
+  "${ROOT}/host/*.c")
 list(SORT files)
 set(violations 0)
 foreach(file IN LISTS files)
@@ -75,8 +100,17 @@ foreach(file IN LISTS files)
       math(EXPR violations "${violations} + 1")
       continue()
     endif()
+  elseif(file MATCHES "^host/([^/]+)/")
+    set(layer host/${CMAKE_MATCH_1})
+    if(NOT CMAKE_MATCH_1 IN_LIST HXA_HOST_LAYERS)
+      message("${file}:1: host/${CMAKE_MATCH_1}/ is not a layer of host/ (${host_layers_text})")
+      math(EXPR violations "${violations} + 1")
+      continue()
+    endif()
   elseif(file MATCHES "^host/")
-    set(layer host)
+    message("${file}:1: host/ files live in its layers (${host_layers_text})")
+    math(EXPR violations "${violations} + 1")
+    continue()
   else()
     continue()  # a file directly in src/ (its CMakeLists.txt) belongs to no layer
   endif()

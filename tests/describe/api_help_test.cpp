@@ -1,6 +1,6 @@
 // The host's rendering of the API help from the API block, held against the plugin's own
 // help provider over the same registry.
-#include "host/api_help.h"
+#include "host/describe/api_help.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>

@@ -1,5 +1,5 @@
 // The page's routes on a real server on 127.0.0.1, and hxa-host describe's outcomes.
-#include "host/api_page.h"
+#include "host/server/api_page.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "host/describe.h"
+#include "host/describe/describe.h"
 
 namespace Kavren::Host {
 namespace {

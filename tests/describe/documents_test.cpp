@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "host/asyncapi.h"
-#include "host/development_host.h"
-#include "host/host_controls_api.h"
-#include "host/openapi.h"
+#include "host/core/development_host.h"
+#include "host/describe/asyncapi.h"
+#include "host/describe/openapi.h"
+#include "host/server/host_controls_api.h"
 #include "support/built_plugin.h"
 
 namespace Kavren::Host {

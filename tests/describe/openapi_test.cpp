@@ -1,10 +1,10 @@
 // The OpenAPI document's shape for the argument locations, types and lists it maps.
-#include "host/openapi.h"
+#include "host/describe/openapi.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/pointer.h>
 
-#include "host/api_help.h"
+#include "host/describe/api_help.h"
 
 namespace Kavren::Host {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "abi/api_block.h"
 #include "abi/plugin.h"
-#include "host/development_host.h"
+#include "host/core/development_host.h"
 #include "support/built_plugin.h"
 
 namespace Kavren::Host {

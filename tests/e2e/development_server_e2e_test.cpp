@@ -7,10 +7,10 @@
 
 #include <memory>
 
-#include "host/development_server.h"
-#include "host/document.h"
+#include "host/core/document.h"
+#include "host/core/plugin_library.h"
 #include "host/http_test_client.h"
-#include "host/plugin_library.h"
+#include "host/server/development_server.h"
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"
 

@@ -13,9 +13,9 @@
 #include <set>
 #include <thread>
 
-#include "host/development_server.h"
-#include "host/document.h"
-#include "host/messages.h"
+#include "host/core/document.h"
+#include "host/core/messages.h"
+#include "host/server/development_server.h"
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"
 

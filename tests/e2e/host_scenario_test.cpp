@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "host/document.h"
-#include "host/plugin_library.h"
-#include "host/scenario.h"
+#include "host/cli/scenario.h"
+#include "host/core/document.h"
+#include "host/core/plugin_library.h"
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "host/development_host.h"
-#include "host/host_value.h"
-#include "host/plugin_library.h"
+#include "host/core/development_host.h"
+#include "host/core/host_value.h"
+#include "host/core/plugin_library.h"
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"
 

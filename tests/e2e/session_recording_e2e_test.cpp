@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "host/development_server.h"
-#include "host/document.h"
-#include "host/scenario.h"
-#include "host/session_recording.h"
+#include "host/cli/scenario.h"
+#include "host/core/document.h"
+#include "host/server/development_server.h"
+#include "host/server/session_recording.h"
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"
 

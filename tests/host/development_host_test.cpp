@@ -1,13 +1,13 @@
 // The development host's REST resources, events, jobs and endpoint calls, driven by
 // an in-process fake plugin through the real host functions.
-#include "host/development_host.h"
+#include "host/core/development_host.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fake_plugin.h"
-#include "host/document.h"
-#include "host/messages.h"
+#include "host/core/document.h"
+#include "host/core/messages.h"
 #include "support/host_outcome.h"
 
 namespace Kavren::Host {

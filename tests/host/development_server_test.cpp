@@ -1,6 +1,6 @@
 // The development server over real HTTP on 127.0.0.1, in front of the in-process fake
 // plugin: reply mapping, pass-through, refused input, host controls and event streams.
-#include "host/development_server.h"
+#include "host/server/development_server.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -6,9 +6,9 @@
 #include "abi/api_block.h"
 #include "abi/plugin.h"
 #include "fake_plugin.h"
-#include "host/document.h"
-#include "host/host_value.h"
-#include "host/messages.h"
+#include "host/core/document.h"
+#include "host/core/host_value.h"
+#include "host/core/messages.h"
 
 namespace Kavren::Host::Testing {
 namespace {

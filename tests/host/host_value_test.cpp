@@ -1,13 +1,13 @@
 // Host values the host builds from JSON, frees, and prints back as JSON; and the
 // JSON and YAML documents the host reads.
-#include "host/host_value.h"
+#include "host/core/host_value.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <limits>
 
-#include "host/document.h"
+#include "host/core/document.h"
 #include "support/host_outcome.h"
 
 namespace Kavren::Host {

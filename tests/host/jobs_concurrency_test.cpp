@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "fake_plugin.h"
-#include "host/development_host.h"
+#include "host/core/development_host.h"
 
 namespace Kavren::Host {
 namespace {

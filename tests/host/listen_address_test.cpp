@@ -1,13 +1,13 @@
 // The address a server listens on: resolved to the numeric form it is bound and shown
 // with, loopback told apart, and ports beyond 65535 refused before anything is bound.
-#include "host/listen_address.h"
+#include "host/server/listen_address.h"
 
 #include <gtest/gtest.h>
 
 #include "support/host_outcome.h"
 
 #if HXA_HOST_SERVER
-#include "host/development_server.h"
+#include "host/server/development_server.h"
 #endif
 
 namespace Kavren::Host {

@@ -1,6 +1,6 @@
 // The core version the host announces, the host functions' trampolines, which keep
 // whatever the host throws on the host's side, and the recorder's bounded histories.
-#include "host/plugin_driver.h"
+#include "host/core/plugin_driver.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 
 #include "abi/event.h"
 #include "fake_plugin.h"
-#include "host/development_host.h"
+#include "host/core/development_host.h"
 
 namespace Kavren::Host {
 namespace {

@@ -1,11 +1,11 @@
 // Opening plugin libraries that cannot be loaded, and a host given one.
-#include "host/plugin_library.h"
+#include "host/core/plugin_library.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "host/development_host.h"
+#include "host/core/development_host.h"
 
 namespace Kavren::Host {
 namespace {

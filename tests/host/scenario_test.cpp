@@ -1,11 +1,11 @@
 // Scenario mode: steps read from YAML drive the fake plugin; effects come out as JSON lines.
-#include "host/scenario.h"
+#include "host/cli/scenario.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fake_plugin.h"
-#include "host/document.h"
+#include "host/core/document.h"
 
 namespace Kavren::Host {
 namespace {

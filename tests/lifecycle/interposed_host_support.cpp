@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "abi/plugin.h"
-#include "host/host_value.h"
+#include "host/core/host_value.h"
 
 namespace Kavren::Host {
 

@@ -13,7 +13,7 @@
 #include "abi/api_block.h"
 #include "abi/host.h"
 #include "abi/plugin.h"
-#include "host/development_host.h"
+#include "host/core/development_host.h"
 
 namespace Kavren::Host {
 

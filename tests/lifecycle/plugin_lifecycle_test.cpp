@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "abi/http.h"
-#include "host/development_host.h"
-#include "host/document.h"
-#include "host/host_value.h"
-#include "host/messages.h"
-#include "host/plugin_library.h"
+#include "host/core/development_host.h"
+#include "host/core/document.h"
+#include "host/core/host_value.h"
+#include "host/core/messages.h"
+#include "host/core/plugin_library.h"
 #include "interposed_host_support.h"
 #include "support/built_plugin.h"
 #include "support/host_outcome.h"

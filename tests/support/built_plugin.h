@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include "host/development_host.h"
-#include "host/plugin_library.h"
+#include "host/core/development_host.h"
+#include "host/core/plugin_library.h"
 
 namespace Kavren::Host::Testing {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/maybe.h"
+#include "host/core/maybe.h"
 
 namespace Kavren::Host {
 

@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "host/document.h"
-#include "host/plugin_library.h"
-#include "host/validate_checks.h"
-#include "host/validate_isolation.h"
-#include "host/validate_oracle.h"
-#include "host/validate_report.h"
-#include "host/validate_trace.h"
-#include "host/validate_types.h"
+#include "host/core/document.h"
+#include "host/core/plugin_library.h"
+#include "host/validate/checks.h"
+#include "host/validate/isolation.h"
+#include "host/validate/oracle.h"
+#include "host/validate/report.h"
+#include "host/validate/trace.h"
+#include "host/validate/types.h"
 
 namespace Kavren::Host {
 namespace {
