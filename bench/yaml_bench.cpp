@@ -1,7 +1,9 @@
-// ReadYaml beside a bare libyaml event loop (the floor) and yaml-cpp's Load.
+// ReadYaml beside a bare libyaml event loop (the floor) and, where it is built, yaml-cpp's Load.
 #include <benchmark/benchmark.h>
-#include <yaml-cpp/yaml.h>
 #include <yaml.h>
+#if HXA_BENCH_YAML_CPP
+#include <yaml-cpp/yaml.h>
+#endif
 
 #include <fstream>
 #include <sstream>
@@ -65,6 +67,7 @@ void BM_LibyamlEvents(benchmark::State& state) {
   Label(state);
 }
 
+#if HXA_BENCH_YAML_CPP
 void BM_YamlCppLoad(benchmark::State& state) {
   const std::string& text = Corpus(state.range(0));
   for (auto _ : state) {
@@ -73,10 +76,13 @@ void BM_YamlCppLoad(benchmark::State& state) {
   }
   Label(state);
 }
+#endif
 
 BENCHMARK(BM_ReadYaml)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibyamlEvents)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+#if HXA_BENCH_YAML_CPP
 BENCHMARK(BM_YamlCppLoad)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace
 
