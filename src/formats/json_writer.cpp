@@ -4,8 +4,10 @@
 #include <rapidjson/writer.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "binding/registry.h"
 #include "formats/json.h"
@@ -40,9 +42,66 @@ std::string Base64(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-// RapidJSON's two writers into a buffer over the accounting, their stacks too.
-using CompactJsonWriter =
-    rapidjson::Writer<JsonStringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
+// True when `text` holds a character JSON must escape (a control character, a quote or a
+// backslash: what RapidJSON's writer escapes between UTF-8 texts). A word of bytes at a time:
+// a byte below 0x20, or equal to 0x22 or 0x5C, sets its high bit in the word's test.
+bool NeedsEscape(std::string_view text) {
+  using Word = std::size_t;
+  constexpr Word kOnes = ~Word{0} / 0xFF;
+  constexpr Word kHighBits = kOnes * 0x80;
+  const auto anyZero = [](Word word) { return (word - kOnes) & ~word & kHighBits; };
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  for (; end - at >= static_cast<std::ptrdiff_t>(sizeof(Word)); at += sizeof(Word)) {
+    Word word;
+    std::memcpy(&word, at, sizeof word);
+    const Word below = (word - kOnes * 0x20) & ~word & kHighBits;
+    if ((below | anyZero(word ^ (kOnes * '"')) | anyZero(word ^ (kOnes * '\\'))) != 0) {
+      return true;
+    }
+  }
+  for (; at != end; ++at) {
+    const auto byte = static_cast<unsigned char>(*at);
+    if (byte < 0x20 || byte == '"' || byte == '\\') return true;
+  }
+  return false;
+}
+
+// RapidJSON's compact writer with two faster paths. Finite numbers are formatted straight
+// into the buffer: the writer's own Double formats into a local array and copies it out a
+// byte at a time, reloading the buffer's end after each byte (a third of writing a document
+// of numbers). Texts with nothing to escape are copied whole instead of byte by byte.
+class CompactJsonWriter : public rapidjson::Writer<JsonStringBuffer, rapidjson::UTF8<>,
+                                                   rapidjson::UTF8<>, JsonAllocator> {
+ public:
+  using Writer::Writer;
+
+  bool FiniteDouble(double value) {
+    // dtoa writes at most 25 characters (the writer's own array is that long).
+    constexpr std::size_t kRoom = 25;
+    Prefix(rapidjson::kNumberType);
+    char* const start = os_->Push(kRoom);
+    const char* const end = rapidjson::internal::dtoa(value, start, maxDecimalPlaces_);
+    os_->Pop(kRoom - static_cast<std::size_t>(end - start));
+    return EndValue(true);
+  }
+
+  // A string or key: copied whole when no character needs an escape, which is almost every
+  // key and most texts; otherwise the writer's own escaping.
+  bool Text(std::string_view text) {
+    if (NeedsEscape(text)) {
+      return String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    }
+    Prefix(rapidjson::kStringType);
+    char* const out = os_->Push(text.size() + 2);
+    out[0] = '"';
+    if (!text.empty()) std::memcpy(out + 1, text.data(), text.size());
+    out[text.size() + 1] = '"';
+    return EndValue(true);
+  }
+};
+
+// RapidJSON's pretty writer into a buffer over the accounting, its stack too.
 using PrettyJsonWriter =
     rapidjson::PrettyWriter<JsonStringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator>;
 
@@ -65,7 +124,11 @@ class JsonValueWriter final : public BindingVisitor {
       writer_.Null();
       return;
     }
-    writer_.Double(value);
+    if constexpr (std::is_same_v<Writer, CompactJsonWriter>) {
+      writer_.FiniteDouble(value);
+    } else {
+      writer_.Double(value);
+    }
   }
   void VisitString(std::string_view text) override { String(text); }
   void VisitBlob(std::span<const std::uint8_t> bytes) override { String(Base64(bytes)); }
@@ -81,14 +144,17 @@ class JsonValueWriter final : public BindingVisitor {
   void BeginCollection(std::size_t) override { writer_.StartArray(); }
   void EndCollection() override { writer_.EndArray(); }
   void BeginStructure(std::size_t) override { writer_.StartObject(); }
-  void BeginMember(std::string_view key) override {
-    writer_.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
-  }
+  void BeginMember(std::string_view key) override { String(key); }
   void EndStructure() override { writer_.EndObject(); }
 
  private:
+  // A key is written as a string: the writer tells keys from values by their place.
   void String(std::string_view text) {
-    writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    if constexpr (std::is_same_v<Writer, CompactJsonWriter>) {
+      writer_.Text(text);
+    } else {
+      writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    }
   }
 
   Writer writer_;

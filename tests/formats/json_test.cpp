@@ -3,6 +3,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <cmath>
 #include <limits>
@@ -268,6 +270,28 @@ TEST(JsonWrite, StringEscapesAndBlobs) {
     BindingProperty blob;
     blob.SetBlob(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     EXPECT_EQ(WriteJson(blob), text);
+  }
+}
+
+// Texts are scanned a word at a time for characters to escape: a character that needs one,
+// and its neighbours that do not, at every place of a word and of the tail, as a value and
+// as a key, written as RapidJSON's own writer writes them.
+TEST(JsonWrite, EscapesWhereverTheCharacterFallsInTheText) {
+  for (const char special :
+       {'"', '\\', '\x01', '\x1f', '\n', ' ', '!', '#', '[', ']', '\x7f', '\xc3'}) {
+    for (std::size_t at = 0; at < 19; ++at) {
+      std::string text(19, 'a');
+      text[at] = special;
+      rapidjson::StringBuffer expected;
+      rapidjson::Writer<rapidjson::StringBuffer> writer(expected);
+      writer.StartObject();
+      writer.Key(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+      writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+      writer.EndObject();
+      BindingProperty value;
+      value.Member(text).SetString(text);
+      EXPECT_EQ(WriteJson(value), expected.GetString()) << int(special) << " at " << at;
+    }
   }
 }
 
