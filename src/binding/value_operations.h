@@ -57,6 +57,9 @@ struct ValueOperations {
   static void CopyInto(BindingProperty& target, const BindingProperty& source);
 
   static void Visit(const BindingProperty& root, BindingVisitor& visitor);
+  // The walk Visit makes, for any visitor type (binding/value_walk.h defines it).
+  template <class Visitor>
+  static void Walk(const BindingProperty& root, Visitor& visitor);
 
  private:
   // Releases a payload that holds no further values. A tree released whole (kWhole) goes

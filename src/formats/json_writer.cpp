@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "binding/registry.h"
+#include "binding/value_walk.h"
 #include "formats/json.h"
 #include "formats/json_allocator.h"
 
@@ -198,13 +199,13 @@ std::string WriteJson(const BindingProperty& value, const BindingRegistry* regis
   if (newline != nullptr && newline[0] != '\0') {
     detail::JsonValueWriter<detail::PrettyJsonWriter> visitor(buffer, registry);
     visitor.writer().SetIndent(' ', 4);
-    value.Visit(visitor);
+    WalkValue(value, visitor);
     std::string text(buffer.GetString(), buffer.GetSize());
     if (std::strcmp(newline, "\n") != 0) detail::ReplaceNewlines(text, newline);
     return text;
   }
   detail::JsonValueWriter<detail::CompactJsonWriter> visitor(buffer, registry);
-  value.Visit(visitor);
+  WalkValue(value, visitor);
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
