@@ -47,8 +47,10 @@ CheckBodyResult WireResourceGet(const CheckSpec& check, const CheckContext& cont
                                 const Probe& probe) {
   // Several runs, each its own random order of calls and events, each compared at its
   // end: which change comes last differs from run to run.
+  constexpr int kRuns = 12;
   std::vector<Trace> traces;
-  for (int run = 0; run < 12; ++run) {
+  traces.reserve(kRuns);
+  for (int run = 0; run < kRuns; ++run) {
     traces.push_back(ShuffledResourceRun(context, check.id, probe, run));
   }
   RunCounts counts;
