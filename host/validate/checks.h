@@ -16,7 +16,7 @@ namespace Kavren::Host {
 struct CheckSpec;
 struct CheckContext;
 struct CheckBodyResult;
-/// What a check runs, for the checks that register a function of their own.
+/// What a check runs, in its child: each check registers a function of its own.
 using CheckBody = CheckBodyResult (*)(const CheckSpec& check, const CheckContext& context);
 
 /// One check: `id` is "family.name" and never changes meaning.
@@ -30,7 +30,7 @@ struct CheckSpec {
   bool random;
   /// Runs in a program of its own with the allocation interposer preloaded.
   bool interposed = false;
-  /// Null for the checks RunCheckBody knows by their id.
+  /// What the check runs (RunCheckBody calls it).
   CheckBody body = nullptr;
 };
 

@@ -194,6 +194,57 @@ std::string SignalName(int signal) {
 
 namespace {
 
+// What a child wrote on its two pipes.
+struct ChildOutput {
+  std::string result;
+  std::string diagnostics;
+};
+
+// Reads the child's answer and its output until both pipes close (the output keeps its
+// last kMaxDiagnostics bytes or so). Once `deadline` passes, asks the child for every
+// thread's stack, sets `outcome.timedOut` and kills the child 1.5 s later.
+ChildOutput CollectChild(pid_t child, int resultFd, int errorFd,
+                         std::chrono::steady_clock::time_point deadline, IsolatedOutcome& outcome) {
+  ChildOutput output;
+  bool resultOpen = true;
+  bool errorOpen = true;
+  std::chrono::steady_clock::time_point killAt{};
+  while (resultOpen || errorOpen) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!outcome.timedOut && now >= deadline) {
+      outcome.timedOut = true;
+      kill(child, kDumpAllSignal);
+      killAt = now + std::chrono::milliseconds(1500);
+    }
+    if (outcome.timedOut && now >= killAt) {
+      kill(child, SIGKILL);
+      break;
+    }
+    std::array<pollfd, 2> fds{};
+    nfds_t count = 0;
+    if (resultOpen) fds[count++] = pollfd{resultFd, POLLIN, 0};
+    if (errorOpen) fds[count++] = pollfd{errorFd, POLLIN, 0};
+    if (poll(fds.data(), count, 100) <= 0) continue;
+    for (nfds_t index = 0; index < count; ++index) {
+      if (fds[index].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t read = ::read(fds[index].fd, buffer, sizeof buffer);
+      const bool isResult = fds[index].fd == resultFd;
+      if (read <= 0) {
+        (isResult ? resultOpen : errorOpen) = false;
+      } else if (isResult) {
+        output.result.append(buffer, static_cast<std::size_t>(read));
+      } else {
+        output.diagnostics.append(buffer, static_cast<std::size_t>(read));
+        if (output.diagnostics.size() > 2 * kMaxDiagnostics) {
+          output.diagnostics.erase(0, output.diagnostics.size() - kMaxDiagnostics);
+        }
+      }
+    }
+  }
+  return output;
+}
+
 // Forks a child that runs `inChild` with its answer descriptor and its standard output and
 // error on pipes, and collects both until it ends or its budget is spent.
 IsolatedOutcome RunChild(const std::function<void(int answer)>& inChild, double budgetSeconds) {
@@ -227,46 +278,10 @@ IsolatedOutcome RunChild(const std::function<void(int answer)>& inChild, double 
     outcome.diagnostics = "fork failed";
     return outcome;
   }
-  std::string result;
-  std::string diagnostics;
-  bool resultOpen = true;
-  bool errorOpen = true;
   const auto deadline =
       started + std::chrono::milliseconds(static_cast<long long>(budgetSeconds * 1000));
-  std::chrono::steady_clock::time_point killAt{};
-  while (resultOpen || errorOpen) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!outcome.timedOut && now >= deadline) {
-      outcome.timedOut = true;
-      kill(child, kDumpAllSignal);
-      killAt = now + std::chrono::milliseconds(1500);
-    }
-    if (outcome.timedOut && now >= killAt) {
-      kill(child, SIGKILL);
-      break;
-    }
-    std::array<pollfd, 2> fds{};
-    nfds_t count = 0;
-    if (resultOpen) fds[count++] = pollfd{resultPipe[0], POLLIN, 0};
-    if (errorOpen) fds[count++] = pollfd{errorPipe[0], POLLIN, 0};
-    if (poll(fds.data(), count, 100) <= 0) continue;
-    for (nfds_t index = 0; index < count; ++index) {
-      if (fds[index].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t read = ::read(fds[index].fd, buffer, sizeof buffer);
-      const bool isResult = fds[index].fd == resultPipe[0];
-      if (read <= 0) {
-        (isResult ? resultOpen : errorOpen) = false;
-      } else if (isResult) {
-        result.append(buffer, static_cast<std::size_t>(read));
-      } else {
-        diagnostics.append(buffer, static_cast<std::size_t>(read));
-        if (diagnostics.size() > 2 * kMaxDiagnostics) {
-          diagnostics.erase(0, diagnostics.size() - kMaxDiagnostics);
-        }
-      }
-    }
-  }
+  ChildOutput output = CollectChild(child, resultPipe[0], errorPipe[0], deadline, outcome);
+  std::string& diagnostics = output.diagnostics;
   close(resultPipe[0]);
   close(errorPipe[0]);
   int status = 0;
@@ -276,7 +291,7 @@ IsolatedOutcome RunChild(const std::function<void(int answer)>& inChild, double 
   if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
   if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
   outcome.finished = !outcome.timedOut && WIFEXITED(status) && outcome.exitCode == 0;
-  if (outcome.finished) outcome.result = result;
+  if (outcome.finished) outcome.result = output.result;
   if (diagnostics.size() > kMaxDiagnostics) {
     diagnostics.erase(0, diagnostics.size() - kMaxDiagnostics);
   }

@@ -244,6 +244,19 @@ class ModelHost {
   // `fixed`, when given, replaces the generated path and the argument entries.
   ModelReply CallModule(Module& module, const std::string& functionName, ValueVariant variant,
                         Random& random, const std::string* fixed = nullptr);
+  // What CallModule holds a reply to, `where` naming the call in findings: a well-formed
+  // record and, for a call that entered after Stop began, a refusal that called no host
+  // function.
+  void CheckCallReply(const Abi::HttpResponseRecord& response, const std::string& where,
+                      bool stopBegan, const std::vector<std::string>& watched);
+  // A call whose argument `broken` cannot bind answers its binding failure (or, once an
+  // allocation was refused, any failure), and its handler calls no host function.
+  void CheckUnbindableReply(const Abi::HttpResponseRecord& response, const std::string& where,
+                            const ApiEndpoint& endpoint, const std::string& broken,
+                            const std::vector<std::string>& watched);
+  // The reply as the caller sees it; reads the stream out and releases the record, which
+  // must then be all zero.
+  ModelReply TakeReply(Abi::HttpResponseRecord& response, const std::string& where);
   bool RunOneJob(bool fromPump);
   void RunJob(const Job& job, bool afterStop);
   // Per mille decision from the thread's current random source.
@@ -253,6 +266,12 @@ class ModelHost {
   void Count(std::uint64_t RunCounts::*counter);
   void PhaseBegins(RunPhase phase);
   void PhaseEnds(RunPhase phase, bool succeeded);
+  // Load's steps: takes `slot` for a new module (null when the slot's module runs); runs
+  // the export and reads its API block (nullopt, with the slot free again, when either is
+  // unfit); starts the module, the first module's API becoming the model's.
+  Module* OpenSlot(int slot);
+  std::optional<ApiModel> RunExport(Module& module);
+  bool RunStart(Module& module, int slot, std::optional<ApiModel> model);
   // A failed load is a finding unless an allocation was refused.
   void LoadFailed(const char* kind, const std::string& message);
 

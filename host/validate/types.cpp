@@ -113,6 +113,60 @@ void IntegerRange(ApiKind kind, double& low, double& high) {
   }
 }
 
+// One of the malformed values a broken member may be: a text, an array, an empty object
+// or null, whatever its type.
+void SetMalformed(Random& random, rapidjson::Value& out,
+                  rapidjson::Document::AllocatorType& allocator) {
+  switch (random() % 4) {
+    case 0:
+      out.SetString("not a value", allocator);
+      return;
+    case 1:
+      out.SetArray();
+      out.PushBack(1, allocator);
+      return;
+    case 2:
+      out.SetObject();
+      return;
+    default:
+      out.SetNull();
+      return;
+  }
+}
+
+// A number of the integer `kind`: small, an edge of its range or any; far outside the
+// range when `broken`.
+void SetInteger(ApiKind kind, bool broken, Random& random, rapidjson::Value& out) {
+  double low = 0;
+  double high = 0;
+  IntegerRange(kind, low, high);
+  if (broken) {
+    out.SetDouble(random() % 2 == 0 ? high * 4 + 1 : -high * 4 - 1);
+  } else if (random() % 2 == 0) {
+    out.SetInt64(static_cast<std::int64_t>(random() % 9));
+  } else if (random() % 2 == 0) {
+    out.SetDouble(random() % 2 == 0 ? high : low);
+  } else {
+    out.SetInt64(static_cast<std::int64_t>(random() % 100000) - (low < 0 ? 50000 : 0));
+  }
+}
+
+// A value of the enum `described` (null: undescribed), by name or by number; a name it
+// does not have when `broken`.
+void SetEnum(const ApiType* described, bool broken, Random& random, rapidjson::Value& out,
+             rapidjson::Document::AllocatorType& allocator) {
+  if (broken || described == nullptr || described->values.empty()) {
+    out.SetString("NoSuchValue", allocator);
+    return;
+  }
+  const ApiEnumValue& value = described->values[random() % described->values.size()];
+  if (random() % 2 == 0) {
+    out.SetString(value.name.c_str(), allocator);
+  } else {
+    out.SetInt(value.value);
+  }
+}
+
 }  // namespace
 
 const char* VariantName(ValueVariant variant) {
@@ -252,36 +306,12 @@ void ApiModel::Generate(const ApiTypeReference& type, ValueVariant variant,
   // A broken value now and then inside a broken whole: not every member at once.
   const bool broken = variant != ValueVariant::kValid && random() % 3 == 0;
   if (broken && variant == ValueVariant::kMalformed) {
-    switch (random() % 4) {
-      case 0:
-        out.SetString("not a value", allocator);
-        return;
-      case 1:
-        out.SetArray();
-        out.PushBack(1, allocator);
-        return;
-      case 2:
-        out.SetObject();
-        return;
-      default:
-        out.SetNull();
-        return;
-    }
+    SetMalformed(random, out, allocator);
+    return;
   }
   const ApiKind kind = type.kind;
   if (IsInteger(kind)) {
-    double low = 0;
-    double high = 0;
-    IntegerRange(kind, low, high);
-    if (broken) {
-      out.SetDouble(random() % 2 == 0 ? high * 4 + 1 : -high * 4 - 1);
-    } else if (random() % 2 == 0) {
-      out.SetInt64(static_cast<std::int64_t>(random() % 9));
-    } else if (random() % 2 == 0) {
-      out.SetDouble(random() % 2 == 0 ? high : low);
-    } else {
-      out.SetInt64(static_cast<std::int64_t>(random() % 100000) - (low < 0 ? 50000 : 0));
-    }
+    SetInteger(kind, broken, random, out);
     return;
   }
   switch (kind) {
@@ -298,94 +328,98 @@ void ApiModel::Generate(const ApiTypeReference& type, ValueVariant variant,
       out.SetString(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator);
       return;
     }
-    case ApiKind::kEnum: {
-      const ApiType* described = FindType(type.typeName);
-      if (broken || described == nullptr || described->values.empty()) {
-        out.SetString("NoSuchValue", allocator);
-        return;
-      }
-      const ApiEnumValue& value = described->values[random() % described->values.size()];
-      if (random() % 2 == 0) {
-        out.SetString(value.name.c_str(), allocator);
-      } else {
-        out.SetInt(value.value);
-      }
+    case ApiKind::kEnum:
+      SetEnum(FindType(type.typeName), broken, random, out, allocator);
       return;
-    }
-    case ApiKind::kVector: {
-      out.SetArray();
-      const std::size_t count = depth >= kMaxDepth ? 0 : random() % 7;
-      for (std::size_t index = 0; index < count; ++index) {
-        rapidjson::Value element;
-        Generate(ApiTypeReference{type.elementKind, ApiKind::kNone, type.typeName}, variant,
-                 context, random, element, allocator, depth + 1);
-        out.PushBack(element, allocator);
-      }
+    case ApiKind::kVector:
+      GenerateVector(type, variant, context, random, out, allocator, depth);
       return;
-    }
-    case ApiKind::kStruct: {
-      const ApiType* described = FindType(type.typeName);
-      out.SetObject();
-      if (described == nullptr || depth >= kMaxDepth) return;
-      for (const ApiField& field : described->fields) {
-        if (field.optional && random() % 4 == 0) continue;
-        if (broken && random() % 4 == 0) continue;
-        rapidjson::Value member;
-        // A member named "uri" is about the context's path most of the time.
-        if (field.name == "uri" && !context.empty() && random() % 4 != 0) {
-          const std::string path = PathOfEventName(context);
-          member.SetString(path.c_str(), allocator);
-        } else {
-          Generate(field.type, variant, context, random, member, allocator, depth + 1);
-        }
-        out.AddMember(rapidjson::Value(field.name.c_str(), allocator), member, allocator);
-      }
-      if (broken) out.AddMember("unexpectedMember", 1, allocator);
+    case ApiKind::kStruct:
+      GenerateStruct(type, variant, broken, context, random, out, allocator, depth);
       return;
-    }
     case ApiKind::kObject:
     case ApiKind::kMap:
     case ApiKind::kNone:
     case ApiKind::kCallback:
-    default: {
-      // Any value: mostly a registered record, the one the context names first.
-      if (depth < kMaxDepth && !typeNames_.empty() && random() % 4 != 0) {
-        const std::string wanted = Lower(context);
-        std::vector<const std::string*> named;
-        for (const std::string& name : typeNames_) {
-          const std::string shortName = Lower(ShortName(name));
-          if (!wanted.empty() && shortName.size() > 3 &&
-              wanted.find(shortName) != std::string::npos) {
-            named.push_back(&name);
-          }
-        }
-        const std::string& chosen = !named.empty() && random() % 4 != 0
-                                        ? *named[random() % named.size()]
-                                        : typeNames_[random() % typeNames_.size()];
-        const ApiType* described = FindType(chosen);
-        if (described != nullptr && !described->isEnum) {
-          Generate(ApiTypeReference{ApiKind::kStruct, ApiKind::kNone, chosen}, variant, context,
-                   random, out, allocator, depth + 1);
-          return;
-        }
-      }
-      switch (random() % 4) {
-        case 0:
-          out.SetNull();
-          return;
-        case 1:
-          out.SetInt(static_cast<int>(random() % 100));
-          return;
-        case 2: {
-          const std::string text = RandomText(random, context);
-          out.SetString(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator);
-          return;
-        }
-        default:
-          out.SetObject();
-          return;
+    default:
+      GenerateAny(variant, context, random, out, allocator, depth);
+      return;
+  }
+}
+
+void ApiModel::GenerateVector(const ApiTypeReference& type, ValueVariant variant,
+                              const std::string& context, Random& random, rapidjson::Value& out,
+                              rapidjson::Document::AllocatorType& allocator, int depth) const {
+  out.SetArray();
+  const std::size_t count = depth >= kMaxDepth ? 0 : random() % 7;
+  for (std::size_t index = 0; index < count; ++index) {
+    rapidjson::Value element;
+    Generate(ApiTypeReference{type.elementKind, ApiKind::kNone, type.typeName}, variant, context,
+             random, element, allocator, depth + 1);
+    out.PushBack(element, allocator);
+  }
+}
+
+void ApiModel::GenerateStruct(const ApiTypeReference& type, ValueVariant variant, bool broken,
+                              const std::string& context, Random& random, rapidjson::Value& out,
+                              rapidjson::Document::AllocatorType& allocator, int depth) const {
+  const ApiType* described = FindType(type.typeName);
+  out.SetObject();
+  if (described == nullptr || depth >= kMaxDepth) return;
+  for (const ApiField& field : described->fields) {
+    if (field.optional && random() % 4 == 0) continue;
+    if (broken && random() % 4 == 0) continue;
+    rapidjson::Value member;
+    // A member named "uri" is about the context's path most of the time.
+    if (field.name == "uri" && !context.empty() && random() % 4 != 0) {
+      const std::string path = PathOfEventName(context);
+      member.SetString(path.c_str(), allocator);
+    } else {
+      Generate(field.type, variant, context, random, member, allocator, depth + 1);
+    }
+    out.AddMember(rapidjson::Value(field.name.c_str(), allocator), member, allocator);
+  }
+  if (broken) out.AddMember("unexpectedMember", 1, allocator);
+}
+
+void ApiModel::GenerateAny(ValueVariant variant, const std::string& context, Random& random,
+                           rapidjson::Value& out, rapidjson::Document::AllocatorType& allocator,
+                           int depth) const {
+  // Any value: mostly a registered record, the one the context names first.
+  if (depth < kMaxDepth && !typeNames_.empty() && random() % 4 != 0) {
+    const std::string wanted = Lower(context);
+    std::vector<const std::string*> named;
+    for (const std::string& name : typeNames_) {
+      const std::string shortName = Lower(ShortName(name));
+      if (!wanted.empty() && shortName.size() > 3 && wanted.find(shortName) != std::string::npos) {
+        named.push_back(&name);
       }
     }
+    const std::string& chosen = !named.empty() && random() % 4 != 0
+                                    ? *named[random() % named.size()]
+                                    : typeNames_[random() % typeNames_.size()];
+    const ApiType* described = FindType(chosen);
+    if (described != nullptr && !described->isEnum) {
+      Generate(ApiTypeReference{ApiKind::kStruct, ApiKind::kNone, chosen}, variant, context, random,
+               out, allocator, depth + 1);
+      return;
+    }
+  }
+  switch (random() % 4) {
+    case 0:
+      out.SetNull();
+      return;
+    case 1:
+      out.SetInt(static_cast<int>(random() % 100));
+      return;
+    case 2: {
+      const std::string text = RandomText(random, context);
+      out.SetString(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+      return;
+    }
+    default:
+      out.SetObject();
+      return;
   }
 }
 

@@ -77,6 +77,18 @@ class ApiModel {
                                      int depth = 0) const;
 
  private:
+  // Generate's composite kinds: an array of up to six elements, an object of the struct's
+  // fields (some left out when optional or `broken`), and any value (mostly a record).
+  void GenerateVector(const ApiTypeReference& type, ValueVariant variant,
+                      const std::string& context, Random& random, rapidjson::Value& out,
+                      rapidjson::Document::AllocatorType& allocator, int depth) const;
+  void GenerateStruct(const ApiTypeReference& type, ValueVariant variant, bool broken,
+                      const std::string& context, Random& random, rapidjson::Value& out,
+                      rapidjson::Document::AllocatorType& allocator, int depth) const;
+  void GenerateAny(ValueVariant variant, const std::string& context, Random& random,
+                   rapidjson::Value& out, rapidjson::Document::AllocatorType& allocator,
+                   int depth) const;
+
   ApiDescription description_;
   // Type name -> index in the description's types.
   std::map<std::string, std::size_t> types_;
