@@ -78,6 +78,102 @@ std::string Position(const yaml_mark_t& mark) {
   return "line " + std::to_string(mark.line + 1) + ", column " + std::to_string(mark.column + 1);
 }
 
+// Builds a document's tree from the parser's events: the open containers on a stack,
+// where a mapping keeps its pending key while its value is built.
+class TreeBuilder {
+ public:
+  explicit TreeBuilder(rapidjson::Document::AllocatorType& allocator) : allocator_(allocator) {}
+
+  [[nodiscard]] bool HaveRoot() const { return haveRoot_; }
+  [[nodiscard]] std::size_t Depth() const { return stack_.size(); }
+
+  // A scalar: a plain one in the core schema's forms, any other as its text.
+  void Scalar(const yaml_event_t& event) {
+    rapidjson::Value node;
+    const std::string scalar(reinterpret_cast<const char*>(event.data.scalar.value),
+                             event.data.scalar.length);
+    if (event.data.scalar.style == YAML_PLAIN_SCALAR_STYLE) {
+      PlainScalar(scalar, node, allocator_);
+    } else {
+      node.SetString(scalar.data(), static_cast<rapidjson::SizeType>(scalar.size()), allocator_);
+    }
+    Place(std::move(node));
+  }
+
+  // Opens a sequence (`sequence`) or a mapping.
+  void Open(bool sequence) {
+    stack_.emplace_back();
+    if (sequence) {
+      stack_.back().value.SetArray();
+    } else {
+      stack_.back().value.SetObject();
+    }
+  }
+
+  // Closes the innermost container and places it.
+  void Close() {
+    rapidjson::Value node = std::move(stack_.back().value);
+    stack_.pop_back();
+    Place(std::move(node));
+  }
+
+  // Makes the root (null when there is none) the document.
+  void MoveRootInto(rapidjson::Document& document) {
+    if (!haveRoot_) root_.SetNull();
+    document.SetNull();
+    static_cast<rapidjson::Value&>(document) = std::move(root_);
+  }
+
+ private:
+  struct OpenContainer {
+    rapidjson::Value value;
+    rapidjson::Value key;
+    bool hasKey = false;
+  };
+
+  // Places a finished node into the innermost container, or makes it the root.
+  void Place(rapidjson::Value&& node) {
+    if (stack_.empty()) {
+      root_ = std::move(node);
+      haveRoot_ = true;
+      return;
+    }
+    OpenContainer& top = stack_.back();
+    if (top.value.IsArray()) {
+      top.value.PushBack(node, allocator_);
+    } else if (!top.hasKey) {
+      SetKey(top, std::move(node));
+    } else {
+      auto existing = top.value.FindMember(top.key);
+      if (existing != top.value.MemberEnd()) {
+        existing->value = std::move(node);
+      } else {
+        top.value.AddMember(top.key, node, allocator_);
+      }
+      top.hasKey = false;
+    }
+  }
+
+  void SetKey(OpenContainer& top, rapidjson::Value&& node) {
+    if (!node.IsString()) {
+      // A key is its text, whatever the plain scalar looked like.
+      rapidjson::StringBuffer buffer;
+      rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+      node.Accept(writer);
+      top.key.SetString(buffer.GetString(), static_cast<rapidjson::SizeType>(buffer.GetSize()),
+                        allocator_);
+    } else {
+      top.key = std::move(node);
+    }
+    top.hasKey = true;
+  }
+
+  rapidjson::Document::AllocatorType& allocator_;
+  std::vector<OpenContainer> stack_;
+  bool haveRoot_ = false;
+  rapidjson::Value root_;
+};
+
 }  // namespace
 
 MaybeType<Failure> ParseJsonText(const std::string& text, rapidjson::Document& document) {
@@ -91,54 +187,11 @@ MaybeType<Failure> ParseJsonText(const std::string& text, rapidjson::Document& d
 }
 
 MaybeType<Failure> ParseYamlText(const std::string& text, rapidjson::Document& document) {
-  auto& allocator = document.GetAllocator();
   Parser parser;
   yaml_parser_set_encoding(&parser.parser, YAML_UTF8_ENCODING);
   yaml_parser_set_input_string(&parser.parser, reinterpret_cast<const unsigned char*>(text.data()),
                                text.size());
-  // Open containers; a mapping keeps its pending key while its value is built.
-  struct Open {
-    rapidjson::Value value;
-    rapidjson::Value key;
-    bool hasKey = false;
-  };
-  std::vector<Open> stack;
-  bool haveRoot = false;
-  rapidjson::Value root;
-
-  // Places a finished node into the innermost container, or makes it the root.
-  auto place = [&](rapidjson::Value&& node) {
-    if (stack.empty()) {
-      root = std::move(node);
-      haveRoot = true;
-      return;
-    }
-    Open& top = stack.back();
-    if (top.value.IsArray()) {
-      top.value.PushBack(node, allocator);
-    } else if (!top.hasKey) {
-      if (!node.IsString()) {
-        // A key is its text, whatever the plain scalar looked like.
-        rapidjson::StringBuffer buffer;
-        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-        node.Accept(writer);
-        top.key.SetString(buffer.GetString(), static_cast<rapidjson::SizeType>(buffer.GetSize()),
-                          allocator);
-      } else {
-        top.key = std::move(node);
-      }
-      top.hasKey = true;
-    } else {
-      auto existing = top.value.FindMember(top.key);
-      if (existing != top.value.MemberEnd()) {
-        existing->value = std::move(node);
-      } else {
-        top.value.AddMember(top.key, node, allocator);
-      }
-      top.hasKey = false;
-    }
-  };
-
+  TreeBuilder tree(document.GetAllocator());
   for (;;) {
     Event event;
     if (!yaml_parser_parse(&parser.parser, &event.event)) {
@@ -151,48 +204,29 @@ MaybeType<Failure> ParseYamlText(const std::string& text, rapidjson::Document& d
     switch (current.type) {
       case YAML_STREAM_END_EVENT:
       case YAML_DOCUMENT_END_EVENT:
-        if (haveRoot || current.type == YAML_STREAM_END_EVENT) {
-          if (!haveRoot) root.SetNull();
-          document.SetNull();
-          static_cast<rapidjson::Value&>(document) = std::move(root);
+        if (tree.HaveRoot() || current.type == YAML_STREAM_END_EVENT) {
+          tree.MoveRootInto(document);
           return {};
         }
         break;
       case YAML_ALIAS_EVENT:
         return Failure{"YAML error at " + Position(current.start_mark) +
                        ": aliases are not supported"};
-      case YAML_SCALAR_EVENT: {
-        rapidjson::Value node;
-        const std::string scalar(reinterpret_cast<const char*>(current.data.scalar.value),
-                                 current.data.scalar.length);
-        if (current.data.scalar.style == YAML_PLAIN_SCALAR_STYLE) {
-          PlainScalar(scalar, node, allocator);
-        } else {
-          node.SetString(scalar.data(), static_cast<rapidjson::SizeType>(scalar.size()), allocator);
-        }
-        place(std::move(node));
+      case YAML_SCALAR_EVENT:
+        tree.Scalar(current);
         break;
-      }
       case YAML_SEQUENCE_START_EVENT:
       case YAML_MAPPING_START_EVENT:
-        if (stack.size() >= static_cast<std::size_t>(kMaxValueDepth)) {
+        if (tree.Depth() >= static_cast<std::size_t>(kMaxValueDepth)) {
           return Failure{"YAML error at " + Position(current.start_mark) +
                          ": nested deeper than 512 levels"};
         }
-        stack.emplace_back();
-        if (current.type == YAML_SEQUENCE_START_EVENT) {
-          stack.back().value.SetArray();
-        } else {
-          stack.back().value.SetObject();
-        }
+        tree.Open(current.type == YAML_SEQUENCE_START_EVENT);
         break;
       case YAML_SEQUENCE_END_EVENT:
-      case YAML_MAPPING_END_EVENT: {
-        rapidjson::Value node = std::move(stack.back().value);
-        stack.pop_back();
-        place(std::move(node));
+      case YAML_MAPPING_END_EVENT:
+        tree.Close();
         break;
-      }
       default:
         break;
     }

@@ -88,6 +88,106 @@ std::string CallTarget(const EndpointCall& call) {
   return method + " " + call.path;
 }
 
+// The first endpoint the call names (by its function, else by its method and path)
+// that has a request entry; null when there is none.
+const Abi::ApiEndpointDescriptor* FindEndpoint(const Abi::PluginApiBlock* block,
+                                               const EndpointCall& call) {
+  for (const Abi::ApiEndpointDescriptor* descriptor : Descriptors(block)) {
+    const bool matches = !call.function.empty()
+                             ? TextOrEmpty(descriptor->function.name) == call.function
+                             : MethodFits(*descriptor, call) &&
+                                   TemplateMatches(TextOrEmpty(descriptor->urlTemplate), call.path);
+    if (matches && descriptor->requestEntry != nullptr) return descriptor;
+  }
+  return nullptr;
+}
+
+// The call's arguments as the request carries them: each value parsed from its JSON
+// into a host value, or the text itself (borrowed from `call`) where that fails.
+std::vector<Abi::HttpArgumentEntry> ArgumentEntries(const EndpointCall& call) {
+  std::vector<Abi::HttpArgumentEntry> entries;
+  for (const auto& [name, json] : call.arguments) {
+    rapidjson::Document document;
+    Abi::HttpArgumentEntry entry{};
+    entry.name = name.empty() ? nullptr : name.c_str();
+    Abi::HostValue value{};
+    if (ParseJsonText(json, document).Succeeded() &&
+        HostValueFromJson(document, value).Succeeded()) {
+      entry.value = value;
+    } else {
+      entry.value.type = Abi::kHostValueBorrowedString;
+      entry.value.data = reinterpret_cast<Abi::HostWord>(json.c_str());
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// Frees the host values ArgumentEntries made; the borrowed texts are the call's.
+void FreeArgumentEntries(std::vector<Abi::HttpArgumentEntry>& entries) {
+  for (Abi::HttpArgumentEntry& entry : entries) {
+    if (entry.value.type != Abi::kHostValueBorrowedString) {
+      Abi::HostValue owned = entry.value;
+      FreeHostValue(owned);
+    }
+  }
+}
+
+// The request record of a call to `found`; it points into `call`, `path`, `entries` and
+// `headers`, which must outlive it. A call by function name takes the endpoint's method.
+Abi::HttpRequestRecord RequestRecord(const EndpointCall& call,
+                                     const Abi::ApiEndpointDescriptor& found,
+                                     const std::string& path,
+                                     std::vector<Abi::HttpArgumentEntry>& entries,
+                                     std::vector<Abi::HttpHeaderEntry>& headers) {
+  Abi::HttpRequestRecord request{};
+  request.method = call.function.empty() ? call.method : found.method;
+  request.path = path.c_str();
+  request.arguments = entries.empty() ? nullptr : entries.data();
+  request.argumentCount = static_cast<std::uint32_t>(entries.size());
+  request.endpoint = found.function.registration;
+  request.headers = headers.empty() ? nullptr : headers.data();
+  request.headerCount = static_cast<std::uint32_t>(headers.size());
+  if (request.method == Abi::kHttpMethodCustom) {
+    request.customMethod = call.function.empty() ? call.customMethod.c_str() : found.customMethod;
+  }
+  if (call.body) {
+    request.contentType = call.contentType ? call.contentType->c_str() : nullptr;
+    request.body = call.body->data();
+    request.bodyLength = static_cast<std::uint32_t>(call.body->size());
+  }
+  return request;
+}
+
+// Copies the plugin's response into `reply`, reads its stream, and releases it.
+void TakeResponse(Abi::HttpResponseRecord& response, EndpointReply& reply) {
+  const Abi::HostValue value = response.value;
+  reply.emptyValue = value.type == Abi::kHostValueEmpty;
+  reply.valueJson = HostValueToJson(value);
+  reply.status = response.status;
+  if (response.failed != 0 || response.errorText != nullptr) {
+    reply.outcome = Failure{TextOrEmpty(response.errorText), reply.status};
+  }
+  reply.format = response.format;
+  reply.contentType = TextOrEmpty(response.contentType);
+  const Abi::HttpHeaderEntry* responseHeaders = response.headers;
+  const std::uint32_t headerCount = response.headerCount;
+  for (std::uint32_t index = 0; responseHeaders != nullptr && index < headerCount; ++index) {
+    reply.headers.emplace_back(TextOrEmpty(responseHeaders[index].name),
+                               TextOrEmpty(responseHeaders[index].value));
+  }
+  bool streamFailed = false;
+  reply.streamBody = ReadStream(response, streamFailed);
+  // The host's own failures are the plugin's fault, never the request's: code 500.
+  if (streamFailed) reply.outcome = Failure{HostMessages::kStreamReadFailed, 500};
+  if (const Abi::HttpResponseRelease release = response.release) {
+    release(&response);
+  } else if (reply.outcome.GetFailure().message.empty()) {
+    // The plugin keeps what it filled in: nothing here may free it.
+    reply.outcome = Failure{HostMessages::kNoResponseRelease, 500};
+  }
+}
+
 }  // namespace
 
 std::vector<const Abi::ApiEndpointDescriptor*> Descriptors(const Abi::PluginApiBlock* block) {
@@ -116,17 +216,7 @@ std::vector<EndpointInfo> EndpointClient::Endpoints() const {
 MaybeType<Failure, EndpointReply> EndpointClient::Call(const EndpointCall& call) {
   const Abi::PluginApiBlock* block = block_.load();
   if (block == nullptr) return Failure{HostMessages::kNotLoaded, 404};
-  const Abi::ApiEndpointDescriptor* found = nullptr;
-  for (const Abi::ApiEndpointDescriptor* descriptor : Descriptors(block)) {
-    const bool matches = !call.function.empty()
-                             ? TextOrEmpty(descriptor->function.name) == call.function
-                             : MethodFits(*descriptor, call) &&
-                                   TemplateMatches(TextOrEmpty(descriptor->urlTemplate), call.path);
-    if (matches && descriptor->requestEntry != nullptr) {
-      found = descriptor;
-      break;
-    }
-  }
+  const Abi::ApiEndpointDescriptor* found = FindEndpoint(block, call);
   if (found == nullptr) {
     return Failure{std::string(HostMessages::kNoSuchEndpoint) + CallTarget(call), 404};
   }
@@ -135,79 +225,20 @@ MaybeType<Failure, EndpointReply> EndpointClient::Call(const EndpointCall& call)
   const std::string path = call.path.empty() ? TextOrEmpty(found->urlTemplate) : call.path;
 
   // Argument values live until the call returns and are freed by the host.
-  std::vector<Abi::HttpArgumentEntry> entries;
-  for (const auto& [name, json] : call.arguments) {
-    rapidjson::Document document;
-    Abi::HttpArgumentEntry entry{};
-    entry.name = name.empty() ? nullptr : name.c_str();
-    Abi::HostValue value{};
-    if (ParseJsonText(json, document).Succeeded() &&
-        HostValueFromJson(document, value).Succeeded()) {
-      entry.value = value;
-    } else {
-      entry.value.type = Abi::kHostValueBorrowedString;
-      entry.value.data = reinterpret_cast<Abi::HostWord>(json.c_str());
-    }
-    entries.push_back(entry);
-  }
+  std::vector<Abi::HttpArgumentEntry> entries = ArgumentEntries(call);
   std::vector<Abi::HttpHeaderEntry> headers;
   for (const auto& [name, value] : call.headers) {
     headers.push_back(Abi::HttpHeaderEntry{name.c_str(), value.c_str()});
   }
-  Abi::HttpRequestRecord request{};
-  request.method = call.function.empty() ? call.method : found->method;
+  Abi::HttpRequestRecord request = RequestRecord(call, *found, path, entries, headers);
   reply.method = request.method;
-  request.path = path.c_str();
-  request.arguments = entries.empty() ? nullptr : entries.data();
-  request.argumentCount = static_cast<std::uint32_t>(entries.size());
-  request.endpoint = found->function.registration;
-  request.headers = headers.empty() ? nullptr : headers.data();
-  request.headerCount = static_cast<std::uint32_t>(headers.size());
-  if (request.method == Abi::kHttpMethodCustom) {
-    request.customMethod = call.function.empty() ? call.customMethod.c_str() : found->customMethod;
-  }
-  if (call.body) {
-    request.contentType = call.contentType ? call.contentType->c_str() : nullptr;
-    request.body = call.body->data();
-    request.bodyLength = static_cast<std::uint32_t>(call.body->size());
-  }
   request.context = ++requestNumber_;
 
   Abi::HttpResponseRecord response;
   std::memset(static_cast<void*>(&response), 0, sizeof response);
   found->requestEntry(&response, &request);
-
-  const Abi::HostValue value = response.value;
-  reply.emptyValue = value.type == Abi::kHostValueEmpty;
-  reply.valueJson = HostValueToJson(value);
-  reply.status = response.status;
-  if (response.failed != 0 || response.errorText != nullptr) {
-    reply.outcome = Failure{TextOrEmpty(response.errorText), reply.status};
-  }
-  reply.format = response.format;
-  reply.contentType = TextOrEmpty(response.contentType);
-  const Abi::HttpHeaderEntry* responseHeaders = response.headers;
-  const std::uint32_t headerCount = response.headerCount;
-  for (std::uint32_t index = 0; responseHeaders != nullptr && index < headerCount; ++index) {
-    reply.headers.emplace_back(TextOrEmpty(responseHeaders[index].name),
-                               TextOrEmpty(responseHeaders[index].value));
-  }
-  bool streamFailed = false;
-  reply.streamBody = ReadStream(response, streamFailed);
-  // The host's own failures are the plugin's fault, never the request's: code 500.
-  if (streamFailed) reply.outcome = Failure{HostMessages::kStreamReadFailed, 500};
-  if (const Abi::HttpResponseRelease release = response.release) {
-    release(&response);
-  } else if (reply.outcome.GetFailure().message.empty()) {
-    // The plugin keeps what it filled in: nothing here may free it.
-    reply.outcome = Failure{HostMessages::kNoResponseRelease, 500};
-  }
-  for (Abi::HttpArgumentEntry& entry : entries) {
-    if (entry.value.type != Abi::kHostValueBorrowedString) {
-      Abi::HostValue owned = entry.value;
-      FreeHostValue(owned);
-    }
-  }
+  TakeResponse(response, reply);
+  FreeArgumentEntries(entries);
   return reply;
 }
 

@@ -2,6 +2,7 @@
 #include "host/describe/asyncapi.h"
 
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "host/describe/api_help.h"
@@ -29,23 +30,17 @@ Value Ref(const std::string& target, Allocator& allocator) {
   return ref;
 }
 
-}  // namespace
-
-void BuildAsyncApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson::Document& out) {
-  // The payload schemas come from the OpenAPI document of the same API.
-  rapidjson::Document openApi;
-  BuildOpenApi(api, info, openApi);
-  out.SetObject();
-  Allocator& allocator = out.GetAllocator();
-  out.AddMember("asyncapi", kAsyncApiVersion, allocator);
+// The info: the OpenAPI document's title, version and contact, this document's
+// description, and the events' tags in the order they first name them ("Events" when
+// they name none).
+Value Info(const ApiDescription& api, const Value& openApiInfo, Allocator& allocator) {
   Value infoValue(rapidjson::kObjectType);
-  infoValue.CopyFrom(openApi["info"], allocator);
+  infoValue.CopyFrom(openApiInfo, allocator);
   infoValue.RemoveMember("description");
   infoValue.AddMember(
       "description",
       "The events the plugin publishes, as the development server streams them at /events.",
       allocator);
-  // The info's tags: the events' own, in the order they first name them.
   Value infoTags(rapidjson::kArrayType);
   std::set<std::string> seenTags;
   for (const ApiEvent& event : api.events) {
@@ -62,9 +57,10 @@ void BuildAsyncApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson
     infoTags.PushBack(entry, allocator);
   }
   infoValue.AddMember("tags", infoTags, allocator);
-  out.AddMember("info", infoValue, allocator);
-  out.AddMember("defaultContentType", "application/json", allocator);
+  return infoValue;
+}
 
+Value Servers(Allocator& allocator) {
   Value server(rapidjson::kObjectType);
   server.AddMember("host", "127.0.0.1:8080", allocator);
   server.AddMember("protocol", "http", allocator);
@@ -73,44 +69,65 @@ void BuildAsyncApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson
                    allocator);
   Value servers(rapidjson::kObjectType);
   servers.AddMember("development", server, allocator);
-  out.AddMember("servers", servers, allocator);
+  return servers;
+}
 
-  Value messages(rapidjson::kObjectType);
-  Value channelMessages(rapidjson::kObjectType);
-  Value operationMessages(rapidjson::kArrayType);
-  std::vector<std::string> pending;
+// One message per event name: the component messages, the channel's references to them,
+// the operation's references to the channel's, and the payload schemas they refer to.
+struct EventMessages {
+  Value messages{rapidjson::kObjectType};
+  Value channelMessages{rapidjson::kObjectType};
+  Value operationMessages{rapidjson::kArrayType};
+  std::vector<std::string> payloads;
+};
+
+// An event's message; its payload refers to the event's record when the OpenAPI document
+// (`openApiSchemas`) has its schema, which is then added to `payloads`.
+Value Message(const ApiEvent& event, const Value& openApiSchemas,
+              std::vector<std::string>& payloads, Allocator& allocator) {
+  Value message(rapidjson::kObjectType);
+  message.AddMember("name", String(event.name, allocator), allocator);
+  message.AddMember("title", String(event.name, allocator), allocator);
+  const std::string summary =
+      event.description.empty() ? "The event " + event.name + "." : event.description;
+  message.AddMember("summary", String(summary, allocator), allocator);
+  message.AddMember("contentType", "application/json", allocator);
+  if (!event.payloadTypeName.empty()) {
+    const std::string component = ComponentName(event.payloadTypeName);
+    if (openApiSchemas.HasMember(component.c_str())) {
+      message.AddMember("payload", Ref(kSchemaPrefix + component, allocator), allocator);
+      payloads.push_back(component);
+    }
+  }
+  if (!event.tags.empty()) {
+    Value tags(rapidjson::kArrayType);
+    for (const std::string& tag : event.tags) {
+      Value entry(rapidjson::kObjectType);
+      entry.AddMember("name", String(tag, allocator), allocator);
+      tags.PushBack(entry, allocator);
+    }
+    message.AddMember("tags", tags, allocator);
+  }
+  return message;
+}
+
+EventMessages Messages(const ApiDescription& api, const Value& openApiSchemas,
+                       Allocator& allocator) {
+  EventMessages out;
   for (const ApiEvent& event : api.events) {
     const std::string key = ComponentName(event.name);
-    if (messages.HasMember(key.c_str())) continue;
-    Value message(rapidjson::kObjectType);
-    message.AddMember("name", String(event.name, allocator), allocator);
-    message.AddMember("title", String(event.name, allocator), allocator);
-    const std::string summary =
-        event.description.empty() ? "The event " + event.name + "." : event.description;
-    message.AddMember("summary", String(summary, allocator), allocator);
-    message.AddMember("contentType", "application/json", allocator);
-    if (!event.payloadTypeName.empty()) {
-      const std::string component = ComponentName(event.payloadTypeName);
-      if (openApi["components"]["schemas"].HasMember(component.c_str())) {
-        message.AddMember("payload", Ref(kSchemaPrefix + component, allocator), allocator);
-        pending.push_back(component);
-      }
-    }
-    if (!event.tags.empty()) {
-      Value tags(rapidjson::kArrayType);
-      for (const std::string& tag : event.tags) {
-        Value entry(rapidjson::kObjectType);
-        entry.AddMember("name", String(tag, allocator), allocator);
-        tags.PushBack(entry, allocator);
-      }
-      message.AddMember("tags", tags, allocator);
-    }
-    messages.AddMember(String(key, allocator), message, allocator);
-    channelMessages.AddMember(String(key, allocator),
-                              Ref("#/components/messages/" + key, allocator), allocator);
-    operationMessages.PushBack(Ref("#/channels/events/messages/" + key, allocator), allocator);
+    if (out.messages.HasMember(key.c_str())) continue;
+    out.messages.AddMember(String(key, allocator),
+                           Message(event, openApiSchemas, out.payloads, allocator), allocator);
+    out.channelMessages.AddMember(String(key, allocator),
+                                  Ref("#/components/messages/" + key, allocator), allocator);
+    out.operationMessages.PushBack(Ref("#/channels/events/messages/" + key, allocator), allocator);
   }
+  return out;
+}
 
+// The one channel, the event stream at /events, with every message.
+Value Channels(Value& channelMessages, Allocator& allocator) {
   Value channel(rapidjson::kObjectType);
   channel.AddMember("address", "/events", allocator);
   channel.AddMember("title", "Event stream", allocator);
@@ -118,8 +135,11 @@ void BuildAsyncApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson
   channel.AddMember("messages", channelMessages, allocator);
   Value channels(rapidjson::kObjectType);
   channels.AddMember("events", channel, allocator);
-  out.AddMember("channels", channels, allocator);
+  return channels;
+}
 
+// The one operation: receiving the channel's messages.
+Value Operations(Value& operationMessages, Allocator& allocator) {
   Value operation(rapidjson::kObjectType);
   operation.AddMember("action", "receive", allocator);
   operation.AddMember("channel", Ref("#/channels/events", allocator), allocator);
@@ -130,11 +150,13 @@ void BuildAsyncApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson
   operation.AddMember("messages", operationMessages, allocator);
   Value operations(rapidjson::kObjectType);
   operations.AddMember("receiveEvents", operation, allocator);
-  out.AddMember("operations", operations, allocator);
+  return operations;
+}
 
-  // The payload records and every schema they refer to, copied as they are.
+// The payload records and every schema they refer to, copied as they are.
+Value PayloadSchemas(const Value& openApiSchemas, std::vector<std::string> pending,
+                     Allocator& allocator) {
   Value schemas(rapidjson::kObjectType);
-  const Value& openApiSchemas = openApi["components"]["schemas"];
   std::set<std::string> copied;
   while (!pending.empty()) {
     const std::string name = pending.back();
@@ -145,9 +167,30 @@ void BuildAsyncApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson
     CollectSchemaRefs(schema, pending);
     schemas.AddMember(String(name, allocator), schema, allocator);
   }
+  return schemas;
+}
+
+}  // namespace
+
+void BuildAsyncApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson::Document& out) {
+  // The payload schemas come from the OpenAPI document of the same API.
+  rapidjson::Document openApi;
+  BuildOpenApi(api, info, openApi);
+  const Value& openApiSchemas = openApi["components"]["schemas"];
+  out.SetObject();
+  Allocator& allocator = out.GetAllocator();
+  out.AddMember("asyncapi", kAsyncApiVersion, allocator);
+  out.AddMember("info", Info(api, openApi["info"], allocator), allocator);
+  out.AddMember("defaultContentType", "application/json", allocator);
+  out.AddMember("servers", Servers(allocator), allocator);
+  EventMessages messages = Messages(api, openApiSchemas, allocator);
+  out.AddMember("channels", Channels(messages.channelMessages, allocator), allocator);
+  out.AddMember("operations", Operations(messages.operationMessages, allocator), allocator);
   Value components(rapidjson::kObjectType);
-  components.AddMember("messages", messages, allocator);
-  components.AddMember("schemas", schemas, allocator);
+  components.AddMember("messages", messages.messages, allocator);
+  components.AddMember("schemas",
+                       PayloadSchemas(openApiSchemas, std::move(messages.payloads), allocator),
+                       allocator);
   out.AddMember("components", components, allocator);
 }
 
