@@ -84,15 +84,6 @@ std::string OperationDescription(const ApiEndpoint& endpoint) {
   return description;
 }
 
-// A JSON media type object ("content") whose schema is `schema`.
-Value JsonContent(Value schema, Allocator& allocator) {
-  Value media(rapidjson::kObjectType);
-  media.AddMember("schema", schema, allocator);
-  Value content(rapidjson::kObjectType);
-  content.AddMember("application/json", media, allocator);
-  return content;
-}
-
 // Writes the operations of one document.
 class OperationWriter {
  public:

@@ -32,6 +32,14 @@ void SetText(Value& object, const char* key, const std::string& text, Allocator&
   AddText(object, key, text, allocator);
 }
 
+Value JsonContent(Value schema, Allocator& allocator) {
+  Value media(rapidjson::kObjectType);
+  media.AddMember("schema", schema, allocator);
+  Value content(rapidjson::kObjectType);
+  content.AddMember("application/json", media, allocator);
+  return content;
+}
+
 Value Texts(const std::vector<std::string>& texts, Allocator& allocator) {
   Value list(rapidjson::kArrayType);
   for (const std::string& text : texts) list.PushBack(String(text, allocator), allocator);

@@ -32,6 +32,9 @@ void AddText(rapidjson::Value& object, const char* key, const std::string& text,
 void SetText(rapidjson::Value& object, const char* key, const std::string& text,
              Allocator& allocator);
 
+/// A JSON media type object ("content") whose schema is `schema`.
+[[nodiscard]] rapidjson::Value JsonContent(rapidjson::Value schema, Allocator& allocator);
+
 /// `texts` as a JSON array of strings, in their order.
 [[nodiscard]] rapidjson::Value Texts(const std::vector<std::string>& texts, Allocator& allocator);
 

@@ -4,11 +4,13 @@
 #include "host/core/command.h"
 #include "host/describe/api_help.h"
 #include "host/describe/openapi.h"
+#include "host/describe/openapi_schemas.h"
 
 namespace Kavren::Host {
 namespace {
 
 using Allocator = rapidjson::Document::AllocatorType;
+using detail::JsonContent;
 using rapidjson::Value;
 
 // One route: its operation's texts, its body's schema and its success answer. Schemas
@@ -113,14 +115,6 @@ Value Ref(const char* target, Allocator& allocator) {
   Value ref(rapidjson::kObjectType);
   ref.AddMember("$ref", rapidjson::StringRef(target), allocator);
   return ref;
-}
-
-Value JsonContent(Value schema, Allocator& allocator) {
-  Value media(rapidjson::kObjectType);
-  media.AddMember("schema", schema, allocator);
-  Value content(rapidjson::kObjectType);
-  content.AddMember("application/json", media, allocator);
-  return content;
 }
 
 Value Tags(Allocator& allocator) {
