@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/describe/api_help.h"
+#include "host/describe/openapi_schemas.h"
 
 namespace Kavren::Host {
 namespace {

@@ -3,7 +3,6 @@
 #include "host/describe/openapi.h"
 
 #include <algorithm>
-#include <cctype>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -158,15 +157,6 @@ void KeepReferredSchemas(rapidjson::Document& document) {
 }  // namespace
 
 // Component names may hold letters, digits, ".", "-" and "_" only.
-std::string ComponentName(const std::string& name) {
-  std::string component = name;
-  for (char& c : component) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (!std::isalnum(byte) && c != '.' && c != '-' && c != '_') c = '_';
-  }
-  return component;
-}
-
 void CollectSchemaRefs(const rapidjson::Value& node, std::vector<std::string>& names) {
   if (node.IsArray()) {
     for (const Value& element : node.GetArray()) CollectSchemaRefs(element, names);

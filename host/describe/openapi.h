@@ -32,10 +32,6 @@ void BuildOpenApi(const ApiDescription& api, const OpenApiInfo& info, rapidjson:
 /// The document as JSON text.
 [[nodiscard]] std::string OpenApiDocument(const ApiDescription& api, const OpenApiInfo& info);
 
-/// A name as a component name: letters, digits, ".", "-" and "_", every other
-/// character "_".
-[[nodiscard]] std::string ComponentName(const std::string& name);
-
 /// Adds to `names` the component schemas `node` refers to ("#/components/schemas/NAME"),
 /// in document order.
 void CollectSchemaRefs(const rapidjson::Value& node, std::vector<std::string>& names);

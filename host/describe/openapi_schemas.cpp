@@ -3,10 +3,22 @@
 #include "host/describe/openapi_schemas.h"
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 #include <utility>
 
-#include "host/describe/openapi.h"
+namespace Kavren::Host {
+
+std::string ComponentName(const std::string& name) {
+  std::string component = name;
+  for (char& c : component) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!std::isalnum(byte) && c != '.' && c != '-' && c != '_') c = '_';
+  }
+  return component;
+}
+
+}  // namespace Kavren::Host
 
 namespace Kavren::Host::detail {
 namespace {

@@ -11,6 +11,14 @@
 
 #include "host/describe/api_description.h"
 
+namespace Kavren::Host {
+
+/// A name as a component name (of an OpenAPI or AsyncAPI document): letters, digits, ".",
+/// "-" and "_", every other character "_".
+[[nodiscard]] std::string ComponentName(const std::string& name);
+
+}  // namespace Kavren::Host
+
 namespace Kavren::Host::detail {
 
 using Allocator = rapidjson::Document::AllocatorType;

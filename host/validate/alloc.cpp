@@ -252,4 +252,10 @@ RefusedRun RunRefusedTrace(Abi::PluginLoadFunction load, const Trace& trace,
   return run;
 }
 
+TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
+                      const std::vector<std::string>& dictionary) {
+  if (trace.refusals.Active()) return RunRefusedTrace(load, trace, dictionary).outcome;
+  return RunObservedTrace(load, trace, dictionary, nullptr);
+}
+
 }  // namespace Kavren::Host

@@ -55,4 +55,9 @@ struct RefusedRun {
 [[nodiscard]] RefusedRun RunRefusedTrace(Abi::PluginLoadFunction load, const Trace& trace,
                                          const std::vector<std::string>& dictionary);
 
+/// Runs `trace` in this process and answers the oracle's findings: under its refusal plan
+/// (as RunRefusedTrace) when it has an active one, else as it is.
+[[nodiscard]] TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
+                                    const std::vector<std::string>& dictionary);
+
 }  // namespace Kavren::Host

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "host/validate/alloc.h"
+
 namespace Kavren::Host::detail {
 
 Probe ProbePlugin(const CheckContext& context) {

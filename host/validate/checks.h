@@ -1,5 +1,5 @@
-// The validator's checks: their stable ids in families, selection by pattern, the seed
-// each derives from the run's master seed, and what each runs.
+// The validator's checks: what a check is and runs with, the seed each derives from the
+// run's master seed, and what its child answers. The table of checks is check_table.h.
 #pragma once
 
 #include <cstdint>
@@ -33,18 +33,6 @@ struct CheckSpec {
   /// What the check runs (RunCheckBody calls it).
   CheckBody body = nullptr;
 };
-
-/// Every check, in the order they run.
-[[nodiscard]] const std::vector<CheckSpec>& AllChecks();
-[[nodiscard]] const CheckSpec* FindCheck(const std::string& id);
-
-/// True when `id` matches one of the comma-separated patterns ("*" matches any run of
-/// characters; a pattern without "*" and "." also matches a whole family).
-[[nodiscard]] bool MatchesAny(const std::string& id, const std::string& patterns);
-
-/// The checks --only and --skip leave, in run order.
-[[nodiscard]] std::vector<const CheckSpec*> SelectChecks(const std::string& only,
-                                                         const std::string& skip);
 
 /// A check's seed: the master seed mixed with the check's id, so one check reruns alone
 /// with the same master seed.

@@ -9,7 +9,6 @@
 #include <set>
 #include <thread>
 
-#include "host/validate/alloc.h"
 #include "host/validate/model_host_thread.h"
 
 namespace Kavren::Host {
@@ -402,12 +401,6 @@ void ModelHost::Finish() {
                    std::to_string(unreleased) + " response(s) the host handed out never released");
   }
   SampleStats();
-}
-
-TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
-                      const std::vector<std::string>& dictionary) {
-  if (trace.refusals.Active()) return RunRefusedTrace(load, trace, dictionary).outcome;
-  return RunObservedTrace(load, trace, dictionary, nullptr);
 }
 
 TraceOutcome RunObservedTrace(Abi::PluginLoadFunction load, const Trace& trace,

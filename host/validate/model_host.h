@@ -302,16 +302,13 @@ class ModelHost {
   RunCounts counts_;
 };
 
-/// Runs a trace in this process and answers the oracle's findings.
+/// What running a trace in this process found: the oracle's findings.
 struct TraceOutcome {
   std::vector<Finding> findings;
   RunCounts counts;
   /// Set when the trace ran nothing: the plugin subscribed nothing, had no endpoint...
   std::string skipped;
 };
-/// A trace with an active refusal plan runs as RunRefusedTrace (validate/alloc.h) runs it.
-[[nodiscard]] TraceOutcome RunTrace(Abi::PluginLoadFunction load, const Trace& trace,
-                                    const std::vector<std::string>& dictionary);
 /// Runs `trace` as it is (its refusal plan aside), telling `observer` of its phases; with
 /// an observer, a run whose first load fails still finishes.
 [[nodiscard]] TraceOutcome RunObservedTrace(Abi::PluginLoadFunction load, const Trace& trace,

@@ -7,7 +7,12 @@
 #include <vector>
 
 #include "abi/http.h"
-#include "host/validate/model_host.h"
+#include "host/describe/api_description.h"
+#include "host/validate/types.h"
+
+namespace Kavren::Host {
+class ModelHost;
+}  // namespace Kavren::Host
 
 namespace Kavren::Host::detail {
 

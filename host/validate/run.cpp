@@ -14,6 +14,7 @@
 
 #include "host/core/plugin_library.h"
 #include "host/validate/alloc.h"
+#include "host/validate/check_table.h"
 #include "host/validate/checks.h"
 #include "host/validate/isolation.h"
 #include "host/validate/model_host.h"

@@ -17,6 +17,7 @@
 
 #include "host/core/document.h"
 #include "host/core/plugin_library.h"
+#include "host/validate/check_table.h"
 #include "host/validate/checks.h"
 #include "host/validate/isolation.h"
 #include "host/validate/oracle.h"
