@@ -137,6 +137,9 @@ struct Module {
   ApiEndpointRegistration* tableEntries[kEndpointCount]{};
   ApiEndpointRegistration** table = nullptr;
   std::atomic<std::uint32_t> tableCount{0};
+  // Set once Start has completed: the module is listed from its load on, but serves only
+  // once it has a host (a call may come in on another thread while Start runs).
+  std::atomic<bool> serving{false};
   std::uint64_t generation = 0;
   HostInterface* host = nullptr;
   std::uint32_t cookie = 0;
@@ -635,6 +638,11 @@ void HXA_CDECL RequestEntry(HttpResponseRecord* response, const HttpRequestRecor
     Fail(*response, 0, text.c_str());
     return;
   }
+  // A module that is not started yet answers, after the arguments, that it is not.
+  if (!module->serving.load()) {
+    Fail(*response, 503, "Not started");
+    return;
+  }
   Serve(*module, endpoint, *response, *request);
 }
 
@@ -687,6 +695,7 @@ bool HXA_CDECL Start(void* context, HostInterface* host) {
     // Planted (start-ignores-stop): Start answers true all the same.
     return HXA_FIXTURE_FAULT == FAULT_START_IGNORES_STOP;
   }
+  module.serving.store(true);
   return true;
 }
 
