@@ -2,6 +2,7 @@
 #include "binding/text_hash.h"
 
 #include "util/platform.h"
+#include "util/word_bytes.h"
 
 namespace Kavren::detail {
 namespace {
@@ -71,11 +72,6 @@ std::uint64_t Load8(const unsigned char* bytes) {
 std::uint64_t Load4(const unsigned char* bytes) {
   return std::uint64_t{bytes[0]} | std::uint64_t{bytes[1]} << 8 | std::uint64_t{bytes[2]} << 16 |
          std::uint64_t{bytes[3]} << 24;
-}
-
-// Non-zero exactly when one of the word's bytes is zero.
-std::uint64_t ZeroBytes(std::uint64_t word) {
-  return (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
 }
 
 // Multiply-and-fold over 16-byte blocks; every block is mixed with key words, and the

@@ -13,6 +13,7 @@
 #include "binding/value_walk.h"
 #include "formats/json.h"
 #include "formats/json_allocator.h"
+#include "util/word_bytes.h"
 
 namespace Kavren {
 namespace detail {
@@ -48,16 +49,13 @@ std::string Base64(std::span<const std::uint8_t> bytes) {
 // a byte below 0x20, or equal to 0x22 or 0x5C, sets its high bit in the word's test.
 bool NeedsEscape(std::string_view text) {
   using Word = std::size_t;
-  constexpr Word kOnes = ~Word{0} / 0xFF;
-  constexpr Word kHighBits = kOnes * 0x80;
-  const auto anyZero = [](Word word) { return (word - kOnes) & ~word & kHighBits; };
   const char* at = text.data();
   const char* const end = at + text.size();
   for (; end - at >= static_cast<std::ptrdiff_t>(sizeof(Word)); at += sizeof(Word)) {
     Word word;
     std::memcpy(&word, at, sizeof word);
-    const Word below = (word - kOnes * 0x20) & ~word & kHighBits;
-    if ((below | anyZero(word ^ (kOnes * '"')) | anyZero(word ^ (kOnes * '\\'))) != 0) {
+    if ((BytesBelow(word, 0x20) | ZeroBytes(word ^ EveryByte<Word>('"')) |
+         ZeroBytes(word ^ EveryByte<Word>('\\'))) != 0) {
       return true;
     }
   }
