@@ -44,6 +44,7 @@ struct Result {
   std::map<std::string, double> counters;
   std::vector<double> repetitions;
   std::string program;
+  std::string name;
 
   // How far the median repetition lies above the fastest, relative to the fastest.
   double Spread() const {
@@ -105,6 +106,7 @@ bool Load(const std::string& path, Results& results) {
     if (repetitions.size() == 1 || run.cpuNanoseconds < kept.cpuNanoseconds) kept = run;
     kept.repetitions = std::move(repetitions);
     kept.program = ProgramOf(path);
+    kept.name = name;
   }
   return true;
 }
@@ -266,19 +268,11 @@ class Table {
       line += " " + text + " |";
       if (cell.spread > kNoisySpread) {
         for (const Result* source : cell.sources) {
-          noisy_.insert(abis_[abi].first + '\t' + source->program + '\t' +
-                        NameOf(abis_[abi].second, source));
+          noisy_.insert(abis_[abi].first + '\t' + source->program + '\t' + source->name);
         }
       }
     }
     std::printf("%s\n", line.c_str());
-  }
-
-  static std::string NameOf(const Results& results, const Result* result) {
-    for (const auto& [name, candidate] : results) {
-      if (&candidate == result) return name;
-    }
-    return "";
   }
 
   const std::vector<std::pair<std::string, Results>>& abis_;
